@@ -1,0 +1,53 @@
+// Sits in front of the player window's procedure and sees the user's transport commands
+// before the player does: a manual start while muted releases the mute first. Installed by
+// init, removed by quit; the watch loop's own toggles pass it untouched.
+#include "engine/engine.h"
+#include "plugin/plugin.h"
+
+static void releaseMuteForUser(void)
+{
+    if (pluginState.issuingCommand != 0)
+        return;
+    if (pluginState.settings.isMute == 0)
+        return;
+    if (readMasterMute() == 0)
+        return;
+    (void)writeMasterMute(0);
+    // Another condition may still hold, or the write failed: then the pause stays ours.
+    if (!shouldHoldPlayback())
+        pluginState.pausedByPlugin = 0;
+}
+
+static BOOL playerIsPaused(void)
+{
+    // A nested send on this same thread: it comes back through this procedure as a plain message.
+    return SendMessageA(pluginHeader.hwndParent, PLAY_STATE_QUERY, 0, PLAY_STATE_QUERY_LPARAM) ==
+           PLAY_STATE_PAUSED;
+}
+
+static void checkTransportCommand(WORD id)
+{
+    switch (id) {
+    case CMD_PREVIOUS:
+    case CMD_PLAY:
+    case CMD_NEXT:
+        releaseMuteForUser();
+        break;
+    case CMD_PAUSE:
+        // Only a pause toggle that is about to resume counts as a start.
+        if (playerIsPaused())
+            releaseMuteForUser();
+        break;
+    }
+}
+
+LRESULT CALLBACK transportFilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && !pluginState.filterBypassed)
+        checkTransportCommand(LOWORD(wParam));
+    // quit looks at the depth: while it is above 0, a frame of ours waits on this stack.
+    ++pluginState.filterDepth;
+    LRESULT result = CallWindowProcA(pluginState.previousWndProc, hwnd, message, wParam, lParam);
+    --pluginState.filterDepth;
+    return result;
+}

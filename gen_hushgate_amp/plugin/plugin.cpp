@@ -1,0 +1,139 @@
+// The plug-in's life inside the player: init brings it up on the player's window thread,
+// config shows the settings dialog, quit takes it down before the player unloads the module.
+#include "plugin/plugin.h"
+
+#include "engine/engine.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+static int init(void);
+static void config(void);
+static void quit(void);
+
+PluginHeader pluginHeader = {PLUGIN_HEADER_VERSION, "Hushgate v1.0", init, config, quit, NULL, NULL};
+PluginState pluginState;
+
+// Past this the watch thread is stuck in a platform call; quit returns and leaves it be.
+static const DWORD WATCH_THREAD_HARD_CAP_MS = 2000;
+
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA layout");
+
+void pinModule(void)
+{
+    HMODULE self;
+    (void)GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                             (LPCSTR)&pluginHeader, &self);
+}
+
+static void recordOsVersion(void)
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    (void)GetVersionExA(&version);
+    pluginState.osMajorVersion = version.dwMajorVersion;
+}
+
+static void setDefaultSettings(void)
+{
+    pluginState.settings.isLock = 1;
+    pluginState.settings.isScreenSave = 1;
+    pluginState.settings.isMute = 1;
+    pluginState.settings.checkTime = DEFAULT_CHECK_TIME;
+}
+
+static void installTransportFilter(void)
+{
+    // An earlier run in this process could not unhook (someone subclassed after us), so the
+    // filter is still in the chain; subclassing again would make it call itself forever.
+    if (pluginState.filterBypassed) {
+        pluginState.filterBypassed = 0;
+        return;
+    }
+    HWND player = pluginHeader.hwndParent;
+    pluginState.previousWndProc = (WNDPROC)GetWindowLongA(player, GWL_WNDPROC);
+    (void)SetWindowLongA(player, GWL_WNDPROC, (LONG)transportFilterProc);
+}
+
+static void removeTransportFilter(void)
+{
+    HWND player = pluginHeader.hwndParent;
+    if ((WNDPROC)GetWindowLongA(player, GWL_WNDPROC) == transportFilterProc) {
+        (void)SetWindowLongA(player, GWL_WNDPROC, (LONG)pluginState.previousWndProc);
+        return;
+    }
+    if (!IsWindow(player))
+        return;
+    // A later subclass holds our filter as its previous procedure: putting ours back would cut
+    // it out, and its own restore would then point at us. Stay in the chain, pass everything on.
+    pluginState.filterBypassed = 1;
+    pinModule();
+}
+
+static int init(void)
+{
+    recordOsVersion();
+    setDefaultSettings();
+    loadSettings();
+    installTransportFilter();
+    InitializeCriticalSection(&pluginState.stopLock);
+    pluginState.stopRequested = 0;
+    pluginState.watchThread = CreateThread(NULL, 0, watchLoop, NULL, 0, &pluginState.watchThreadId);
+    return 0;
+}
+
+static void config(void)
+{
+    // quit may be called while the dialog runs (the player closing under it); see quit.
+    ++pluginState.dialogDepth;
+    (void)DialogBoxParamA(pluginHeader.hDllInstance, MAKEINTRESOURCEA(IDD_SETTINGS),
+                          pluginHeader.hwndParent, settingsDialogProc, 0);
+    --pluginState.dialogDepth;
+}
+
+static void requestStop(void)
+{
+    EnterCriticalSection(&pluginState.stopLock);
+    pluginState.stopRequested = 1;
+    LeaveCriticalSection(&pluginState.stopLock);
+}
+
+// The watch thread may be blocked in a send to the player window, and this is the window's
+// thread: serve those sends while waiting, or neither side ever moves.
+static BOOL waitForWatchThread(void)
+{
+    HANDLE thread = pluginState.watchThread;
+    if (thread == NULL)
+        return TRUE;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= WATCH_THREAD_HARD_CAP_MS)
+            return FALSE;
+        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, WATCH_THREAD_HARD_CAP_MS - elapsed,
+                                                QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0)
+            return TRUE;
+        if (woken != WAIT_OBJECT_0 + 1)
+            return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        MSG message;
+        (void)PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+static void quit(void)
+{
+    requestStop();
+    BOOL threadEnded = waitForWatchThread();
+    if (threadEnded) {
+        DeleteCriticalSection(&pluginState.stopLock);
+        CloseHandle(pluginState.watchThread);
+        pluginState.watchThread = NULL;
+    }
+    removeTransportFilter();
+    // Returning from here into a frame of ours that the player unloads under us would crash it.
+    if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0)
+        pinModule();
+    // A stuck thread may still read the mixer: its handle stays open with the module.
+    if (threadEnded)
+        releaseMixer();
+}

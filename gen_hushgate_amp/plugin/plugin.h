@@ -1,0 +1,38 @@
+// The process-wide state of the plug-in and its header record. Every subsystem reads the
+// settings and flags from here; init, config and quit are reached only through the header.
+#pragma once
+#include "plugin/host_contract.h"
+
+// Read on both threads at every use; each is one whole 32-bit word.
+struct Settings {
+    volatile LONG isLock;
+    volatile LONG isScreenSave;
+    volatile LONG isMute;
+    volatile LONG checkTime;
+};
+
+struct PluginState {
+    Settings settings;
+    DWORD osMajorVersion;
+    WNDPROC previousWndProc;
+    HANDLE watchThread;
+    DWORD watchThreadId;
+    CRITICAL_SECTION stopLock;
+    volatile LONG stopRequested;
+    volatile LONG issuingCommand;
+    volatile LONG pausedByPlugin;
+    // Teardown guards, all on the player's window thread: how deep the window thread is
+    // inside our own code, and whether the filter stayed in a chain it could not leave.
+    LONG filterDepth;
+    LONG dialogDepth;
+    volatile LONG filterBypassed;
+};
+
+extern PluginHeader pluginHeader;
+extern PluginState pluginState;
+
+enum { DEFAULT_CHECK_TIME = 500 };
+
+// Keeps the module mapped for the life of the process: used when code of ours may still
+// run after quit (a stuck watch thread, a filter we could not unhook, a frame on the stack).
+void pinModule(void);

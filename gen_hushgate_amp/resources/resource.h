@@ -1,0 +1,13 @@
+// Identifiers shared by the resource script and the code.
+#pragma once
+
+#define IDD_SETTINGS 101
+
+#define IDC_PAUSE_ON_LOCK 1001
+#define IDC_PAUSE_ON_SCREENSAVER 1002
+#define IDC_PAUSE_ON_MUTE 1003
+#define IDC_CHECK_INTERVAL 1007
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

@@ -1,0 +1,106 @@
+// The modal settings dialog that config shows over the player window. OK applies the three
+// switches at once and takes an interval from 100 to 10000 ms, then saves; Cancel does nothing.
+#include "plugin/plugin.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+enum { MIN_CHECK_TIME = 100, MAX_CHECK_TIME = 10000, INTERVAL_TEXT_SIZE = 32 };
+
+// Any value past this is already out of range; holding it here keeps long digit runs from
+// wrapping back into range.
+static const LONG INTERVAL_SATURATION = 1000000;
+
+static BOOL isIntervalSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+static BOOL isDecimalDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+LONG parseIntervalText(const char *text)
+{
+    while (isIntervalSpace(*text))
+        ++text;
+    BOOL negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    LONG value = 0;
+    for (; isDecimalDigit(*text); ++text) {
+        if (value < INTERVAL_SATURATION)
+            value = value * 10 + (*text - '0');
+    }
+    return negative ? -value : value;
+}
+
+BOOL isAcceptedInterval(LONG milliseconds)
+{
+    return milliseconds >= MIN_CHECK_TIME && milliseconds <= MAX_CHECK_TIME;
+}
+
+static void checkBoxFrom(HWND dialog, int id, LONG setting)
+{
+    (void)CheckDlgButton(dialog, id, setting != 0 ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static LONG checkBoxValue(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED ? 1 : 0;
+}
+
+static void showSettings(HWND dialog)
+{
+    checkBoxFrom(dialog, IDC_PAUSE_ON_LOCK, pluginState.settings.isLock);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_SCREENSAVER, pluginState.settings.isScreenSave);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_MUTE, pluginState.settings.isMute);
+    char text[INTERVAL_TEXT_SIZE];
+    (void)wsprintfA(text, "%d", (int)pluginState.settings.checkTime);
+    (void)SetWindowTextA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), text);
+}
+
+static void applyInterval(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, IDC_CHECK_INTERVAL);
+    // A longer text is not read at all: the old interval stays.
+    if (GetWindowTextLengthA(box) >= INTERVAL_TEXT_SIZE)
+        return;
+    char text[INTERVAL_TEXT_SIZE];
+    text[0] = '\0';
+    (void)GetWindowTextA(box, text, sizeof text);
+    LONG milliseconds = parseIntervalText(text);
+    if (isAcceptedInterval(milliseconds))
+        pluginState.settings.checkTime = milliseconds;
+}
+
+static void applySettings(HWND dialog)
+{
+    pluginState.settings.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
+    pluginState.settings.isScreenSave = checkBoxValue(dialog, IDC_PAUSE_ON_SCREENSAVER);
+    pluginState.settings.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
+    applyInterval(dialog);
+}
+
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        showSettings(dialog);
+        break;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            // The window stays until this procedure returns, so the controls can still be read.
+            (void)EndDialog(dialog, 1);
+            applySettings(dialog);
+            saveSettings();
+            break;
+        case IDCANCEL:
+            (void)EndDialog(dialog, 0);
+            break;
+        }
+        break;
+    }
+    return 0;
+}

@@ -1,0 +1,147 @@
+// The player's side of the three conditions. The mute goes through a mixer handle of the
+// player's own, the way a user's volume control would set it.
+#include "conditions.h"
+
+#include <mmsystem.h>
+
+#include "import_patch.h"
+
+// Bound from winmm itself rather than imported: when the plug-in is linked into the same
+// program (the tests), intercepting its imports must not count the player's own calls.
+struct MixerFunctions {
+    MMRESULT(WINAPI *open)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+    MMRESULT(WINAPI *close)(HMIXER);
+    MMRESULT(WINAPI *lineInfo)(HMIXEROBJ, LPMIXERLINEA, DWORD);
+    MMRESULT(WINAPI *lineControls)(HMIXEROBJ, LPMIXERLINECONTROLSA, DWORD);
+    MMRESULT(WINAPI *getDetails)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
+    MMRESULT(WINAPI *setDetails)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
+};
+static MixerFunctions mixer;
+
+template <typename Function> static void bind(Function &pointer, HMODULE dll, const char *name)
+{
+    pointer = (Function)(void *)GetProcAddress(dll, name);
+}
+
+static void bindMixerFunctions(void)
+{
+    if (mixer.open != NULL)
+        return;
+    HMODULE winmm = LoadLibraryA("winmm.dll");
+    bind(mixer.close, winmm, "mixerClose");
+    bind(mixer.lineInfo, winmm, "mixerGetLineInfoA");
+    bind(mixer.lineControls, winmm, "mixerGetLineControlsA");
+    bind(mixer.getDetails, winmm, "mixerGetControlDetailsA");
+    bind(mixer.setDetails, winmm, "mixerSetControlDetails");
+    bind(mixer.open, winmm, "mixerOpen");
+}
+
+static HMIXER conditionMixer;
+static DWORD muteControlId;
+static BOOL muteControlFound;
+static volatile LONG simulatedLock;
+static BOOL(WINAPI *realSwitchDesktop)(HDESK);
+
+void setScreenSaverRunning(BOOL running)
+{
+    BOOL previous;
+    (void)SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, running ? 1 : 0, &previous, 0);
+}
+
+BOOL screenSaverRunning(void)
+{
+    BOOL running = FALSE;
+    (void)SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+    return running;
+}
+
+static BOOL findMuteControl(void)
+{
+    if (muteControlFound)
+        return TRUE;
+    bindMixerFunctions();
+    if (conditionMixer == NULL && mixer.open(&conditionMixer, 0, 0, 0, 0) != MMSYSERR_NOERROR)
+        return FALSE;
+    MIXERLINEA line = {};
+    line.cbStruct = sizeof line;
+    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+    if (mixer.lineInfo((HMIXEROBJ)conditionMixer, &line, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE))
+        return FALSE;
+    MIXERCONTROLA control = {};
+    control.cbStruct = sizeof control;
+    MIXERLINECONTROLSA controls = {};
+    controls.cbStruct = sizeof controls;
+    controls.dwLineID = line.dwLineID;
+    controls.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
+    controls.cControls = 1;
+    controls.cbmxctrl = sizeof control;
+    controls.pamxctrl = &control;
+    if (mixer.lineControls((HMIXEROBJ)conditionMixer, &controls,
+                              MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE))
+        return FALSE;
+    muteControlId = control.dwControlID;
+    muteControlFound = TRUE;
+    return TRUE;
+}
+
+static BOOL muteDetails(MIXERCONTROLDETAILS_BOOLEAN *value, BOOL write)
+{
+    if (!findMuteControl())
+        return FALSE;
+    MIXERCONTROLDETAILS details = {};
+    details.cbStruct = sizeof details;
+    details.dwControlID = muteControlId;
+    details.cChannels = 1;
+    details.cbDetails = sizeof *value;
+    details.paDetails = value;
+    DWORD flags = MIXER_OBJECTF_HMIXER;
+    MMRESULT result = write ? mixer.setDetails((HMIXEROBJ)conditionMixer, &details, flags)
+                            : mixer.getDetails((HMIXEROBJ)conditionMixer, &details, flags);
+    return result == MMSYSERR_NOERROR;
+}
+
+BOOL setSystemMute(BOOL muted)
+{
+    MIXERCONTROLDETAILS_BOOLEAN value = {};
+    value.fValue = muted ? 1 : 0;
+    return muteDetails(&value, TRUE);
+}
+
+LONG readSystemMute(void)
+{
+    MIXERCONTROLDETAILS_BOOLEAN value = {};
+    return muteDetails(&value, FALSE) ? value.fValue : 0;
+}
+
+void closeConditionMixer(void)
+{
+    if (conditionMixer != NULL)
+        (void)mixer.close(conditionMixer);
+    conditionMixer = NULL;
+    muteControlFound = FALSE;
+}
+
+static BOOL WINAPI lockAwareSwitchDesktop(HDESK desktop)
+{
+    if (simulatedLock)
+        return FALSE;
+    return realSwitchDesktop(desktop);
+}
+
+BOOL interceptLockProbe(HMODULE module)
+{
+    // Taken from user32 itself: the import of a module patched before (this one included)
+    // would lead back here.
+    realSwitchDesktop = (BOOL(WINAPI *)(HDESK))(void *)GetProcAddress(GetModuleHandleA("user32.dll"), "SwitchDesktop");
+    return patchImport(module, "user32.dll", "SwitchDesktop", (void *)lockAwareSwitchDesktop) != NULL;
+}
+
+void setWorkstationLocked(BOOL locked)
+{
+    simulatedLock = locked ? 1 : 0;
+}
+
+BOOL workstationLocked(void)
+{
+    return simulatedLock != 0;
+}

@@ -1,0 +1,16 @@
+// The three system states the plug-in watches, produced for real where Wine can (the
+// screen-saver flag, the master mute through the mixer) and simulated where it cannot (a
+// locked workstation, by intercepting the plug-in's SwitchDesktop import).
+#pragma once
+#include <windows.h>
+
+void setScreenSaverRunning(BOOL running);
+BOOL screenSaverRunning(void);
+// FALSE when the machine has no mixer with a speaker mute.
+BOOL setSystemMute(BOOL muted);
+LONG readSystemMute(void);
+// Makes SwitchDesktop fail, as it does on a locked workstation, for calls made from module.
+BOOL interceptLockProbe(HMODULE module);
+void setWorkstationLocked(BOOL locked);
+BOOL workstationLocked(void);
+void closeConditionMixer(void);

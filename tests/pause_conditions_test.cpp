@@ -1,0 +1,179 @@
+// The three probes through the real desktop, screen-saver and mixer services (the lock
+// through an intercepted SwitchDesktop). Also run on a machine without a mixer.
+#include "test_support.h"
+
+#include <mmsystem.h>
+#include <stdlib.h>
+
+class PauseConditions : public PluginTest {
+protected:
+    void SetUp() override
+    {
+        PluginTest::SetUp();
+        machineHasMixer = mixerGetNumDevs() > 0;
+        if (getenv("HUSHGATE_EXPECT_NO_MIXER") != NULL) {
+            ASSERT_FALSE(machineHasMixer) << "this run must see no mixer";
+        }
+    }
+    BOOL machineHasMixer;
+};
+
+struct ConditionRow {
+    int row;
+    LONG isLock, isScreenSave, isMute;
+    BOOL locked, saver, muted;
+    BOOL hold;
+    LONG desktopOpens, saverQueries, mixerReads;  // every enabled probe runs, no other
+};
+
+TEST_F(PauseConditions, EveryEnabledProbeRunsAndAnyHeldConditionHolds)
+{
+    static const ConditionRow rows[] = {
+        {1, 0, 0, 0, TRUE, TRUE, TRUE, FALSE, 0, 0, 0},
+        {2, 1, 1, 1, FALSE, FALSE, FALSE, FALSE, 1, 1, 1},
+        {3, 1, 1, 1, TRUE, TRUE, FALSE, TRUE, 1, 1, 1},
+        {4, 1, 1, 1, FALSE, TRUE, FALSE, TRUE, 1, 1, 1},
+        {5, 1, 1, 1, TRUE, FALSE, FALSE, TRUE, 1, 1, 1},
+        {6, 1, 1, 1, FALSE, FALSE, TRUE, TRUE, 1, 1, 1},
+        {7, 1, 0, 0, FALSE, TRUE, TRUE, FALSE, 1, 0, 0},
+        {8, 0, 1, 0, TRUE, FALSE, TRUE, FALSE, 0, 1, 0},
+        {9, 0, 0, 1, TRUE, TRUE, FALSE, FALSE, 0, 0, 1},
+        {10, 0, 0, 7, FALSE, FALSE, TRUE, TRUE, 0, 0, 1},
+        {11, -1, 0, 0, TRUE, FALSE, FALSE, TRUE, 1, 0, 0},
+    };
+    for (const ConditionRow &row : rows) {
+        setSettings(row.isLock, row.isScreenSave, row.isMute, 500);
+        setWorkstationLocked(row.locked);
+        setScreenSaverRunning(row.saver);
+        (void)setSystemMute(row.muted);
+        // Without a mixer only the mute term changes: it never holds.
+        BOOL expected = row.hold;
+        if (!machineHasMixer && row.muted && !(row.isLock && row.locked) && !(row.isScreenSave && row.saver))
+            expected = FALSE;
+        startCountingCalls();
+        BOOL hold = shouldHoldPlayback();
+        stopCountingCalls();
+        EXPECT_EQ(hold != FALSE, expected != FALSE) << "row " << row.row;
+        EXPECT_EQ(callCounts.openDesktop, row.desktopOpens) << "row " << row.row;
+        EXPECT_EQ(callCounts.screenSaverQuery, row.saverQueries) << "row " << row.row;
+        if (machineHasMixer)
+            EXPECT_EQ(callCounts.mixerDetails, row.mixerReads) << "row " << row.row;
+        else
+            EXPECT_EQ(callCounts.mixerOpenAttempts, row.mixerReads) << "row " << row.row;
+    }
+}
+
+TEST_F(PauseConditions, MuteSettingOffNeverOpensTheMixer)
+{
+    setSettings(1, 1, 0, 500);
+    (void)setSystemMute(TRUE);
+    startCountingCalls();
+    for (int poll = 0; poll < 5; ++poll)
+        EXPECT_FALSE(shouldHoldPlayback());
+    stopCountingCalls();
+    EXPECT_EQ(callCounts.mixerOpenAttempts, 0);
+    EXPECT_EQ(masterMute.mixerHandle, (HMIXER)NULL);
+    EXPECT_EQ(masterMute.muteControlId, (DWORD)MUTE_CONTROL_UNLOCATED);
+}
+
+TEST_F(PauseConditions, MixerOpensAtFirstUseAndRemembersTheControl)
+{
+    setSettings(0, 0, 1, 500);
+    startCountingCalls();
+    for (int poll = 0; poll < 5; ++poll)
+        (void)shouldHoldPlayback();
+    stopCountingCalls();
+    if (!machineHasMixer) {
+        EXPECT_EQ(callCounts.mixerOpenAttempts, 5) << "a failed open is tried again at every use";
+        EXPECT_FALSE(writeMasterMute(0));
+        EXPECT_EQ(readMasterMute(), 0);
+        return;
+    }
+    EXPECT_EQ(callCounts.mixerOpenAttempts, 1);
+    EXPECT_EQ(callCounts.mixerDetails, 5);
+    EXPECT_NE(masterMute.muteControlId, (DWORD)MUTE_CONTROL_UNLOCATED);
+    ASSERT_TRUE(setSystemMute(TRUE));
+    EXPECT_NE(readMasterMute(), 0);
+    EXPECT_TRUE(writeMasterMute(0));
+    EXPECT_EQ(readSystemMute(), 0);
+    startCountingCalls();
+    releaseMixer();
+    stopCountingCalls();
+    EXPECT_EQ(callCounts.mixerClose, 1);
+    EXPECT_EQ(masterMute.mixerHandle, (HMIXER)NULL);
+    EXPECT_EQ(masterMute.muteControlId, (DWORD)MUTE_CONTROL_UNLOCATED);
+}
+
+static HANDLE startLine;
+static volatile LONG mutedReads;
+
+static DWORD WINAPI readMuteWhenStarted(LPVOID)
+{
+    (void)WaitForSingleObject(startLine, INFINITE);
+    if (readMasterMute() != 0)
+        InterlockedIncrement(&mutedReads);
+    return 0;
+}
+
+TEST_F(PauseConditions, FirstUseOnTwoThreadsAtOnceLeavesOneMixerOpen)
+{
+    if (!machineHasMixer)
+        GTEST_SKIP() << "needs a mixer";
+    ASSERT_TRUE(setSystemMute(TRUE));
+    startCountingCalls();
+    const int rounds = 100;
+    mutedReads = 0;
+    for (int round = 0; round < rounds; ++round) {
+        releaseMixer();
+        startLine = CreateEventA(NULL, TRUE, FALSE, NULL);
+        HANDLE readers[2];
+        for (HANDLE &reader : readers)
+            reader = CreateThread(NULL, 0, readMuteWhenStarted, NULL, 0, NULL);
+        (void)SetEvent(startLine);
+        (void)WaitForMultipleObjects(2, readers, TRUE, INFINITE);
+        for (HANDLE reader : readers)
+            CloseHandle(reader);
+        CloseHandle(startLine);
+        ASSERT_EQ(callCounts.mixerOpen - callCounts.mixerClose, 1) << "round " << round;
+    }
+    releaseMixer();
+    stopCountingCalls();
+    EXPECT_EQ(callCounts.mixerOpen, callCounts.mixerClose);
+    EXPECT_EQ(mutedReads, 2 * rounds) << "a reader saw a control without its open mixer";
+}
+
+TEST_F(PauseConditions, ScreenSaverIsSeenByTheFlagFromVersionFiveAndByItsDesktopBefore)
+{
+    setSettings(0, 1, 0, 500);
+    static const struct {
+        int row;
+        DWORD osMajorVersion;
+        BOOL flag;
+        BOOL desktop;
+        BOOL running;
+    } rows[] = {
+        {1, 6, TRUE, FALSE, TRUE},  {2, 5, TRUE, FALSE, TRUE}, {3, 5, FALSE, TRUE, FALSE},
+        {4, 4, TRUE, FALSE, FALSE}, {5, 4, FALSE, TRUE, TRUE}, {6, 4, FALSE, FALSE, FALSE},
+    };
+    for (const auto &row : rows) {
+        pluginState.osMajorVersion = row.osMajorVersion;
+        setScreenSaverRunning(row.flag);
+        HDESK screenSaver = NULL;
+        if (row.desktop)
+            screenSaver = CreateDesktopA("screen-saver", NULL, NULL, 0, GENERIC_ALL, NULL);
+        EXPECT_EQ(isScreenSaverRunning() != FALSE, row.running != FALSE) << "row " << row.row;
+        EXPECT_EQ(shouldHoldPlayback() != FALSE, row.running != FALSE) << "row " << row.row;
+        if (screenSaver != NULL)
+            CloseDesktop(screenSaver);
+    }
+}
+
+TEST_F(PauseConditions, LockIsSeenWhenSwitchingToTheDefaultDesktopFails)
+{
+    setWorkstationLocked(FALSE);
+    EXPECT_FALSE(isWorkstationLocked());
+    setWorkstationLocked(TRUE);
+    EXPECT_TRUE(isWorkstationLocked());
+    setSettings(0, 0, 0, 500);
+    EXPECT_FALSE(shouldHoldPlayback());
+}

@@ -1,0 +1,181 @@
+// The settings dialog, shown by config on this thread and driven from a helper thread
+// through its real controls, as a user's clicks and typing would.
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "test_support.h"
+
+// What the helper thread does to the dialog once it is up, and what it saw first.
+struct DialogScript {
+    BOOL setChecks;
+    BOOL checks[3];
+    const char *intervalText;  // NULL: leave the box as it is
+    int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
+    BOOL shownChecks[3];
+    char shownInterval[64];
+    BOOL found;
+};
+
+static const int checkBoxIds[3] = {IDC_PAUSE_ON_LOCK, IDC_PAUSE_ON_SCREENSAVER, IDC_PAUSE_ON_MUTE};
+
+static HWND waitForDialog(void)
+{
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+        if (dialog != NULL && IsWindowVisible(dialog))
+            return dialog;
+        Sleep(5);
+    }
+    return NULL;
+}
+
+static void click(HWND dialog, int id)
+{
+    (void)SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+static DWORD WINAPI driveDialog(LPVOID parameter)
+{
+    DialogScript &script = *(DialogScript *)parameter;
+    HWND dialog = waitForDialog();
+    script.found = dialog != NULL;
+    if (dialog == NULL)
+        return 0;
+    for (int i = 0; i < 3; ++i)
+        script.shownChecks[i] = SendMessageA(GetDlgItem(dialog, checkBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    (void)SendMessageA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), WM_GETTEXT, sizeof script.shownInterval,
+                       (LPARAM)script.shownInterval);
+    if (script.setChecks) {
+        for (int i = 0; i < 3; ++i) {
+            if (script.shownChecks[i] != script.checks[i])
+                click(dialog, checkBoxIds[i]);
+        }
+    }
+    if (script.intervalText != NULL)
+        (void)SendMessageA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), WM_SETTEXT, 0, (LPARAM)script.intervalText);
+    if (script.finish == 0)
+        (void)SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else
+        click(dialog, script.finish);
+    return 0;
+}
+
+class SettingsDialog : public PluginTest {
+protected:
+    void run(DialogScript &script)
+    {
+        HANDLE driver = CreateThread(NULL, 0, driveDialog, &script, 0, NULL);
+        pluginHeader.config();
+        (void)WaitForSingleObject(driver, 5000);
+        CloseHandle(driver);
+        ASSERT_TRUE(script.found) << "the dialog never appeared";
+    }
+};
+
+TEST_F(SettingsDialog, ShowsTheCurrentSettings)
+{
+    setSettings(0, 1, 7, 2500);
+    DialogScript script = {};
+    script.finish = IDCANCEL;
+    run(script);
+    EXPECT_FALSE(script.shownChecks[0]);
+    EXPECT_TRUE(script.shownChecks[1]);
+    EXPECT_TRUE(script.shownChecks[2]);
+    EXPECT_STREQ(script.shownInterval, "2500");
+}
+
+struct IntervalRow {
+    int row;
+    const char *text;
+    LONG checkTime;  // what OK leaves, starting from 700
+};
+
+TEST_F(SettingsDialog, OkTakesOnlyAnIntervalFrom100To10000)
+{
+    static const IntervalRow rows[] = {
+        {1, "250", 250},
+        {2, "   300", 300},
+        {3, "300ms", 300},
+        {4, "\t\r\n 400", 400},
+        {5, "99", 700},
+        {6, "10001", 700},
+        {7, "-500", 700},
+        {8, "letters", 700},
+        {9, "", 700},
+        {10, "100", 100},
+        {11, "10000", 10000},
+        {12, "                             300", 700},  // 32 characters: not read
+        {13, "                            250", 250},   // 31 characters
+        {14, "4294967796", 700},                       // 2^32 + 500
+        {15, "18446744073709552116", 700},             // 2^64 + 500
+        {16, "99999999999", 700},
+        {17, "+500", 500},
+        {18, "-0", 700},
+        {19, "0x200", 700},
+        {20, "\x82\x54\x82\x4f\x82\x4f", 700},  // double-byte digits
+        {21, "\xb5" "500", 700},
+        {22, "-4294966796", 700},
+    };
+    for (const IntervalRow &row : rows) {
+        setSettings(1, 1, 1, 700);
+        DialogScript script = {};
+        script.intervalText = row.text;
+        script.finish = IDOK;
+        run(script);
+        EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row << " \"" << row.text << "\"";
+        EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), row.checkTime)
+            << "row " << row.row;
+    }
+}
+
+TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOne)
+{
+    setSettings(1, 0, 7, 500);
+    DialogScript script = {};
+    script.finish = IDOK;
+    run(script);
+    EXPECT_EQ(pluginState.settings.isMute, 1);
+    char text[256];
+    readTestSettings(text, sizeof text);
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\n");
+}
+
+TEST_F(SettingsDialog, CancelAndTheCloseBoxChangeAndWriteNothing)
+{
+    for (int finish : {IDCANCEL, 0}) {
+        setSettings(1, 1, 1, 700);
+        DialogScript script = {};
+        script.setChecks = TRUE;
+        script.intervalText = "300";
+        script.finish = finish;
+        run(script);
+        EXPECT_EQ(pluginState.settings.isLock, 1) << finish;
+        EXPECT_EQ(pluginState.settings.isScreenSave, 1) << finish;
+        EXPECT_EQ(pluginState.settings.isMute, 1) << finish;
+        EXPECT_EQ(pluginState.settings.checkTime, 700) << finish;
+        EXPECT_EQ(GetFileAttributesA(testSettingsPath()), INVALID_FILE_ATTRIBUTES) << finish;
+    }
+}
+
+TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
+{
+    installFilter();
+    setSettings(1, 0, 0, 500);
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    setWorkstationLocked(TRUE);
+    pollOnce();
+    ASSERT_EQ(pluginState.pausedByPlugin, 1);
+    DialogScript script = {};
+    script.setChecks = TRUE;
+    script.finish = IDOK;
+    run(script);
+    EXPECT_EQ(pluginState.settings.isLock, 0);
+    startCountingCalls();
+    pollOnce();
+    stopCountingCalls();
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    EXPECT_EQ(pluginState.pausedByPlugin, 0);
+    EXPECT_EQ(callCounts.openDesktop + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
+    char text[256];
+    readTestSettings(text, sizeof text);
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\n");
+}

@@ -1,0 +1,263 @@
+// Shared set-up for the plug-in's tests: the player window lives on the test's thread, so
+// that the thread pumps for it while the watch thread sends.
+#include "test_support.h"
+
+#include <mmsystem.h>
+#include <stdio.h>
+#include <tlhelp32.h>
+
+#include "import_patch.h"
+
+CallCounts callCounts;
+void (*onWatchThreadSleep)(LONG sliceSincePoll);
+static volatile LONG counting;
+static LONG sliceSincePoll;
+static LONG queriesAtLastSleep;
+
+// Bound from the system DLLs themselves: this program's own imports are the patched ones.
+static MMRESULT(WINAPI *realMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+static MMRESULT(WINAPI *realMixerClose)(HMIXER);
+static MMRESULT(WINAPI *realMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
+static HDESK(WINAPI *realOpenDesktopA)(LPCSTR, DWORD, BOOL, ACCESS_MASK);
+static BOOL(WINAPI *realSystemParametersInfoA)(UINT, UINT, PVOID, UINT);
+static void(WINAPI *realSleep)(DWORD);
+
+template <typename Function> static void bindSystemFunction(Function &pointer, const char *dll, const char *name)
+{
+    pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dll), name);
+}
+
+static MMRESULT WINAPI countedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
+{
+    MMRESULT result = realMixerOpen(mixer, id, callback, instance, flags);
+    if (counting)
+        InterlockedIncrement(&callCounts.mixerOpenAttempts);
+    if (counting && result == MMSYSERR_NOERROR)
+        InterlockedIncrement(&callCounts.mixerOpen);
+    return result;
+}
+
+static MMRESULT WINAPI countedMixerClose(HMIXER mixer)
+{
+    if (counting)
+        InterlockedIncrement(&callCounts.mixerClose);
+    return realMixerClose(mixer);
+}
+
+static MMRESULT WINAPI countedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIXERCONTROLDETAILS details, DWORD flags)
+{
+    if (counting)
+        InterlockedIncrement(&callCounts.mixerDetails);
+    return realMixerGetControlDetailsA(mixer, details, flags);
+}
+
+static HDESK WINAPI countedOpenDesktopA(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access)
+{
+    if (counting)
+        InterlockedIncrement(&callCounts.openDesktop);
+    return realOpenDesktopA(name, flags, inherit, access);
+}
+
+static BOOL WINAPI countedSystemParametersInfoA(UINT action, UINT parameter, PVOID value, UINT flags)
+{
+    if (counting && action == SPI_GETSCREENSAVERRUNNING)
+        InterlockedIncrement(&callCounts.screenSaverQuery);
+    return realSystemParametersInfoA(action, parameter, value, flags);
+}
+
+static void WINAPI countedSleep(DWORD milliseconds)
+{
+    if (GetCurrentThreadId() == pluginState.watchThreadId && milliseconds == WAIT_SLICE_MS) {
+        // A query since the last slice means a poll ran: the interval before it is complete.
+        if (playerWindow.queryCount != queriesAtLastSleep) {
+            queriesAtLastSleep = playerWindow.queryCount;
+            if (sliceSincePoll > 0) {
+                callCounts.lastIntervalSlices = sliceSincePoll;
+                InterlockedIncrement(&callCounts.completedIntervals);
+            }
+            sliceSincePoll = 0;
+        }
+        InterlockedIncrement(&callCounts.watchThreadSleeps);
+        if (pluginState.stopRequested)
+            InterlockedIncrement(&callCounts.watchThreadSleepsAfterStop);
+        if (onWatchThreadSleep != NULL)
+            onWatchThreadSleep(sliceSincePoll);
+        ++sliceSincePoll;
+    }
+    realSleep(milliseconds);
+}
+
+static void patchTestProgramImports(void)
+{
+    static BOOL patched;
+    if (patched)
+        return;
+    patched = TRUE;
+    bindSystemFunction(realMixerOpen, "winmm.dll", "mixerOpen");
+    bindSystemFunction(realMixerClose, "winmm.dll", "mixerClose");
+    bindSystemFunction(realMixerGetControlDetailsA, "winmm.dll", "mixerGetControlDetailsA");
+    bindSystemFunction(realOpenDesktopA, "user32.dll", "OpenDesktopA");
+    bindSystemFunction(realSystemParametersInfoA, "user32.dll", "SystemParametersInfoA");
+    bindSystemFunction(realSleep, "kernel32.dll", "Sleep");
+    HMODULE self = GetModuleHandleA(NULL);
+    (void)patchImport(self, "winmm.dll", "mixerOpen", (void *)countedMixerOpen);
+    (void)patchImport(self, "winmm.dll", "mixerClose", (void *)countedMixerClose);
+    (void)patchImport(self, "winmm.dll", "mixerGetControlDetailsA", (void *)countedMixerGetControlDetailsA);
+    (void)patchImport(self, "user32.dll", "OpenDesktopA", (void *)countedOpenDesktopA);
+    (void)patchImport(self, "user32.dll", "SystemParametersInfoA", (void *)countedSystemParametersInfoA);
+    (void)patchImport(self, "kernel32.dll", "Sleep", (void *)countedSleep);
+    (void)interceptLockProbe(self);
+}
+
+static void resetPollCounter(void)
+{
+    sliceSincePoll = 0;
+    queriesAtLastSleep = 0;
+}
+
+void startCountingCalls(void)
+{
+    ZeroMemory((void *)&callCounts, sizeof callCounts);
+    counting = 1;
+}
+
+void stopCountingCalls(void)
+{
+    counting = 0;
+}
+
+void PluginTest::SetUp()
+{
+    patchTestProgramImports();
+    removeTestSettings();
+    ZeroMemory(&pluginState, sizeof pluginState);
+    releaseMixer();
+    onWatchThreadSleep = NULL;
+    resetPollCounter();
+    resetConditions();
+    pluginHeader.hwndParent = createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
+    pluginHeader.hDllInstance = GetModuleHandleA(NULL);
+    pluginState.osMajorVersion = 6;
+    setSettings(1, 1, 1, 500);
+    clearPlayerLog();
+    eventCountAtStart = 0;
+    filterInstalled = FALSE;
+}
+
+void PluginTest::TearDown()
+{
+    stopCountingCalls();
+    onWatchThreadSleep = NULL;
+    if (filterInstalled && IsWindow(pluginHeader.hwndParent))
+        (void)SetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC, (LONG)pluginState.previousWndProc);
+    destroyPlayerWindow();
+    releaseMixer();
+    resetConditions();
+    closeConditionMixer();
+    removeTestSettings();
+}
+
+void PluginTest::installFilter(void)
+{
+    pluginState.previousWndProc =
+        (WNDPROC)SetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC, (LONG)transportFilterProc);
+    filterInstalled = TRUE;
+}
+
+void PluginTest::setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG checkTime)
+{
+    pluginState.settings.isLock = isLock;
+    pluginState.settings.isScreenSave = isScreenSave;
+    pluginState.settings.isMute = isMute;
+    pluginState.settings.checkTime = checkTime;
+}
+
+void PluginTest::resetConditions(void)
+{
+    setWorkstationLocked(FALSE);
+    setScreenSaverRunning(FALSE);
+    (void)setSystemMute(FALSE);
+}
+
+LONG PluginTest::pauseTogglesSeen(void)
+{
+    LONG toggles = 0;
+    for (LONG i = 0; i < playerWindow.eventCount; ++i) {
+        if (playerEventAt(i).id == CMD_PAUSE)
+            ++toggles;
+    }
+    return toggles;
+}
+
+const char *testSettingsPath(void)
+{
+    static char path[MAX_PATH];
+    if (path[0] == '\0') {
+        DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+        while (length > 0 && path[length - 1] != '\\')
+            --length;
+        path[length] = '\0';
+        lstrcatA(path, "plugin.ini");
+    }
+    return path;
+}
+
+void removeTestSettings(void)
+{
+    (void)SetFileAttributesA(testSettingsPath(), FILE_ATTRIBUTE_NORMAL);
+    (void)DeleteFileA(testSettingsPath());
+    // The profile functions cache the last file they touched; flush that cache.
+    (void)WritePrivateProfileStringA(NULL, NULL, NULL, testSettingsPath());
+}
+
+void writeTestSettings(const char *contents)
+{
+    removeTestSettings();
+    HANDLE file = CreateFileA(testSettingsPath(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written;
+    ASSERT_TRUE(WriteFile(file, contents, lstrlenA(contents), &written, NULL));
+    CloseHandle(file);
+}
+
+void readTestSettings(char *buffer, DWORD size)
+{
+    (void)WritePrivateProfileStringA(NULL, NULL, NULL, testSettingsPath());
+    buffer[0] = '\0';
+    HANDLE file = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD read = 0;
+    (void)ReadFile(file, buffer, size - 1, &read, NULL);
+    buffer[read] = '\0';
+    CloseHandle(file);
+}
+
+LONG countOpenHandles(void)
+{
+    LONG open = 0;
+    for (DWORD value = 4; value < 0x4000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation((HANDLE)(ULONG_PTR)value, &flags))
+            ++open;
+    }
+    return open;
+}
+
+LONG countThreads(void)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    LONG threads = 0;
+    DWORD self = GetCurrentProcessId();
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self)
+            ++threads;
+    }
+    CloseHandle(snapshot);
+    return threads;
+}

@@ -1,0 +1,58 @@
+// What the plug-in's tests share: a hidden player window on the test's own thread with the
+// plug-in's state reset around it, call counters on the plug-in's imports, and files.
+#pragma once
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "conditions.h"
+#include "engine/engine.h"
+#include "player_window.h"
+#include "plugin/plugin.h"
+
+// The plug-in's platform calls, counted per thread kind. The plug-in is linked into the test
+// program, so its imports are the program's: only calls while counting is on are counted.
+struct CallCounts {
+    volatile LONG mixerOpenAttempts;
+    volatile LONG mixerOpen;  // successful opens, to set against closes
+    volatile LONG mixerClose;
+    volatile LONG mixerDetails;
+    volatile LONG openDesktop;
+    volatile LONG screenSaverQuery;
+    volatile LONG watchThreadSleeps;
+    volatile LONG watchThreadSleepsAfterStop;
+    volatile LONG completedIntervals;
+    volatile LONG lastIntervalSlices;  // slices slept between the last two polls
+};
+extern CallCounts callCounts;
+void startCountingCalls(void);
+void stopCountingCalls(void);
+
+// Lets a test run code on the watch thread's Sleep: called with the slice's number since the
+// last poll, before the real sleep.
+extern void (*onWatchThreadSleep)(LONG sliceSincePoll);
+
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Puts the filter in front of the player window as init does, without starting the thread.
+    void installFilter(void);
+    void setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG checkTime);
+    void resetConditions(void);
+    LONG pauseTogglesSeen(void);
+    LONG eventCountAtStart;
+    BOOL filterInstalled;
+};
+
+// The plug-in's plugin.ini beside the test program.
+const char *testSettingsPath(void);
+void removeTestSettings(void);
+void writeTestSettings(const char *contents);
+// Reads the whole file; empty when it does not exist.
+void readTestSettings(char *buffer, DWORD size);
+
+// Counts the open handles of this process by probing every candidate value.
+LONG countOpenHandles(void);
+// Counts the threads of this process by probing every thread id (no snapshot under Wine).
+LONG countThreads(void);

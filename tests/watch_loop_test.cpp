@@ -1,0 +1,226 @@
+// The watch loop against a player window on this thread: the decision table one poll at a
+// time, then the real thread for its interval, its stop and quit.
+#include "test_support.h"
+
+class WatchLoop : public PluginTest {
+protected:
+    void SetUp() override
+    {
+        PluginTest::SetUp();
+        setSettings(1, 0, 0, 100);  // the simulated lock alone decides, cheaply and exactly
+        installFilter();
+    }
+};
+
+struct DecisionRow {
+    int row;
+    LONG pausedByPlugin;
+    LONG state;
+    BOOL hold;
+    LONG toggles;
+    LONG pausedAfter;
+    LONG probes;  // desktop opens: 0 when the conditions are not evaluated at all
+};
+
+TEST_F(WatchLoop, OnePollFollowsTheDecisionTable)
+{
+    static const DecisionRow rows[] = {
+        {1, 0, PLAY_STATE_PLAYING, TRUE, 1, 1, 1},  {2, 0, PLAY_STATE_PLAYING, FALSE, 0, 0, 1},
+        {3, 0, PLAY_STATE_PAUSED, TRUE, 0, 0, 0},   {4, 0, PLAY_STATE_STOPPED, TRUE, 0, 0, 0},
+        {5, 1, PLAY_STATE_PAUSED, TRUE, 0, 1, 1},   {6, 1, PLAY_STATE_PAUSED, FALSE, 1, 0, 1},
+        {7, 1, PLAY_STATE_STOPPED, FALSE, 1, 0, 1}, {8, 1, PLAY_STATE_STOPPED, TRUE, 0, 1, 1},
+        {9, 1, PLAY_STATE_PLAYING, FALSE, 1, 0, 1},
+    };
+    for (const DecisionRow &row : rows) {
+        playerWindow.playState = row.state;
+        pluginState.pausedByPlugin = row.pausedByPlugin;
+        setWorkstationLocked(row.hold);
+        clearPlayerLog();
+        startCountingCalls();
+        pollOnce();
+        stopCountingCalls();
+        EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row;
+        EXPECT_EQ(pluginState.pausedByPlugin, row.pausedAfter) << "row " << row.row;
+        EXPECT_EQ(callCounts.openDesktop, row.probes) << "row " << row.row;
+        EXPECT_EQ(pluginState.issuingCommand, 0) << "row " << row.row;
+    }
+}
+
+static LONG issuingCommandSeenByPlayer = -1;
+static void recordIssuingCommand(const PlayerEvent &)
+{
+    issuingCommandSeenByPlayer = pluginState.issuingCommand;
+}
+
+TEST_F(WatchLoop, PausesOncePerEpisodeAndResumesOnceAfterIt)
+{
+    playerWindow.onEvent = recordIssuingCommand;
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    setWorkstationLocked(TRUE);
+    for (int poll = 0; poll < 4; ++poll)
+        pollOnce();
+    EXPECT_EQ(pauseTogglesSeen(), 1);
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED);
+    EXPECT_EQ(issuingCommandSeenByPlayer, 1);
+
+    setWorkstationLocked(FALSE);
+    for (int poll = 0; poll < 4; ++poll)
+        pollOnce();
+    EXPECT_EQ(pauseTogglesSeen(), 2);
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    EXPECT_EQ(pluginState.pausedByPlugin, 0);
+    playerWindow.onEvent = NULL;
+}
+
+TEST_F(WatchLoop, LeavesAPauseThatIsNoLongerItsOwn)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    setWorkstationLocked(TRUE);
+    pollOnce();
+    ASSERT_EQ(pluginState.pausedByPlugin, 1);
+    pluginState.pausedByPlugin = 0;  // as the filter does on a manual start
+    for (int poll = 0; poll < 3; ++poll) {
+        setWorkstationLocked(poll % 2 == 0 ? FALSE : TRUE);
+        pollOnce();
+    }
+    EXPECT_EQ(pauseTogglesSeen(), 1);
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED);
+}
+
+struct SliceRow {
+    int row;
+    LONG checkTime;
+    LONG slices;
+};
+
+TEST(WatchLoopInterval, IsCutIntoWholeSlicesAndNeverZero)
+{
+    static const SliceRow rows[] = {
+        {1, 500, 5}, {2, 550, 5},  {3, 199, 1}, {4, 100, 1},  {5, 10000, 100},
+        {6, 99, 1},  {7, 50, 1},   {8, 0, 1},   {9, -1, 1},   {10, 2147483647, 21474836},
+    };
+    for (const SliceRow &row : rows)
+        EXPECT_EQ(intervalSliceCount(row.checkTime), row.slices) << "row " << row.row << ", checkTime " << row.checkTime;
+}
+
+static BOOL intervalsCompleted(void)
+{
+    return callCounts.completedIntervals >= 2;
+}
+
+static char settingsText[64];
+
+static void runThreadWithCheckTime(PluginTest *, const char *checkTime)
+{
+    wsprintfA(settingsText, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=%s\r\n", checkTime);
+    writeTestSettings(settingsText);
+    startCountingCalls();
+    pluginHeader.init();
+}
+
+class WatchThread : public PluginTest {
+protected:
+    void TearDown() override
+    {
+        if (pluginState.watchThread != NULL)
+            pluginHeader.quit();
+        PluginTest::TearDown();
+    }
+    // init swaps the window procedure itself; the base fixture must not restore one.
+    void quitAndForgetFilter(void)
+    {
+        pluginHeader.quit();
+    }
+};
+
+TEST_F(WatchThread, SleepsTheIntervalInSlicesBetweenPolls)
+{
+    static const struct {
+        int row;
+        const char *checkTime;
+        LONG slices;
+    } rows[] = {{1, "500", 5}, {2, "199", 1}, {3, "50", 1}, {4, "0", 1}, {5, "-20", 1}};
+    for (const auto &row : rows) {
+        clearPlayerLog();
+        runThreadWithCheckTime(this, row.checkTime);
+        EXPECT_TRUE(pumpMessagesUntil(3000, intervalsCompleted)) << "row " << row.row;
+        EXPECT_EQ(callCounts.lastIntervalSlices, row.slices) << "row " << row.row;
+        // No poll storm: every poll is followed by at least one 100 ms sleep.
+        EXPECT_LE(playerWindow.queryCount, callCounts.watchThreadSleeps + 1) << "row " << row.row;
+        quitAndForgetFilter();
+        removeTestSettings();
+    }
+}
+
+static void shortenIntervalAtThirdSlice(LONG slice)
+{
+    if (slice == 2)
+        pluginState.settings.checkTime = 100;
+}
+
+TEST_F(WatchThread, ANewIntervalCutsTheWaitUnderWay)
+{
+    onWatchThreadSleep = shortenIntervalAtThirdSlice;
+    runThreadWithCheckTime(this, "10000");
+    EXPECT_TRUE(pumpMessagesUntil(3000, intervalsCompleted));
+    EXPECT_EQ(callCounts.lastIntervalSlices, 1);
+    quitAndForgetFilter();
+}
+
+TEST_F(WatchThread, NoticesAStopWithinOneSliceAndClosesItsHandle)
+{
+    LONG handlesBefore = countOpenHandles();
+    runThreadWithCheckTime(this, "10000");
+    pumpMessagesFor(350);
+    HANDLE watched = NULL;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pluginState.watchThread, GetCurrentProcess(), &watched,
+                                SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+    HANDLE threadHandle = pluginState.watchThread;
+    quitAndForgetFilter();
+    EXPECT_EQ(WaitForSingleObject(watched, 0), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    EXPECT_TRUE(GetExitCodeThread(watched, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    CloseHandle(watched);
+    EXPECT_LE(callCounts.watchThreadSleepsAfterStop, 1);
+    DWORD flags;
+    EXPECT_FALSE(GetHandleInformation(threadHandle, &flags)) << "quit leaves the thread handle open";
+    EXPECT_EQ(countOpenHandles(), handlesBefore);
+}
+
+static BOOL playerPausedByPlugin(void)
+{
+    return playerWindow.playState == PLAY_STATE_PAUSED && pluginState.pausedByPlugin == 1;
+}
+
+TEST_F(WatchThread, QuitWhileHoldingItsPauseLeavesThePlayerPaused)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    setWorkstationLocked(TRUE);
+    writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+    pluginHeader.init();
+    ASSERT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin));
+    LONG events = playerWindow.eventCount;
+    quitAndForgetFilter();
+    setWorkstationLocked(FALSE);
+    pumpMessagesFor(300);
+    EXPECT_EQ(playerWindow.eventCount, events);
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED);
+    EXPECT_EQ(pluginState.pausedByPlugin, 1);
+}
+
+TEST_F(WatchThread, QuitServesASendBlockedOnThisThread)
+{
+    WNDPROC original = (WNDPROC)GetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC);
+    pluginHeader.init();
+    HANDLE watched = NULL;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pluginState.watchThread, GetCurrentProcess(), &watched,
+                                SYNCHRONIZE, FALSE, 0));
+    // Not pumping: the first poll's query now waits for this thread, which enters quit.
+    Sleep(200);
+    quitAndForgetFilter();
+    EXPECT_EQ(WaitForSingleObject(watched, 0), WAIT_OBJECT_0);
+    CloseHandle(watched);
+    EXPECT_EQ((WNDPROC)GetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC), original);
+    EXPECT_EQ(pluginState.watchThread, (HANDLE)NULL);
+}
