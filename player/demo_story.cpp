@@ -1,0 +1,176 @@
+// Each step acts as a user or the system would, then waits for what the plug-in should do
+// (or checks that it does nothing) while the window thread keeps serving the player.
+#include "demo_story.h"
+
+#include "conditions.h"
+#include "player_window.h"
+
+// Long enough for two polls at the default 500 ms interval and the send behind them.
+static const DWORD REACTION_TIMEOUT_MS = 1500;
+static const DWORD QUIET_PERIOD_MS = 1200;
+
+struct DemoRun {
+    void (*say)(const char *line);
+    DWORD start;
+    LONG eventMark;
+    int checks;
+    int failures;
+};
+static DemoRun demo;
+
+static void sayAt(const char *text)
+{
+    char line[200];
+    DWORD elapsed = GetTickCount() - demo.start;
+    wsprintfA(line, "%3lu.%02lu s  %s", elapsed / 1000, elapsed % 1000 / 10, text);
+    demo.say(line);
+}
+
+static void judge(BOOL held, const char *what)
+{
+    char text[200];
+    ++demo.checks;
+    if (!held)
+        ++demo.failures;
+    wsprintfA(text, "%-52s %s", what, held ? "ok" : "WRONG");
+    sayAt(text);
+}
+
+static void markEvents(void)
+{
+    demo.eventMark = playerWindow.eventCount;
+}
+
+static LONG pluginCommandsSinceMark(void)
+{
+    LONG commands = 0;
+    for (LONG i = demo.eventMark; i < playerWindow.eventCount; ++i) {
+        if (playerEventAt(i).fromOtherThread)
+            ++commands;
+    }
+    return commands;
+}
+
+static LONG expectedState;
+static BOOL pluginToggledTo(void)
+{
+    for (LONG i = demo.eventMark; i < playerWindow.eventCount; ++i) {
+        const PlayerEvent &event = playerEventAt(i);
+        if (event.fromOtherThread && event.id == CMD_PAUSE && event.stateAfter == expectedState)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+static BOOL waitForPluginToggle(LONG state)
+{
+    expectedState = state;
+    return pumpMessagesUntil(REACTION_TIMEOUT_MS, pluginToggledTo);
+}
+
+static void userPresses(WORD command)
+{
+    char text[80];
+    wsprintfA(text, "user presses %s", commandName(command));
+    sayAt(text);
+    pressPlayerButton(command);
+}
+
+static void systemDoes(const char *what, void (*change)(BOOL), BOOL on)
+{
+    sayAt(what);
+    markEvents();
+    change(on);
+}
+
+static void muteSwitch(BOOL muted)
+{
+    (void)setSystemMute(muted);
+}
+
+static void expectPluginPause(const char *what)
+{
+    judge(waitForPluginToggle(PLAY_STATE_PAUSED) && playerWindow.playState == PLAY_STATE_PAUSED, what);
+}
+
+static void expectPluginResume(const char *what)
+{
+    judge(waitForPluginToggle(PLAY_STATE_PLAYING) && playerWindow.playState == PLAY_STATE_PLAYING, what);
+}
+
+static void expectNothingFromPlugin(LONG state, const char *what)
+{
+    pumpMessagesFor(QUIET_PERIOD_MS);
+    judge(pluginCommandsSinceMark() == 0 && playerWindow.playState == state, what);
+}
+
+static void playTheStory(void)
+{
+    userPresses(CMD_PLAY);
+    judge(playerWindow.playState == PLAY_STATE_PLAYING, "the player plays");
+
+    systemDoes("screen saver starts", setScreenSaverRunning, TRUE);
+    expectPluginPause("plug-in pauses the player");
+    systemDoes("screen saver stops", setScreenSaverRunning, FALSE);
+    expectPluginResume("plug-in resumes the player");
+
+    systemDoes("master volume muted", muteSwitch, TRUE);
+    expectPluginPause("plug-in pauses the player");
+    markEvents();
+    userPresses(CMD_PLAY);
+    const PlayerEvent &play = playerEventAt(playerWindow.eventCount - 1);
+    judge(play.id == CMD_PLAY && !play.mutedOnArrival && readSystemMute() == 0,
+          "mute released before the player got play");
+    expectNothingFromPlugin(PLAY_STATE_PLAYING, "playing, and the plug-in sends nothing");
+
+    systemDoes("workstation locked (simulated)", setWorkstationLocked, TRUE);
+    expectPluginPause("plug-in pauses the player");
+    systemDoes("workstation unlocked", setWorkstationLocked, FALSE);
+    expectPluginResume("plug-in resumes the player");
+
+    userPresses(CMD_PAUSE);
+    judge(playerWindow.playState == PLAY_STATE_PAUSED, "the player is paused by the user");
+    systemDoes("workstation locked (simulated)", setWorkstationLocked, TRUE);
+    expectNothingFromPlugin(PLAY_STATE_PAUSED, "stays paused: the pause is the user's");
+    systemDoes("workstation unlocked", setWorkstationLocked, FALSE);
+    expectNothingFromPlugin(PLAY_STATE_PAUSED, "still paused: nothing resumed");
+}
+
+static void quitPlugins(PluginSet &plugins)
+{
+    sayAt("player unloads its plug-ins");
+    markEvents();
+    unloadAllPlugins(plugins);
+    WNDPROC restored = (WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC);
+    setWorkstationLocked(TRUE);
+    pumpMessagesFor(QUIET_PERIOD_MS / 2);
+    setWorkstationLocked(FALSE);
+    judge(restored == (WNDPROC)GetClassLongA(playerWindow.hwnd, GCL_WNDPROC) && pluginCommandsSinceMark() == 0,
+          "window procedure restored, nothing sent after");
+}
+
+BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
+{
+    ZeroMemory(&demo, sizeof demo);
+    demo.say = say;
+    demo.start = GetTickCount();
+    setScreenSaverRunning(FALSE);
+    (void)setSystemMute(FALSE);
+    setWorkstationLocked(FALSE);
+    if (plugins.count == 0) {
+        say("verdict: FAIL - no plug-in was loaded");
+        return FALSE;
+    }
+    playTheStory();
+    quitPlugins(plugins);
+    setScreenSaverRunning(FALSE);
+    (void)setSystemMute(FALSE);
+
+    char verdict[160];
+    if (demo.failures == 0)
+        wsprintfA(verdict, "verdict: PASS - the plug-in did what it should at all %d steps", demo.checks);
+    else
+        wsprintfA(verdict, "verdict: FAIL - the plug-in went wrong at %d of %d steps", demo.failures, demo.checks);
+    say(verdict);
+    return demo.failures == 0;
+}

@@ -1,0 +1,30 @@
+// Loads general-purpose plug-ins the way the player does: the export by name, the header's
+// version checked, the two handles filled before init; quit then FreeLibrary on the way out.
+#pragma once
+#include <windows.h>
+
+#include "plugin/host_contract.h"
+
+enum { MAX_LOADED_PLUGINS = 8, LOADER_MESSAGE_SIZE = 400 };
+
+struct LoadedPlugin {
+    HMODULE module;
+    PluginHeader *header;
+    char path[MAX_PATH];
+};
+
+struct PluginSet {
+    LoadedPlugin plugins[MAX_LOADED_PLUGINS];
+    int count;
+};
+
+// FALSE with a one-line reason when the file is missing, is no plug-in or has the wrong
+// header version; the module is then unloaded again.
+BOOL loadPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE]);
+void unloadPlugin(LoadedPlugin &loaded);
+// Every gen_*.dll in the folder, in name order as the file system lists them; each failure
+// is reported through report() and skipped.
+void loadPluginFolder(const char *folder, HWND player, PluginSet &set, void (*report)(const char *line));
+void unloadAllPlugins(PluginSet &set);
+// The "Plugins" folder beside the running program.
+void pluginFolderBesideProgram(char (&folder)[MAX_PATH]);

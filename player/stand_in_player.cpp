@@ -1,0 +1,310 @@
+// The stand-in player: a window that behaves toward plug-ins as the real player does, with
+// transport buttons, switches for the three conditions and a timestamped event log. With
+// --demo it plays the demo story unattended and exits with its verdict.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "conditions.h"
+#include "demo_story.h"
+#include "player_window.h"
+#include "plugin_loader.h"
+#include "screenshot.h"
+
+enum {
+    IDC_STATUS = 2001,
+    IDC_MUTE_STATUS,
+    IDC_SWITCH_SCREEN_SAVER,
+    IDC_SWITCH_MUTE,
+    IDC_SWITCH_LOCK,
+    IDC_EVENT_LOG,
+    IDM_EXIT = 2100,
+    IDM_CONFIGURE_FIRST = 2200,
+    REFRESH_TIMER = 1,
+    MAX_LOG_LINES = 500,
+};
+
+struct StandIn {
+    HINSTANCE instance;
+    PluginSet plugins;
+    DWORD start;
+    BOOL demoMode;
+    const char *screenshotFolder;
+    LONG shownMute;
+    BOOL shownSaver;
+    HWND status, muteStatus, log, saverSwitch, muteSwitch, lockSwitch;
+};
+static StandIn standIn;
+
+static void writeToStream(DWORD stream, const char *text)
+{
+    HANDLE handle = GetStdHandle(stream);
+    if (handle == NULL || handle == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    (void)WriteFile(handle, text, lstrlenA(text), &written, NULL);
+    (void)WriteFile(handle, "\n", 1, &written, NULL);
+}
+
+static void addLogLine(const char *text)
+{
+    if (standIn.log == NULL)
+        return;
+    char line[256];
+    DWORD elapsed = GetTickCount() - standIn.start;
+    wsprintfA(line, "%4lu.%03lu  %s", elapsed / 1000, elapsed % 1000, text);
+    if (SendMessageA(standIn.log, LB_GETCOUNT, 0, 0) >= MAX_LOG_LINES)
+        (void)SendMessageA(standIn.log, LB_DELETESTRING, 0, 0);
+    LRESULT index = SendMessageA(standIn.log, LB_ADDSTRING, 0, (LPARAM)line);
+    (void)SendMessageA(standIn.log, LB_SETTOPINDEX, index, 0);
+}
+
+static void say(const char *line)
+{
+    writeToStream(STD_OUTPUT_HANDLE, line);
+    addLogLine(line);
+}
+
+// A one-line complaint: to the console when there is one, else in a message box.
+static void complain(const char *line)
+{
+    HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
+    if (errors != NULL && errors != INVALID_HANDLE_VALUE)
+        writeToStream(STD_ERROR_HANDLE, line);
+    else if (!standIn.demoMode)
+        (void)MessageBoxA(NULL, line, "Hushgate stand-in player", MB_OK | MB_ICONWARNING);
+    addLogLine(line);
+}
+
+static void refreshStatus(void)
+{
+    char text[128];
+    wsprintfA(text, "Track %ld of %d - %s", playerWindow.track, PLAYER_TRACK_COUNT,
+              playStateName(playerWindow.playState));
+    SetWindowTextA(standIn.status, text);
+    LONG muted = readSystemMute();
+    BOOL saver = screenSaverRunning();
+    wsprintfA(text, "Master mute: %s    Screen saver: %s    Workstation: %s", muted ? "on" : "off",
+              saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked");
+    SetWindowTextA(standIn.muteStatus, text);
+    if (muted != standIn.shownMute)
+        addLogLine(muted ? "master mute turned on" : "master mute turned off");
+    if (saver != standIn.shownSaver)
+        addLogLine(saver ? "screen saver started" : "screen saver stopped");
+    standIn.shownMute = muted;
+    standIn.shownSaver = saver;
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SCREEN_SAVER, saver ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_MUTE, muted ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_LOCK, workstationLocked() ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static void logPlayerEvent(const PlayerEvent &event)
+{
+    char text[160];
+    const char *source = event.fromOtherThread ? "from a plug-in's thread" : "from the player's controls";
+    if (event.stateBefore == event.stateAfter)
+        wsprintfA(text, "command %s %s: stays %s", commandName(event.id), source, playStateName(event.stateAfter));
+    else
+        wsprintfA(text, "command %s %s: %s -> %s", commandName(event.id), source, playStateName(event.stateBefore),
+                  playStateName(event.stateAfter));
+    addLogLine(text);
+    refreshStatus();
+}
+
+static HWND addControl(const char *windowClass, const char *text, DWORD style, int x, int y, int width,
+                       int height, int id)
+{
+    HWND control = CreateWindowExA(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                   playerWindow.hwnd, (HMENU)(INT_PTR)id, standIn.instance, NULL);
+    SendMessageA(control, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), TRUE);
+    return control;
+}
+
+static void buildControls(void)
+{
+    static const struct {
+        WORD command;
+        const char *label;
+    } buttons[] = {{CMD_PREVIOUS, "|<< Prev"}, {CMD_PLAY, "Play"}, {CMD_PAUSE, "Pause"}, {CMD_STOP, "Stop"},
+                   {CMD_NEXT, "Next >>|"}};
+    standIn.status = addControl("STATIC", "", SS_LEFT, 12, 10, 520, 18, IDC_STATUS);
+    standIn.muteStatus = addControl("STATIC", "", SS_LEFT, 12, 30, 520, 18, IDC_MUTE_STATUS);
+    int x = 12;
+    // Each button's click reaches the main window as WM_COMMAND with its command id,
+    // through whatever procedures plug-ins have put in front of the player's.
+    for (const auto &button : buttons) {
+        addControl("BUTTON", button.label, BS_PUSHBUTTON, x, 54, 96, 26, button.command);
+        x += 104;
+    }
+    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 46, 0);
+    standIn.saverSwitch = addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20,
+                                     IDC_SWITCH_SCREEN_SAVER);
+    standIn.muteSwitch = addControl("BUTTON", "Master volume muted", BS_AUTOCHECKBOX, 190, 104, 160, 20,
+                                    IDC_SWITCH_MUTE);
+    standIn.lockSwitch = addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20,
+                                    IDC_SWITCH_LOCK);
+    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 140, 520, 210,
+                             IDC_EVENT_LOG);
+}
+
+static void buildMenu(void)
+{
+    HMENU bar = CreateMenu();
+    HMENU pluginMenu = CreatePopupMenu();
+    for (int i = 0; i < standIn.plugins.count; ++i) {
+        char label[160];
+        wsprintfA(label, "Configure %s...", standIn.plugins.plugins[i].header->description);
+        AppendMenuA(pluginMenu, MF_STRING, IDM_CONFIGURE_FIRST + i, label);
+    }
+    if (standIn.plugins.count == 0)
+        AppendMenuA(pluginMenu, MF_STRING | MF_GRAYED, 0, "(no plug-in loaded)");
+    AppendMenuA(pluginMenu, MF_SEPARATOR, 0, NULL);
+    AppendMenuA(pluginMenu, MF_STRING, IDM_EXIT, "Exit");
+    AppendMenuA(bar, MF_POPUP, (UINT_PTR)pluginMenu, "&Plug-ins");
+    SetMenu(playerWindow.hwnd, bar);
+}
+
+static void flipCondition(int id)
+{
+    BOOL on = IsDlgButtonChecked(playerWindow.hwnd, id) == BST_CHECKED;
+    if (id == IDC_SWITCH_SCREEN_SAVER)
+        setScreenSaverRunning(on);
+    if (id == IDC_SWITCH_MUTE && !setSystemMute(on))
+        addLogLine("no mixer with a speaker mute on this machine");
+    if (id == IDC_SWITCH_LOCK) {
+        setWorkstationLocked(on);
+        addLogLine(on ? "workstation locked (simulated)" : "workstation unlocked");
+    }
+    refreshStatus();
+}
+
+static void configurePlugin(int index)
+{
+    char text[200];
+    wsprintfA(text, "configuring %s", standIn.plugins.plugins[index].header->description);
+    addLogLine(text);
+    standIn.plugins.plugins[index].header->config();
+}
+
+// Everything the player's own procedure does not handle: the frame, its menu and switches.
+static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_SWITCH_SCREEN_SAVER:
+        case IDC_SWITCH_MUTE:
+        case IDC_SWITCH_LOCK:
+            flipCondition(LOWORD(wParam));
+            return 0;
+        case IDM_EXIT:
+            DestroyWindow(hwnd);
+            return 0;
+        }
+        if (LOWORD(wParam) >= IDM_CONFIGURE_FIRST && LOWORD(wParam) < IDM_CONFIGURE_FIRST + standIn.plugins.count) {
+            configurePlugin(LOWORD(wParam) - IDM_CONFIGURE_FIRST);
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        refreshStatus();
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+static void reportLoadProblem(const char *line)
+{
+    complain(line);
+}
+
+static BOOL loadRequestedPlugins(int count, char **paths)
+{
+    for (int i = 0; i < count; ++i) {
+        char error[LOADER_MESSAGE_SIZE];
+        LoadedPlugin &slot = standIn.plugins.plugins[standIn.plugins.count];
+        if (standIn.plugins.count < MAX_LOADED_PLUGINS && loadPlugin(paths[i], playerWindow.hwnd, slot, error))
+            ++standIn.plugins.count;
+        else
+            complain(error);
+    }
+    if (count == 0) {
+        char folder[MAX_PATH];
+        pluginFolderBesideProgram(folder);
+        loadPluginFolder(folder, playerWindow.hwnd, standIn.plugins, reportLoadProblem);
+    }
+    for (int i = 0; i < standIn.plugins.count; ++i) {
+        char text[400];
+        wsprintfA(text, "loaded %s (%s)", standIn.plugins.plugins[i].header->description,
+                  standIn.plugins.plugins[i].path);
+        say(text);
+        // Wine cannot lock a workstation; the plug-in's own SwitchDesktop is intercepted instead.
+        (void)interceptLockProbe(standIn.plugins.plugins[i].module);
+    }
+    return standIn.plugins.count > 0;
+}
+
+static int usage(const char *problem)
+{
+    char line[300];
+    wsprintfA(line, "stand_in_player: %s; usage: stand_in_player [--demo] [--screenshots FOLDER] [PLUGIN.dll ...]",
+              problem);
+    complain(line);
+    return 2;
+}
+
+static int runWindow(void)
+{
+    SetTimer(playerWindow.hwnd, REFRESH_TIMER, 200, NULL);
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    unloadAllPlugins(standIn.plugins);
+    return 0;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    standIn.instance = instance;
+    standIn.start = GetTickCount();
+    int first = 1;
+    for (; first < __argc && __argv[first][0] == '-'; ++first) {
+        const char *option = __argv[first];
+        if (lstrcmpA(option, "--demo") == 0) {
+            standIn.demoMode = TRUE;
+        } else if (lstrcmpA(option, "--screenshots") == 0) {
+            if (first + 1 == __argc)
+                return usage("--screenshots needs a folder");
+            standIn.screenshotFolder = __argv[++first];
+        } else {
+            char problem[120];
+            wsprintfA(problem, "unknown option %.60s", option);
+            return usage(problem);
+        }
+    }
+    createPlayerWindow(instance, TRUE, frameProc);
+    buildControls();
+    playerWindow.onEvent = logPlayerEvent;
+    standIn.shownMute = readSystemMute();
+    standIn.shownSaver = screenSaverRunning();
+    BOOL loaded = loadRequestedPlugins(__argc - first, __argv + first);
+    buildMenu();
+    refreshStatus();
+    if (standIn.screenshotFolder != NULL)
+        return takeScreenshots(standIn.plugins, standIn.screenshotFolder, say) ? 0 : 1;
+    if (standIn.demoMode) {
+        if (!loaded) {
+            say("verdict: FAIL - no plug-in could be loaded");
+            return 1;
+        }
+        return runDemoStory(standIn.plugins, say) ? 0 : 1;
+    }
+    return runWindow();
+}
