@@ -1,7 +1,7 @@
 // The player's side of the plug-in contract.
 #include "plugin_loader.h"
 
-BOOL loadPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE])
+BOOL openPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE])
 {
     ZeroMemory(&loaded, sizeof loaded);
     error[0] = '\0';
@@ -32,7 +32,14 @@ BOOL loadPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&erro
     loaded.module = module;
     loaded.header = header;
     lstrcpynA(loaded.path, path, MAX_PATH);
-    (void)header->init();
+    return TRUE;
+}
+
+BOOL loadPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE])
+{
+    if (!openPlugin(path, player, loaded, error))
+        return FALSE;
+    (void)loaded.header->init();
     return TRUE;
 }
 

@@ -19,7 +19,9 @@ struct PluginSet {
 };
 
 // FALSE with a one-line reason when the file is missing, is no plug-in or has the wrong
-// header version; the module is then unloaded again.
+// header version; the module is then unloaded again. openPlugin stops short of init, for a
+// caller that must intercept the module's imports first; loadPlugin also calls init.
+BOOL openPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE]);
 BOOL loadPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE]);
 void unloadPlugin(LoadedPlugin &loaded);
 // Every gen_*.dll in the folder, in name order as the file system lists them; each failure
