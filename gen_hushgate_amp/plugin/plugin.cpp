@@ -76,7 +76,10 @@ static int init(void)
     loadSettings();
     installTransportFilter();
     InitializeCriticalSection(&pluginState.stopLock);
+    // A module kept loaded after an earlier quit starts as a freshly loaded one would.
     pluginState.stopRequested = 0;
+    pluginState.issuingCommand = 0;
+    pluginState.pausedByPlugin = 0;
     pluginState.watchThread = CreateThread(NULL, 0, watchLoop, NULL, 0, &pluginState.watchThreadId);
     return 0;
 }

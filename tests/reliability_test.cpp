@@ -1,0 +1,614 @@
+// The real gen_hushgate_amp.dll in the stand-in player's window, with its imports intercepted
+// to count, to fail and to follow the watch thread: load/unload cycles, a random walk with the
+// real thread, injected faults, the host's own ways of ending it, and hostile settings files.
+// A vectored handler sees every fault, even those Wine swallows inside window procedures.
+#include "test_support.h"
+
+#include <mmsystem.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "import_patch.h"
+#include "playback_model.h"
+#include "plugin_loader.h"
+
+// --- what the interception sees and does ---------------------------------------------------
+
+struct Interception {
+    volatile LONG mixerOpens, mixerCloses;
+    volatile LONG sleepsEntered;
+    HANDLE watchThread;  // our own duplicate of the handle the plug-in created
+    volatile LONG failMixerOpen, failMixerDetails, failOpenDesktop;
+};
+static Interception seen;
+
+static MMRESULT(WINAPI *systemMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+static MMRESULT(WINAPI *systemMixerClose)(HMIXER);
+static MMRESULT(WINAPI *systemMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
+static HDESK(WINAPI *systemOpenDesktopA)(LPCSTR, DWORD, BOOL, ACCESS_MASK);
+static void(WINAPI *systemSleep)(DWORD);
+static HANDLE(WINAPI *systemCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+
+static HANDLE WINAPI interceptedCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
+                                             LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    HANDLE thread = systemCreateThread(security, stack, start, parameter, flags, id);
+    if (thread != NULL)
+        (void)DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &seen.watchThread, SYNCHRONIZE, FALSE, 0);
+    return thread;
+}
+
+static MMRESULT WINAPI interceptedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callback, DWORD_PTR data, DWORD flags)
+{
+    if (seen.failMixerOpen)
+        return MMSYSERR_BADDEVICEID;
+    MMRESULT result = systemMixerOpen(mixer, id, callback, data, flags);
+    if (result == MMSYSERR_NOERROR)
+        InterlockedIncrement(&seen.mixerOpens);
+    return result;
+}
+
+static MMRESULT WINAPI interceptedMixerClose(HMIXER mixer)
+{
+    InterlockedIncrement(&seen.mixerCloses);
+    return systemMixerClose(mixer);
+}
+
+static MMRESULT WINAPI interceptedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIXERCONTROLDETAILS details, DWORD flags)
+{
+    if (seen.failMixerDetails)
+        return MMSYSERR_ERROR;
+    return systemMixerGetControlDetailsA(mixer, details, flags);
+}
+
+static HDESK WINAPI interceptedOpenDesktopA(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access)
+{
+    if (seen.failOpenDesktop) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return NULL;
+    }
+    return systemOpenDesktopA(name, flags, inherit, access);
+}
+
+static void WINAPI interceptedSleep(DWORD milliseconds)
+{
+    InterlockedIncrement(&seen.sleepsEntered);
+    systemSleep(milliseconds);
+}
+
+template <typename Function> static void bindSystem(Function &pointer, const char *dll, const char *name)
+{
+    pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dll), name);
+}
+
+static void interceptImports(HMODULE plugin)
+{
+    bindSystem(systemMixerOpen, "winmm.dll", "mixerOpen");
+    bindSystem(systemMixerClose, "winmm.dll", "mixerClose");
+    bindSystem(systemMixerGetControlDetailsA, "winmm.dll", "mixerGetControlDetailsA");
+    bindSystem(systemOpenDesktopA, "user32.dll", "OpenDesktopA");
+    bindSystem(systemSleep, "kernel32.dll", "Sleep");
+    bindSystem(systemCreateThread, "kernel32.dll", "CreateThread");
+    (void)patchImport(plugin, "kernel32.dll", "CreateThread", (void *)interceptedCreateThread);
+    (void)patchImport(plugin, "winmm.dll", "mixerOpen", (void *)interceptedMixerOpen);
+    (void)patchImport(plugin, "winmm.dll", "mixerClose", (void *)interceptedMixerClose);
+    (void)patchImport(plugin, "winmm.dll", "mixerGetControlDetailsA", (void *)interceptedMixerGetControlDetailsA);
+    (void)patchImport(plugin, "user32.dll", "OpenDesktopA", (void *)interceptedOpenDesktopA);
+    (void)patchImport(plugin, "kernel32.dll", "Sleep", (void *)interceptedSleep);
+    (void)interceptLockProbe(plugin);
+}
+
+// A fault in the plug-in, or in code it left the player to return into, ends the run at
+// once with its address: inside a window procedure Wine would swallow it and carry on.
+static LONG CALLBACK stopAtFault(EXCEPTION_POINTERS *exception)
+{
+    DWORD code = exception->ExceptionRecord->ExceptionCode;
+    if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_ILLEGAL_INSTRUCTION &&
+        code != EXCEPTION_STACK_OVERFLOW && code != EXCEPTION_PRIV_INSTRUCTION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    fprintf(stderr, "fault 0x%08lx at %p during %s\n", code, exception->ExceptionRecord->ExceptionAddress,
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+static LONG envCount(const char *name, LONG fallback)
+{
+    const char *text = getenv(name);
+    return text != NULL && atoi(text) > 0 ? atoi(text) : fallback;
+}
+
+// --- the harness ---------------------------------------------------------------------------
+
+class HostedPlugin : public ::testing::Test {
+protected:
+    static char pluginPath[MAX_PATH];
+    static char settingsPath[MAX_PATH];
+    LoadedPlugin plugin;
+    WNDPROC originalProc;
+
+    static void SetUpTestSuite()
+    {
+        // A private copy, so that its plugin.ini is this suite's alone.
+        char folder[MAX_PATH];
+        DWORD length = GetModuleFileNameA(NULL, folder, MAX_PATH);
+        while (length > 0 && folder[length - 1] != '\\')
+            --length;
+        folder[length] = '\0';
+        char source[MAX_PATH];
+        wsprintfA(source, "%s..\\gen_hushgate_amp.dll", folder);
+        lstrcatA(folder, "hosted");
+        (void)CreateDirectoryA(folder, NULL);
+        wsprintfA(pluginPath, "%s\\gen_hushgate_amp.dll", folder);
+        wsprintfA(settingsPath, "%s\\plugin.ini", folder);
+        (void)CopyFileA(source, pluginPath, FALSE);
+        (void)AddVectoredExceptionHandler(1, stopAtFault);
+    }
+
+    void SetUp() override
+    {
+        ZeroMemory(&plugin, sizeof plugin);
+        ZeroMemory((void *)&seen, sizeof seen);
+        (void)DeleteFileA(settingsPath);
+        createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
+        originalProc = (WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC);
+        clearPlayerLog();
+        resetConditions();
+    }
+
+    void TearDown() override
+    {
+        stop();
+        destroyPlayerWindow();
+        resetConditions();
+        closeConditionMixer();
+        (void)DeleteFileA(settingsPath);
+    }
+
+    static void resetConditions(void)
+    {
+        setWorkstationLocked(FALSE);
+        setScreenSaverRunning(FALSE);
+        (void)setSystemMute(FALSE);
+    }
+
+    void writeSettings(const char *contents)
+    {
+        HANDLE file = CreateFileA(settingsPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD written;
+        (void)WriteFile(file, contents, lstrlenA(contents), &written, NULL);
+        CloseHandle(file);
+    }
+
+    BOOL start(const char *settings = "[Hushgate]\r\nCHECKTIME=100\r\n")
+    {
+        if (settings != NULL)
+            writeSettings(settings);
+        char error[LOADER_MESSAGE_SIZE];
+        if (!openPlugin(pluginPath, playerWindow.hwnd, plugin, error)) {
+            ADD_FAILURE() << error;
+            return FALSE;
+        }
+        interceptImports(plugin.module);
+        (void)plugin.header->init();
+        return TRUE;
+    }
+
+    // quit, then FreeLibrary; TRUE when the watch thread had ended by the time quit returned.
+    BOOL stop(void)
+    {
+        if (plugin.module == NULL)
+            return TRUE;
+        plugin.header->quit();
+        BOOL ended = seen.watchThread != NULL && WaitForSingleObject(seen.watchThread, 0) == WAIT_OBJECT_0;
+        if (seen.watchThread != NULL)
+            CloseHandle(seen.watchThread);
+        seen.watchThread = NULL;
+        FreeLibrary(plugin.module);
+        plugin.module = NULL;
+        return ended;
+    }
+
+    // Waits until the watch thread has begun n more sleeps: with a one-slice interval, each
+    // one follows a completed poll.
+    static LONG sleepTarget;
+    static BOOL sleptEnough(void)
+    {
+        return seen.sleepsEntered >= sleepTarget;
+    }
+    BOOL waitForSleeps(LONG more, DWORD timeoutMs = 3000)
+    {
+        sleepTarget = seen.sleepsEntered + more;
+        return pumpMessagesUntil(timeoutMs, sleptEnough);
+    }
+
+    LONG pluginToggles(void)
+    {
+        LONG toggles = 0;
+        for (LONG i = 0; i < playerWindow.eventCount; ++i) {
+            if (playerEventAt(i).fromOtherThread && playerEventAt(i).id == CMD_PAUSE)
+                ++toggles;
+        }
+        return toggles;
+    }
+};
+char HostedPlugin::pluginPath[MAX_PATH];
+char HostedPlugin::settingsPath[MAX_PATH];
+LONG HostedPlugin::sleepTarget;
+
+// --- load and unload -----------------------------------------------------------------------
+
+static void toggleConditionAtRandom(void)
+{
+    switch (rand() % 3) {
+    case 0:
+        setWorkstationLocked(!workstationLocked());
+        break;
+    case 1:
+        setScreenSaverRunning(!screenSaverRunning());
+        break;
+    case 2:
+        (void)setSystemMute(!readSystemMute());
+        break;
+    }
+}
+
+TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
+{
+    LONG cycles = envCount("HUSHGATE_CYCLES", 60);
+    srand(1207);
+    // One warm-up cycle: the first mixer use starts the audio stack's own threads for good.
+    ASSERT_TRUE(start());
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    (void)setSystemMute(TRUE);
+    waitForSleeps(2);
+    ASSERT_TRUE(stop());
+    resetConditions();
+    pumpMessagesFor(100);
+    LONG handlesBefore = countOpenHandles();
+    LONG threadsBefore = countThreads();
+    ZeroMemory((void *)&seen, sizeof seen);
+    printf("load/unload: %ld cycles (HUSHGATE_CYCLES)\n", cycles);
+    for (LONG cycle = 0; cycle < cycles; ++cycle) {
+        playerWindow.playState = cycle % 3 == 0 ? PLAY_STATE_STOPPED : PLAY_STATE_PLAYING;
+        ASSERT_TRUE(start()) << "cycle " << cycle;
+        DWORD runFor = rand() % 701;
+        for (DWORD ran = 0; ran < runFor; ran += 50) {
+            if (rand() % 4 == 0)
+                toggleConditionAtRandom();
+            pumpMessagesFor(50 < runFor - ran ? 50 : runFor - ran);
+        }
+        ASSERT_TRUE(stop()) << "cycle " << cycle << ": the watch thread outlived quit";
+        ASSERT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "cycle " << cycle;
+        LONG events = playerWindow.eventCount, queries = playerWindow.queryCount;
+        pumpMessagesFor(rand() % 3 == 0 ? 120 : 5);
+        ASSERT_EQ(playerWindow.eventCount, events) << "cycle " << cycle << ": a command after quit";
+        ASSERT_EQ(playerWindow.queryCount, queries) << "cycle " << cycle << ": a query after quit";
+    }
+    resetConditions();
+    pumpMessagesFor(100);
+    EXPECT_EQ(seen.mixerOpens, seen.mixerCloses);
+    EXPECT_EQ(countOpenHandles(), handlesBefore);
+    EXPECT_EQ(countThreads(), threadsBefore);
+}
+
+// --- the walk with the real thread ---------------------------------------------------------
+
+// Acts right after the watch thread has begun a sleep, so that no poll runs meanwhile, then
+// lets one poll follow: the model takes the step and then one poll.
+TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
+{
+    unsigned seed = getenv("HUSHGATE_SEED") != NULL ? (unsigned)strtoul(getenv("HUSHGATE_SEED"), NULL, 10) : 7122026u;
+    LONG steps = envCount("HUSHGATE_THREAD_STEPS", 150);
+    printf("thread walk: seed %u, %ld steps (HUSHGATE_SEED, HUSHGATE_THREAD_STEPS)\n", seed, steps);
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    ASSERT_TRUE(start());
+    ModelState model;
+    modelStart(model, mixerGetNumDevs() > 0);
+    ASSERT_TRUE(waitForSleeps(1));
+    std::string history;
+    // Each step begins just after the watch thread began a sleep: the last wait saw to that.
+    for (LONG i = 0; i < steps; ++i) {
+        Step step = randomStep(seed, FALSE);
+        char text[48];
+        describeStep(step, text);
+        history += std::string("\n  ") + text;
+        switch (step.kind) {
+        case STEP_LOCK:
+            setWorkstationLocked(step.value);
+            break;
+        case STEP_SCREEN_SAVER:
+            setScreenSaverRunning(step.value);
+            break;
+        case STEP_MUTE:
+            (void)setSystemMute(step.value);
+            break;
+        case STEP_COMMAND:
+            pressPlayerButton((WORD)step.value);
+            break;
+        default:
+            break;
+        }
+        modelApply(model, step);
+        if (step.kind != STEP_POLL)
+            modelApply(model, Step{STEP_POLL, 0});
+        ASSERT_TRUE(waitForSleeps(1)) << "the watch thread stopped polling";
+        ASSERT_TRUE(playerWindow.playState == model.playState && pluginToggles() == model.pluginToggles &&
+                    (readSystemMute() != 0) == (model.muted != FALSE))
+            << "seed " << seed << ", step " << i << ": player " << playStateName(playerWindow.playState) << " model "
+            << playStateName(model.playState) << ", plug-in toggles " << pluginToggles() << " model "
+            << model.pluginToggles << "; steps:" << history;
+    }
+    LONG events = playerWindow.eventCount;
+    ASSERT_TRUE(stop());
+    pumpMessagesFor(150);
+    EXPECT_EQ(playerWindow.eventCount, events) << "quit sent something";
+}
+
+// --- injected faults ---------------------------------------------------------------------
+
+struct FaultRow {
+    int row;
+    const char *fault;
+    BOOL fromStart;  // else it begins once the mixer is open
+    volatile LONG *switchOn;
+    void (*condition)(BOOL on);
+};
+
+static void muteCondition(BOOL on)
+{
+    (void)setSystemMute(on);
+}
+
+// With the fault on, the condition does not count and nothing breaks; once the fault ends,
+// the same condition is seen again at the next poll.
+TEST_F(HostedPlugin, FaultsFallBackQuietlyAndRecover)
+{
+    if (mixerGetNumDevs() == 0)
+        GTEST_SKIP() << "needs a mixer";
+    static const FaultRow rows[] = {
+        {1, "mixer cannot be opened", TRUE, &seen.failMixerOpen, muteCondition},
+        {2, "mixer details fail after it opened", FALSE, &seen.failMixerDetails, muteCondition},
+        {3, "desktops cannot be opened", FALSE, &seen.failOpenDesktop, setWorkstationLocked},
+    };
+    for (const FaultRow &row : rows) {
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        clearPlayerLog();
+        *row.switchOn = row.fromStart;
+        ASSERT_TRUE(start());
+        ASSERT_TRUE(waitForSleeps(2));  // the mixer is open now, unless it failed from the start
+        *row.switchOn = 1;
+        row.condition(TRUE);
+        ASSERT_TRUE(waitForSleeps(3));
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": " << row.fault;
+        *row.switchOn = 0;
+        ASSERT_TRUE(waitForSleeps(2));
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "row " << row.row << ": recovery";
+        row.condition(FALSE);
+        EXPECT_TRUE(stop()) << "row " << row.row;
+        resetConditions();
+    }
+}
+
+TEST_F(HostedPlugin, QuitBeforeTheFirstPollEndsTheThread)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        ASSERT_TRUE(start());
+        EXPECT_TRUE(stop()) << "attempt " << attempt;  // the thread's first send waits for this thread
+        EXPECT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc);
+    }
+}
+
+TEST_F(HostedPlugin, APlayerWindowDestroyedUnderItIsHarmless)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(waitForSleeps(2));
+    destroyPlayerWindow();
+    setWorkstationLocked(TRUE);
+    ASSERT_TRUE(waitForSleeps(3)) << "the loop stopped polling a dead window";
+    EXPECT_TRUE(stop());
+}
+
+// --- the host's own ways to end it --------------------------------------------------------
+
+static HostedPlugin *unloadingHost;
+static BOOL (*unloadFromHere)(HostedPlugin *);
+
+static void unloadOnStop(const PlayerEvent &event)
+{
+    if (event.id == CMD_STOP && unloadFromHere != NULL) {
+        BOOL (*unload)(HostedPlugin *) = unloadFromHere;
+        unloadFromHere = NULL;
+        unload(unloadingHost);
+    }
+}
+
+class HostEndings : public HostedPlugin {
+public:
+    static BOOL stopHost(HostedPlugin *host)
+    {
+        return ((HostEndings *)host)->stop();
+    }
+};
+
+static BOOL moduleStillMapped(const char *path)
+{
+    return GetModuleHandleA(path) != NULL;
+}
+
+TEST_F(HostEndings, UnloadedFromInsideACommandThatPassedTheFilter)
+{
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(waitForSleeps(1));
+    unloadingHost = this;
+    unloadFromHere = stopHost;
+    playerWindow.onEvent = unloadOnStop;
+    pressPlayerButton(CMD_STOP);  // the player's handler runs quit and FreeLibrary under the filter
+    playerWindow.onEvent = NULL;
+    EXPECT_EQ(plugin.module, (HMODULE)NULL);
+    EXPECT_TRUE(moduleStillMapped(pluginPath)) << "the module must stay pinned: the filter's frame was on the stack";
+    EXPECT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc);
+}
+
+static DWORD WINAPI unloadWhileDialogOpen(LPVOID)
+{
+    HWND dialog = NULL;
+    for (int attempt = 0; attempt < 400 && dialog == NULL; ++attempt) {
+        Sleep(5);
+        dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+    }
+    // The player quits the plug-in from its own thread while the dialog's loop runs there.
+    (void)SendMessageA(playerWindow.hwnd, WM_COMMAND, CMD_STOP, 0);
+    if (dialog != NULL)
+        (void)PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+}
+
+TEST_F(HostEndings, UnloadedWhileTheSettingsDialogIsOpen)
+{
+    ASSERT_TRUE(start());
+    unloadingHost = this;
+    unloadFromHere = stopHost;
+    playerWindow.onEvent = unloadOnStop;
+    PluginHeader *header = plugin.header;
+    HANDLE helper = CreateThread(NULL, 0, unloadWhileDialogOpen, NULL, 0, NULL);
+    header->config();
+    (void)WaitForSingleObject(helper, 5000);
+    CloseHandle(helper);
+    playerWindow.onEvent = NULL;
+    EXPECT_EQ(plugin.module, (HMODULE)NULL);
+    EXPECT_TRUE(moduleStillMapped(pluginPath));
+}
+
+struct Neighbour {
+    LoadedPlugin plugin;
+};
+
+static BOOL loadNeighbour(Neighbour &neighbour)
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    while (length > 0 && path[length - 1] != '\\')
+        --length;
+    lstrcpyA(path + length, "..\\testplugins\\gen_subclasser.dll");
+    char error[LOADER_MESSAGE_SIZE];
+    return loadPlugin(path, playerWindow.hwnd, neighbour.plugin, error);
+}
+
+// Another plug-in subclasses after ours; they quit in either order, and ours may be started
+// again in the same process afterwards.
+TEST_F(HostEndings, ANeighbourSubclassingAfterItQuitsInEitherOrder)
+{
+    for (int hushgateFirst = 1; hushgateFirst >= 0; --hushgateFirst) {
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        clearPlayerLog();
+        ASSERT_TRUE(start());
+        Neighbour neighbour;
+        ASSERT_TRUE(loadNeighbour(neighbour));
+        pressPlayerButton(CMD_PAUSE);
+        pressPlayerButton(CMD_PAUSE);
+        if (hushgateFirst) {
+            EXPECT_TRUE(stop());
+            unloadPlugin(neighbour.plugin);
+        } else {
+            unloadPlugin(neighbour.plugin);
+            EXPECT_TRUE(stop());
+        }
+        // Commands still reach the player, whatever was left in the chain.
+        pressPlayerButton(CMD_STOP);
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_STOPPED) << "order " << hushgateFirst;
+        pressPlayerButton(CMD_PLAY);
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "order " << hushgateFirst;
+
+        // Started again in this process: one filter in the chain, and it works.
+        ASSERT_TRUE(start());
+        setWorkstationLocked(TRUE);
+        ASSERT_TRUE(waitForSleeps(2));
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "order " << hushgateFirst;
+        setWorkstationLocked(FALSE);
+        ASSERT_TRUE(waitForSleeps(2));
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "order " << hushgateFirst;
+        EXPECT_TRUE(stop());
+        EXPECT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "order " << hushgateFirst;
+    }
+}
+
+// --- hostile settings files ---------------------------------------------------------------
+
+struct HostileRow {
+    int row;
+    const char *settings;
+};
+
+// Whatever the file holds, the loop sleeps between polls, notices quit and keeps running.
+TEST_F(HostedPlugin, HostileSettingsFilesKeepTheLoopSane)
+{
+    static const HostileRow rows[] = {
+        {1, "[Hushgate]\r\nCHECKTIME=0\r\n"},          {2, "[Hushgate]\r\nCHECKTIME=-1\r\n"},
+        {3, "[Hushgate]\r\nCHECKTIME=50\r\n"},         {4, "[Hushgate]\r\nCHECKTIME=2147483647\r\n"},
+        {5, "[Hushgate]\r\nCHECKTIME=fast\r\n"},       {6, "[Hushgate]\r\nCHECKTIME=\r\n"},
+        {7, "[Hushgate]\r\nCHECKTIME=   300\r\n"},     {8, "[Hushgate]\r\nISLOCK=-1\r\nCHECKTIME=100\r\n"},
+        {9, "[Hushgate]\r\nCHECKTIME=-2147483648\r\n"}, {10, "\x01\x02\xff\xfe[Hushgate]\r\n\r\n=\r\n[]\r\n"},
+    };
+    for (const HostileRow &row : rows) {
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        clearPlayerLog();
+        ASSERT_TRUE(start(row.settings)) << "row " << row.row;
+        pumpMessagesFor(350);
+        EXPECT_LE(playerWindow.queryCount, seen.sleepsEntered + 1) << "row " << row.row << ": polls without sleeping";
+        EXPECT_GE(playerWindow.queryCount, 1) << "row " << row.row;
+        EXPECT_TRUE(stop()) << "row " << row.row;
+    }
+}
+
+static DWORD WINAPI pressOkWhenTheDialogShows(LPVOID)
+{
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+        if (dialog != NULL) {
+            (void)SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+            return 0;
+        }
+        Sleep(5);
+    }
+    return 0;
+}
+
+TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
+{
+    std::string before;
+    for (int section = 0; section < 20000; ++section)
+        before += "[Other" + std::to_string(section) + "]\r\nKEY=" + std::string(100, 'x') + "\r\n";
+    before += "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\n";
+    for (int section = 0; section < 100; ++section)
+        before += "[After" + std::to_string(section) + "]\r\nCHECKTIME=1\r\n";
+    writeSettings(before.c_str());
+    ASSERT_GT(before.size(), 2u * 1024 * 1024);
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    ASSERT_TRUE(start(NULL));
+    setScreenSaverRunning(TRUE);  // switched off in the file: no pause
+    ASSERT_TRUE(waitForSleeps(3));
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    setScreenSaverRunning(FALSE);
+
+    // OK in the dialog saves: only the [Hushgate] lines may change.
+    HANDLE helper = CreateThread(NULL, 0, pressOkWhenTheDialogShows, NULL, 0, NULL);
+    plugin.header->config();
+    (void)WaitForSingleObject(helper, 5000);
+    CloseHandle(helper);
+    EXPECT_TRUE(stop());
+
+    HANDLE file = CreateFileA(settingsPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string after(GetFileSize(file, NULL), '\0');
+    DWORD read;
+    (void)ReadFile(file, &after[0], (DWORD)after.size(), &read, NULL);
+    CloseHandle(file);
+    std::string expected = before;
+    expected.replace(expected.find("[Hushgate]"), std::string("[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\n").size(),
+                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\n");
+    EXPECT_TRUE(after == expected) << "bytes outside the section changed (sizes " << before.size() << " -> "
+                                   << after.size() << ")";
+}
