@@ -129,11 +129,6 @@ static HLOCAL WINAPI countedLocalAlloc(UINT flags, SIZE_T size)
     return realLocalAlloc(flags, size);
 }
 
-template <typename Function> static void bindSystemFunction(Function &pointer, const char *dll, const char *name)
-{
-    pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dll), name);
-}
-
 static void bindSystemFunctions(void)
 {
     bindSystemFunction(realSleep, "kernel32.dll", "Sleep");
@@ -195,28 +190,6 @@ static double stopPlugin(Session &session)
 
 static HMIXER bareMixer;
 static DWORD bareMuteControl;
-
-static void openBareMixer(void)
-{
-    if (mixerOpen(&bareMixer, 0, 0, 0, 0) != MMSYSERR_NOERROR)
-        return;
-    MIXERLINEA line = {};
-    line.cbStruct = sizeof line;
-    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    (void)mixerGetLineInfoA((HMIXEROBJ)bareMixer, &line, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE);
-    MIXERCONTROLA control = {};
-    control.cbStruct = sizeof control;
-    MIXERLINECONTROLSA controls = {};
-    controls.cbStruct = sizeof controls;
-    controls.dwLineID = line.dwLineID;
-    controls.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
-    controls.cControls = 1;
-    controls.cbmxctrl = sizeof control;
-    controls.pamxctrl = &control;
-    (void)mixerGetLineControlsA((HMIXEROBJ)bareMixer, &controls,
-                                MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE);
-    bareMuteControl = control.dwControlID;
-}
 
 // Exactly the calls a poll of a playing player with all three conditions enabled makes.
 static void barePoll(void)
@@ -296,7 +269,7 @@ static void measurePollCost(Samples &pluginPolls, Samples &barePolls)
 
     static BareLoop loop;
     loop.iterations = pollSamples();
-    openBareMixer();
+    (void)conditionMuteControl(bareMixer, bareMuteControl);
     activeBareLoop = &loop;
     HANDLE thread = CreateThread(NULL, 0, runBarePolls, &loop, 0, NULL);
     (void)pumpMessagesUntil(120000, activeBareLoopDone);

@@ -18,22 +18,16 @@ struct MixerFunctions {
 };
 static MixerFunctions mixer;
 
-template <typename Function> static void bind(Function &pointer, HMODULE dll, const char *name)
-{
-    pointer = (Function)(void *)GetProcAddress(dll, name);
-}
-
 static void bindMixerFunctions(void)
 {
     if (mixer.open != NULL)
         return;
-    HMODULE winmm = LoadLibraryA("winmm.dll");
-    bind(mixer.close, winmm, "mixerClose");
-    bind(mixer.lineInfo, winmm, "mixerGetLineInfoA");
-    bind(mixer.lineControls, winmm, "mixerGetLineControlsA");
-    bind(mixer.getDetails, winmm, "mixerGetControlDetailsA");
-    bind(mixer.setDetails, winmm, "mixerSetControlDetails");
-    bind(mixer.open, winmm, "mixerOpen");
+    bindSystemFunction(mixer.close, "winmm.dll", "mixerClose");
+    bindSystemFunction(mixer.lineInfo, "winmm.dll", "mixerGetLineInfoA");
+    bindSystemFunction(mixer.lineControls, "winmm.dll", "mixerGetLineControlsA");
+    bindSystemFunction(mixer.getDetails, "winmm.dll", "mixerGetControlDetailsA");
+    bindSystemFunction(mixer.setDetails, "winmm.dll", "mixerSetControlDetails");
+    bindSystemFunction(mixer.open, "winmm.dll", "mixerOpen");
 }
 
 static HMIXER conditionMixer;
@@ -100,6 +94,15 @@ static BOOL muteDetails(MIXERCONTROLDETAILS_BOOLEAN *value, BOOL write)
     return result == MMSYSERR_NOERROR;
 }
 
+BOOL conditionMuteControl(HMIXER &mixerHandle, DWORD &controlId)
+{
+    if (!findMuteControl())
+        return FALSE;
+    mixerHandle = conditionMixer;
+    controlId = muteControlId;
+    return TRUE;
+}
+
 BOOL setSystemMute(BOOL muted)
 {
     MIXERCONTROLDETAILS_BOOLEAN value = {};
@@ -132,7 +135,7 @@ BOOL interceptLockProbe(HMODULE module)
 {
     // Taken from user32 itself: the import of a module patched before (this one included)
     // would lead back here.
-    realSwitchDesktop = (BOOL(WINAPI *)(HDESK))(void *)GetProcAddress(GetModuleHandleA("user32.dll"), "SwitchDesktop");
+    bindSystemFunction(realSwitchDesktop, "user32.dll", "SwitchDesktop");
     return patchImport(module, "user32.dll", "SwitchDesktop", (void *)lockAwareSwitchDesktop) != NULL;
 }
 

@@ -3,6 +3,7 @@
 // locked workstation, by intercepting the plug-in's SwitchDesktop import).
 #pragma once
 #include <windows.h>
+#include <mmsystem.h>
 
 void setScreenSaverRunning(BOOL running);
 BOOL screenSaverRunning(void);
@@ -14,3 +15,5 @@ BOOL interceptLockProbe(HMODULE module);
 void setWorkstationLocked(BOOL locked);
 BOOL workstationLocked(void);
 void closeConditionMixer(void);
+// The player's own open mixer and its located speaker mute, for a caller that reads it raw.
+BOOL conditionMuteControl(HMIXER &mixerHandle, DWORD &controlId);

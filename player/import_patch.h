@@ -6,3 +6,10 @@
 
 // Returns the address the import held before, or NULL when the module does not import it.
 void *patchImport(HMODULE module, const char *dllName, const char *functionName, void *replacement);
+
+// Binds a pointer to the system's own function, past any patched import table: what a
+// replacement calls to reach the real thing.
+template <typename Function> void bindSystemFunction(Function &pointer, const char *dllName, const char *functionName)
+{
+    pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dllName), functionName);
+}

@@ -40,28 +40,12 @@ protected:
     }
     void applyToEngine(const Step &step)
     {
-        switch (step.kind) {
-        case STEP_POLL:
+        if (step.kind == STEP_POLL)
             pollOnce();
-            break;
-        case STEP_LOCK:
-            setWorkstationLocked(step.value);
-            break;
-        case STEP_SCREEN_SAVER:
-            setScreenSaverRunning(step.value);
-            break;
-        case STEP_MUTE:
-            (void)setSystemMute(step.value);
-            break;
-        case STEP_COMMAND:
-            pressPlayerButton((WORD)step.value);
-            break;
-        case STEP_SETTINGS:
+        else if (step.kind == STEP_SETTINGS)
             setSettings(step.value & 1, (step.value >> 1) & 1, (step.value >> 2) & 1, 100);
-            break;
-        case STEP_KIND_COUNT:
-            break;
-        }
+        else
+            (void)applyStepToPlayer(step);
     }
     BOOL engineMatches(const ModelState &model)
     {

@@ -76,19 +76,14 @@ static void WINAPI interceptedSleep(DWORD milliseconds)
     systemSleep(milliseconds);
 }
 
-template <typename Function> static void bindSystem(Function &pointer, const char *dll, const char *name)
-{
-    pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dll), name);
-}
-
 static void interceptImports(HMODULE plugin)
 {
-    bindSystem(systemMixerOpen, "winmm.dll", "mixerOpen");
-    bindSystem(systemMixerClose, "winmm.dll", "mixerClose");
-    bindSystem(systemMixerGetControlDetailsA, "winmm.dll", "mixerGetControlDetailsA");
-    bindSystem(systemOpenDesktopA, "user32.dll", "OpenDesktopA");
-    bindSystem(systemSleep, "kernel32.dll", "Sleep");
-    bindSystem(systemCreateThread, "kernel32.dll", "CreateThread");
+    bindSystemFunction(systemMixerOpen, "winmm.dll", "mixerOpen");
+    bindSystemFunction(systemMixerClose, "winmm.dll", "mixerClose");
+    bindSystemFunction(systemMixerGetControlDetailsA, "winmm.dll", "mixerGetControlDetailsA");
+    bindSystemFunction(systemOpenDesktopA, "user32.dll", "OpenDesktopA");
+    bindSystemFunction(systemSleep, "kernel32.dll", "Sleep");
+    bindSystemFunction(systemCreateThread, "kernel32.dll", "CreateThread");
     (void)patchImport(plugin, "kernel32.dll", "CreateThread", (void *)interceptedCreateThread);
     (void)patchImport(plugin, "winmm.dll", "mixerOpen", (void *)interceptedMixerOpen);
     (void)patchImport(plugin, "winmm.dll", "mixerClose", (void *)interceptedMixerClose);
@@ -154,6 +149,8 @@ protected:
         createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
         originalProc = (WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC);
         clearPlayerLog();
+        togglesFromPlugin = 0;
+        playerWindow.onEvent = countPluginToggle;
         resetConditions();
     }
 
@@ -223,19 +220,22 @@ protected:
         return pumpMessagesUntil(timeoutMs, sleptEnough);
     }
 
+    // Counted as they arrive: the player's log keeps only its latest events.
+    static LONG togglesFromPlugin;
+    static void countPluginToggle(const PlayerEvent &event)
+    {
+        if (event.fromOtherThread && event.id == CMD_PAUSE)
+            ++togglesFromPlugin;
+    }
     LONG pluginToggles(void)
     {
-        LONG toggles = 0;
-        for (LONG i = 0; i < playerWindow.eventCount; ++i) {
-            if (playerEventAt(i).fromOtherThread && playerEventAt(i).id == CMD_PAUSE)
-                ++toggles;
-        }
-        return toggles;
+        return togglesFromPlugin;
     }
 };
 char HostedPlugin::pluginPath[MAX_PATH];
 char HostedPlugin::settingsPath[MAX_PATH];
 LONG HostedPlugin::sleepTarget;
+LONG HostedPlugin::togglesFromPlugin;
 
 // --- load and unload -----------------------------------------------------------------------
 
@@ -302,6 +302,7 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
     unsigned seed = getenv("HUSHGATE_SEED") != NULL ? (unsigned)strtoul(getenv("HUSHGATE_SEED"), NULL, 10) : 7122026u;
     LONG steps = envCount("HUSHGATE_THREAD_STEPS", 150);
     printf("thread walk: seed %u, %ld steps (HUSHGATE_SEED, HUSHGATE_THREAD_STEPS)\n", seed, steps);
+    const unsigned firstSeed = seed;
     playerWindow.playState = PLAY_STATE_PLAYING;
     ASSERT_TRUE(start());
     ModelState model;
@@ -314,29 +315,14 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
         char text[48];
         describeStep(step, text);
         history += std::string("\n  ") + text;
-        switch (step.kind) {
-        case STEP_LOCK:
-            setWorkstationLocked(step.value);
-            break;
-        case STEP_SCREEN_SAVER:
-            setScreenSaverRunning(step.value);
-            break;
-        case STEP_MUTE:
-            (void)setSystemMute(step.value);
-            break;
-        case STEP_COMMAND:
-            pressPlayerButton((WORD)step.value);
-            break;
-        default:
-            break;
-        }
+        (void)applyStepToPlayer(step);
         modelApply(model, step);
         if (step.kind != STEP_POLL)
             modelApply(model, Step{STEP_POLL, 0});
         ASSERT_TRUE(waitForSleeps(1)) << "the watch thread stopped polling";
         ASSERT_TRUE(playerWindow.playState == model.playState && pluginToggles() == model.pluginToggles &&
                     (readSystemMute() != 0) == (model.muted != FALSE))
-            << "seed " << seed << ", step " << i << ": player " << playStateName(playerWindow.playState) << " model "
+            << "seed " << firstSeed << ", step " << i << ": player " << playStateName(playerWindow.playState) << " model "
             << playStateName(model.playState) << ", plug-in toggles " << pluginToggles() << " model "
             << model.pluginToggles << "; steps:" << history;
     }

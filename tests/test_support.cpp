@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include "import_patch.h"
+#include "playback_model.h"
 
 CallCounts callCounts;
 void (*onWatchThreadSleep)(LONG sliceSincePoll);
@@ -21,11 +22,6 @@ static MMRESULT(WINAPI *realMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDE
 static HDESK(WINAPI *realOpenDesktopA)(LPCSTR, DWORD, BOOL, ACCESS_MASK);
 static BOOL(WINAPI *realSystemParametersInfoA)(UINT, UINT, PVOID, UINT);
 static void(WINAPI *realSleep)(DWORD);
-
-template <typename Function> static void bindSystemFunction(Function &pointer, const char *dll, const char *name)
-{
-    pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dll), name);
-}
 
 static MMRESULT WINAPI countedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {
@@ -187,6 +183,26 @@ LONG PluginTest::pauseTogglesSeen(void)
             ++toggles;
     }
     return toggles;
+}
+
+BOOL applyStepToPlayer(const Step &step)
+{
+    switch (step.kind) {
+    case STEP_LOCK:
+        setWorkstationLocked(step.value);
+        return TRUE;
+    case STEP_SCREEN_SAVER:
+        setScreenSaverRunning(step.value);
+        return TRUE;
+    case STEP_MUTE:
+        (void)setSystemMute(step.value);
+        return TRUE;
+    case STEP_COMMAND:
+        pressPlayerButton((WORD)step.value);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 const char *testSettingsPath(void)

@@ -45,6 +45,10 @@ protected:
     BOOL filterInstalled;
 };
 
+struct Step;
+// Acts out a condition change or a user's command on the player; FALSE for other steps.
+BOOL applyStepToPlayer(const Step &step);
+
 // The plug-in's plugin.ini beside the test program.
 const char *testSettingsPath(void);
 void removeTestSettings(void);

@@ -20,9 +20,16 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA layout");
 
 void pinModule(void)
 {
-    HMODULE self;
-    (void)GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                             (LPCSTR)&pluginHeader, &self);
+    // A reference nobody releases keeps the module mapped on every Windows version (the pin
+    // flag of GetModuleHandleEx would tie the DLL to XP and later). Taken once per load.
+    static LONG pinned;
+    if (InterlockedExchange(&pinned, 1) != 0)
+        return;
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(pluginHeader.hDllInstance, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    (void)LoadLibraryA(path);
 }
 
 static void recordOsVersion(void)
