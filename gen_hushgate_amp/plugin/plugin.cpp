@@ -18,13 +18,15 @@ static const DWORD WATCH_THREAD_HARD_CAP_MS = 2000;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA layout");
 
-void pinModule(void)
+// Keeps the module mapped for the life of the process: used when code of ours may still
+// run after quit (a stuck watch thread, a filter we could not unhook, a frame on the stack).
+static void pinModule(void)
 {
     // A reference nobody releases keeps the module mapped on every Windows version (the pin
-    // flag of GetModuleHandleEx would tie the DLL to XP and later). Taken once per load.
-    static LONG pinned;
-    if (InterlockedExchange(&pinned, 1) != 0)
+    // flag of GetModuleHandleEx would tie the DLL to XP and later). One is enough.
+    if (pluginState.modulePinned)
         return;
+    pluginState.modulePinned = 1;
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(pluginHeader.hDllInstance, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)

@@ -22,17 +22,15 @@ struct PluginState {
     volatile LONG issuingCommand;
     volatile LONG pausedByPlugin;
     // Teardown guards, all on the player's window thread: how deep the window thread is
-    // inside our own code, and whether the filter stayed in a chain it could not leave.
+    // inside our own code, whether the filter stayed in a chain it could not leave, and
+    // whether the module holds a reference to itself so that it outlives the player's unload.
     LONG filterDepth;
     LONG dialogDepth;
     volatile LONG filterBypassed;
+    LONG modulePinned;
 };
 
 extern PluginHeader pluginHeader;
 extern PluginState pluginState;
 
 enum { DEFAULT_CHECK_TIME = 500 };
-
-// Keeps the module mapped for the life of the process: used when code of ours may still
-// run after quit (a stuck watch thread, a filter we could not unhook, a frame on the stack).
-void pinModule(void);
