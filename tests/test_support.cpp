@@ -136,7 +136,6 @@ void PluginTest::SetUp()
     pluginState.osMajorVersion = 6;
     setSettings(1, 1, 1, 500);
     clearPlayerLog();
-    eventCountAtStart = 0;
     filterInstalled = FALSE;
 }
 

@@ -41,7 +41,6 @@ protected:
     void setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG checkTime);
     void resetConditions(void);
     LONG pauseTogglesSeen(void);
-    LONG eventCountAtStart;
     BOOL filterInstalled;
 };
 

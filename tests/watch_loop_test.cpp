@@ -110,7 +110,7 @@ static BOOL intervalsCompleted(void)
 
 static char settingsText[64];
 
-static void runThreadWithCheckTime(PluginTest *, const char *checkTime)
+static void runThreadWithCheckTime(const char *checkTime)
 {
     wsprintfA(settingsText, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=%s\r\n", checkTime);
     writeTestSettings(settingsText);
@@ -126,11 +126,6 @@ protected:
             pluginHeader.quit();
         PluginTest::TearDown();
     }
-    // init swaps the window procedure itself; the base fixture must not restore one.
-    void quitAndForgetFilter(void)
-    {
-        pluginHeader.quit();
-    }
 };
 
 TEST_F(WatchThread, SleepsTheIntervalInSlicesBetweenPolls)
@@ -142,12 +137,12 @@ TEST_F(WatchThread, SleepsTheIntervalInSlicesBetweenPolls)
     } rows[] = {{1, "500", 5}, {2, "199", 1}, {3, "50", 1}, {4, "0", 1}, {5, "-20", 1}};
     for (const auto &row : rows) {
         clearPlayerLog();
-        runThreadWithCheckTime(this, row.checkTime);
+        runThreadWithCheckTime(row.checkTime);
         EXPECT_TRUE(pumpMessagesUntil(3000, intervalsCompleted)) << "row " << row.row;
         EXPECT_EQ(callCounts.lastIntervalSlices, row.slices) << "row " << row.row;
         // No poll storm: every poll is followed by at least one 100 ms sleep.
         EXPECT_LE(playerWindow.queryCount, callCounts.watchThreadSleeps + 1) << "row " << row.row;
-        quitAndForgetFilter();
+        pluginHeader.quit();
         removeTestSettings();
     }
 }
@@ -161,22 +156,22 @@ static void shortenIntervalAtThirdSlice(LONG slice)
 TEST_F(WatchThread, ANewIntervalCutsTheWaitUnderWay)
 {
     onWatchThreadSleep = shortenIntervalAtThirdSlice;
-    runThreadWithCheckTime(this, "10000");
+    runThreadWithCheckTime("10000");
     EXPECT_TRUE(pumpMessagesUntil(3000, intervalsCompleted));
     EXPECT_EQ(callCounts.lastIntervalSlices, 1);
-    quitAndForgetFilter();
+    pluginHeader.quit();
 }
 
 TEST_F(WatchThread, NoticesAStopWithinOneSliceAndClosesItsHandle)
 {
     LONG handlesBefore = countOpenHandles();
-    runThreadWithCheckTime(this, "10000");
+    runThreadWithCheckTime("10000");
     pumpMessagesFor(350);
     HANDLE watched = NULL;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pluginState.watchThread, GetCurrentProcess(), &watched,
                                 SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
     HANDLE threadHandle = pluginState.watchThread;
-    quitAndForgetFilter();
+    pluginHeader.quit();
     EXPECT_EQ(WaitForSingleObject(watched, 0), WAIT_OBJECT_0);
     DWORD exitCode = 1;
     EXPECT_TRUE(GetExitCodeThread(watched, &exitCode));
@@ -201,7 +196,7 @@ TEST_F(WatchThread, QuitWhileHoldingItsPauseLeavesThePlayerPaused)
     pluginHeader.init();
     ASSERT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin));
     LONG events = playerWindow.eventCount;
-    quitAndForgetFilter();
+    pluginHeader.quit();
     setWorkstationLocked(FALSE);
     pumpMessagesFor(300);
     EXPECT_EQ(playerWindow.eventCount, events);
@@ -218,7 +213,7 @@ TEST_F(WatchThread, QuitServesASendBlockedOnThisThread)
                                 SYNCHRONIZE, FALSE, 0));
     // Not pumping: the first poll's query now waits for this thread, which enters quit.
     Sleep(200);
-    quitAndForgetFilter();
+    pluginHeader.quit();
     EXPECT_EQ(WaitForSingleObject(watched, 0), WAIT_OBJECT_0);
     CloseHandle(watched);
     EXPECT_EQ((WNDPROC)GetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC), original);
