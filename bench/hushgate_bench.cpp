@@ -129,24 +129,14 @@ static HLOCAL WINAPI countedLocalAlloc(UINT flags, SIZE_T size)
     return realLocalAlloc(flags, size);
 }
 
-static void bindSystemFunctions(void)
-{
-    bindSystemFunction(realSleep, "kernel32.dll", "Sleep");
-    bindSystemFunction(realHeapAlloc, "kernel32.dll", "HeapAlloc");
-    bindSystemFunction(realLocalAlloc, "kernel32.dll", "LocalAlloc");
-    bindSystemFunction(realMalloc, "msvcrt.dll", "malloc");
-    bindSystemFunction(realCalloc, "msvcrt.dll", "calloc");
-    bindSystemFunction(realRealloc, "msvcrt.dll", "realloc");
-}
-
 static void interceptPluginImports(HMODULE plugin)
 {
-    (void)patchImport(plugin, "kernel32.dll", "Sleep", (void *)timedSleep);
-    (void)patchImport(plugin, "kernel32.dll", "HeapAlloc", (void *)countedHeapAlloc);
-    (void)patchImport(plugin, "kernel32.dll", "LocalAlloc", (void *)countedLocalAlloc);
-    (void)patchImport(plugin, "msvcrt.dll", "malloc", (void *)countedMalloc);
-    (void)patchImport(plugin, "msvcrt.dll", "calloc", (void *)countedCalloc);
-    (void)patchImport(plugin, "msvcrt.dll", "realloc", (void *)countedRealloc);
+    (void)interceptImport(plugin, "kernel32.dll", "Sleep", timedSleep, realSleep);
+    (void)interceptImport(plugin, "kernel32.dll", "HeapAlloc", countedHeapAlloc, realHeapAlloc);
+    (void)interceptImport(plugin, "kernel32.dll", "LocalAlloc", countedLocalAlloc, realLocalAlloc);
+    (void)interceptImport(plugin, "msvcrt.dll", "malloc", countedMalloc, realMalloc);
+    (void)interceptImport(plugin, "msvcrt.dll", "calloc", countedCalloc, realCalloc);
+    (void)interceptImport(plugin, "msvcrt.dll", "realloc", countedRealloc, realRealloc);
 }
 
 static void writeCheckTime(int checkTime)
@@ -472,7 +462,7 @@ int main(int argc, char **argv)
     }
     QueryPerformanceFrequency(&counterFrequency);
     srand(20261207);
-    bindSystemFunctions();
+    bindSystemFunction(realSleep, "kernel32.dll", "Sleep");  // the bare loops sleep through it too
     settingsPathBesidePlugin();
     (void)DeleteFileA(config.settingsPath);
     createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);

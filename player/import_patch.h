@@ -13,3 +13,13 @@ template <typename Function> void bindSystemFunction(Function &pointer, const ch
 {
     pointer = (Function)(void *)GetProcAddress(LoadLibraryA(dllName), functionName);
 }
+
+// Patches one import of the module and binds original to the system's function behind it,
+// which the replacement calls. FALSE when the module does not import the function.
+template <typename Function>
+BOOL interceptImport(HMODULE module, const char *dllName, const char *functionName, Function replacement,
+                     Function &original)
+{
+    bindSystemFunction(original, dllName, functionName);
+    return patchImport(module, dllName, functionName, (void *)replacement) != NULL;
+}

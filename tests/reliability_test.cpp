@@ -78,18 +78,13 @@ static void WINAPI interceptedSleep(DWORD milliseconds)
 
 static void interceptImports(HMODULE plugin)
 {
-    bindSystemFunction(systemMixerOpen, "winmm.dll", "mixerOpen");
-    bindSystemFunction(systemMixerClose, "winmm.dll", "mixerClose");
-    bindSystemFunction(systemMixerGetControlDetailsA, "winmm.dll", "mixerGetControlDetailsA");
-    bindSystemFunction(systemOpenDesktopA, "user32.dll", "OpenDesktopA");
-    bindSystemFunction(systemSleep, "kernel32.dll", "Sleep");
-    bindSystemFunction(systemCreateThread, "kernel32.dll", "CreateThread");
-    (void)patchImport(plugin, "kernel32.dll", "CreateThread", (void *)interceptedCreateThread);
-    (void)patchImport(plugin, "winmm.dll", "mixerOpen", (void *)interceptedMixerOpen);
-    (void)patchImport(plugin, "winmm.dll", "mixerClose", (void *)interceptedMixerClose);
-    (void)patchImport(plugin, "winmm.dll", "mixerGetControlDetailsA", (void *)interceptedMixerGetControlDetailsA);
-    (void)patchImport(plugin, "user32.dll", "OpenDesktopA", (void *)interceptedOpenDesktopA);
-    (void)patchImport(plugin, "kernel32.dll", "Sleep", (void *)interceptedSleep);
+    (void)interceptImport(plugin, "kernel32.dll", "CreateThread", interceptedCreateThread, systemCreateThread);
+    (void)interceptImport(plugin, "winmm.dll", "mixerOpen", interceptedMixerOpen, systemMixerOpen);
+    (void)interceptImport(plugin, "winmm.dll", "mixerClose", interceptedMixerClose, systemMixerClose);
+    (void)interceptImport(plugin, "winmm.dll", "mixerGetControlDetailsA", interceptedMixerGetControlDetailsA,
+                          systemMixerGetControlDetailsA);
+    (void)interceptImport(plugin, "user32.dll", "OpenDesktopA", interceptedOpenDesktopA, systemOpenDesktopA);
+    (void)interceptImport(plugin, "kernel32.dll", "Sleep", interceptedSleep, systemSleep);
     (void)interceptLockProbe(plugin);
 }
 

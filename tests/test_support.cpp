@@ -89,19 +89,15 @@ static void patchTestProgramImports(void)
     if (patched)
         return;
     patched = TRUE;
-    bindSystemFunction(realMixerOpen, "winmm.dll", "mixerOpen");
-    bindSystemFunction(realMixerClose, "winmm.dll", "mixerClose");
-    bindSystemFunction(realMixerGetControlDetailsA, "winmm.dll", "mixerGetControlDetailsA");
-    bindSystemFunction(realOpenDesktopA, "user32.dll", "OpenDesktopA");
-    bindSystemFunction(realSystemParametersInfoA, "user32.dll", "SystemParametersInfoA");
-    bindSystemFunction(realSleep, "kernel32.dll", "Sleep");
     HMODULE self = GetModuleHandleA(NULL);
-    (void)patchImport(self, "winmm.dll", "mixerOpen", (void *)countedMixerOpen);
-    (void)patchImport(self, "winmm.dll", "mixerClose", (void *)countedMixerClose);
-    (void)patchImport(self, "winmm.dll", "mixerGetControlDetailsA", (void *)countedMixerGetControlDetailsA);
-    (void)patchImport(self, "user32.dll", "OpenDesktopA", (void *)countedOpenDesktopA);
-    (void)patchImport(self, "user32.dll", "SystemParametersInfoA", (void *)countedSystemParametersInfoA);
-    (void)patchImport(self, "kernel32.dll", "Sleep", (void *)countedSleep);
+    (void)interceptImport(self, "winmm.dll", "mixerOpen", countedMixerOpen, realMixerOpen);
+    (void)interceptImport(self, "winmm.dll", "mixerClose", countedMixerClose, realMixerClose);
+    (void)interceptImport(self, "winmm.dll", "mixerGetControlDetailsA", countedMixerGetControlDetailsA,
+                          realMixerGetControlDetailsA);
+    (void)interceptImport(self, "user32.dll", "OpenDesktopA", countedOpenDesktopA, realOpenDesktopA);
+    (void)interceptImport(self, "user32.dll", "SystemParametersInfoA", countedSystemParametersInfoA,
+                          realSystemParametersInfoA);
+    (void)interceptImport(self, "kernel32.dll", "Sleep", countedSleep, realSleep);
     (void)interceptLockProbe(self);
 }
 
