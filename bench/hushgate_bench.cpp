@@ -465,7 +465,10 @@ int main(int argc, char **argv)
     bindSystemFunction(realSleep, "kernel32.dll", "Sleep");  // the bare loops sleep through it too
     settingsPathBesidePlugin();
     (void)DeleteFileA(config.settingsPath);
-    createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
+    if (createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL) == NULL) {
+        fprintf(stderr, "hushgate_bench: cannot create a window; start a display first (scripts/bench.sh does)\n");
+        return 2;
+    }
     setScreenSaverRunning(FALSE);
     (void)setSystemMute(FALSE);
 

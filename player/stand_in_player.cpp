@@ -289,7 +289,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             return usage(problem);
         }
     }
-    createPlayerWindow(instance, TRUE, frameProc);
+    if (createPlayerWindow(instance, TRUE, frameProc) == NULL) {
+        complain("stand_in_player: cannot create a window; start a display first (scripts/player.sh does)");
+        return 1;
+    }
     buildControls();
     playerWindow.onEvent = logPlayerEvent;
     standIn.shownMute = readSystemMute();

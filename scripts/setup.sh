@@ -14,6 +14,7 @@ needed_packages() {
   dpkg -s wine32:i386 >/dev/null 2>&1 || echo wine32:i386
   command -v Xvfb >/dev/null || echo xvfb
   command -v xauth >/dev/null || echo xauth
+  command -v xdpyinfo >/dev/null || echo x11-utils
   command -v cmake >/dev/null || echo cmake
   [ -d /usr/src/googletest/googletest ] || echo googletest
   command -v zip >/dev/null || echo zip
@@ -61,18 +62,31 @@ prepare_wine() {
 }
 
 start_display() {
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo_ok; then return 0; fi
+  if [ -n "${DISPLAY:-}" ] && display_answers; then return 0; fi
   export DISPLAY=:${HG_DISPLAY_NUMBER:-77}
-  if ! xdpyinfo_ok; then
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-    for _ in $(seq 50); do xdpyinfo_ok && return 0; sleep 0.1; done
-    echo "setup: the virtual display $DISPLAY did not start" >&2
-    exit 1
-  fi
+  display_answers && return 0
+  clear_dead_display
+  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  for _ in $(seq 50); do display_answers && return 0; sleep 0.1; done
+  echo "setup: the virtual display $DISPLAY did not start; set HG_DISPLAY_NUMBER to a free display number" >&2
+  exit 1
 }
 
-xdpyinfo_ok() {
-  [ -S "/tmp/.X11-unix/X${DISPLAY#:}" ]
+# A socket can outlive its server (a killed Xvfb, a restored snapshot of /tmp), so only a
+# server that answers counts as running.
+display_answers() {
+  xdpyinfo >/dev/null 2>&1
+}
+
+# Nothing answers on the display, so a lock naming a process that is not an X server is left
+# over from a dead one; Xvfb would refuse the number while the lock stands.
+clear_dead_display() {
+  local number=${DISPLAY#:} owner
+  local lock=/tmp/.X$number-lock
+  [ -f "$lock" ] || return 0
+  owner=$(tr -d ' \n' <"$lock" 2>/dev/null || true)
+  if [ -n "$owner" ] && [[ "$(cat "/proc/$owner/comm" 2>/dev/null)" == X* ]]; then return 0; fi
+  rm -f "$lock" "/tmp/.X11-unix/X$number"
 }
 
 install_missing

@@ -141,7 +141,8 @@ protected:
         ZeroMemory(&plugin, sizeof plugin);
         ZeroMemory((void *)&seen, sizeof seen);
         (void)DeleteFileA(settingsPath);
-        createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
+        ASSERT_TRUE(createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL) != NULL)
+            << "cannot create a window: is the display running?";
         originalProc = (WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC);
         clearPlayerLog();
         togglesFromPlugin = 0;

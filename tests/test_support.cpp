@@ -128,6 +128,7 @@ void PluginTest::SetUp()
     resetPollCounter();
     resetConditions();
     pluginHeader.hwndParent = createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
+    ASSERT_TRUE(pluginHeader.hwndParent != NULL) << "cannot create a window: is the display running?";
     pluginHeader.hDllInstance = GetModuleHandleA(NULL);
     pluginState.osMajorVersion = 6;
     setSettings(1, 1, 1, 500);
