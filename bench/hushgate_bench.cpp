@@ -207,29 +207,23 @@ struct BareLoop {
     Samples polls;
     volatile LONG done;
 };
+static BareLoop bareLoop;
 
-static DWORD WINAPI runBarePolls(LPVOID parameter)
+static DWORD WINAPI runBarePolls(LPVOID)
 {
-    BareLoop &loop = *(BareLoop *)parameter;
-    for (int i = 0; i < loop.iterations; ++i) {
+    for (int i = 0; i < bareLoop.iterations; ++i) {
         realSleep(100);
         double start = nowMs();
         barePoll();
-        addSample(loop.polls, nowMs() - start);
+        addSample(bareLoop.polls, nowMs() - start);
     }
-    loop.done = 1;
+    bareLoop.done = 1;
     return 0;
 }
 
-static BOOL bareLoopDone(BareLoop *loop)
+static BOOL bareLoopDone(void)
 {
-    return loop->done != 0;
-}
-
-static BareLoop *activeBareLoop;
-static BOOL activeBareLoopDone(void)
-{
-    return bareLoopDone(activeBareLoop);
+    return bareLoop.done != 0;
 }
 
 static int pollSamples(void)
@@ -257,14 +251,12 @@ static void measurePollCost(Samples &pluginPolls, Samples &barePolls)
     pluginPolls = probe.polls;
     (void)stopPlugin(session);
 
-    static BareLoop loop;
-    loop.iterations = pollSamples();
+    bareLoop.iterations = pollSamples();
     (void)conditionMuteControl(bareMixer, bareMuteControl);
-    activeBareLoop = &loop;
-    HANDLE thread = CreateThread(NULL, 0, runBarePolls, &loop, 0, NULL);
-    (void)pumpMessagesUntil(120000, activeBareLoopDone);
+    HANDLE thread = CreateThread(NULL, 0, runBarePolls, NULL, 0, NULL);
+    (void)pumpMessagesUntil(120000, bareLoopDone);
     CloseHandle(thread);
-    barePolls = loop.polls;
+    barePolls = bareLoop.polls;
 }
 
 // --- idle CPU ---------------------------------------------------------------------------
@@ -432,13 +424,14 @@ static DWORD fileSize(const char *path)
     return GetFileAttributesExA(path, GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
 }
 
-static void settingsPathBesidePlugin(void)
+static BOOL settingsPathBesidePlugin(void)
 {
     char *name = NULL;
-    (void)GetFullPathNameA(config.pluginPath, MAX_PATH, config.settingsPath, &name);
-    if (name != NULL)
-        *name = '\0';
-    lstrcatA(config.settingsPath, "plugin.ini");
+    DWORD length = GetFullPathNameA(config.pluginPath, MAX_PATH, config.settingsPath, &name);
+    if (length == 0 || length >= MAX_PATH || name == NULL || name - config.settingsPath + sizeof "plugin.ini" > MAX_PATH)
+        return FALSE;
+    lstrcpyA(name, "plugin.ini");
+    return TRUE;
 }
 
 int main(int argc, char **argv)
@@ -463,7 +456,10 @@ int main(int argc, char **argv)
     QueryPerformanceFrequency(&counterFrequency);
     srand(20261207);
     bindSystemFunction(realSleep, "kernel32.dll", "Sleep");  // the bare loops sleep through it too
-    settingsPathBesidePlugin();
+    if (!settingsPathBesidePlugin()) {
+        fprintf(stderr, "hushgate_bench: the path of %s is too long; copy the DLL to a shorter one\n", config.pluginPath);
+        return 2;
+    }
     (void)DeleteFileA(config.settingsPath);
     if (createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL) == NULL) {
         fprintf(stderr, "hushgate_bench: cannot create a window; start a display first (scripts/bench.sh does)\n");

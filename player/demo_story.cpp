@@ -13,6 +13,7 @@ struct DemoRun {
     void (*say)(const char *line);
     DWORD start;
     LONG eventMark;
+    LONG awaitedState;  // what the plug-in's next toggle should leave the player in
     int checks;
     int failures;
 };
@@ -51,12 +52,11 @@ static LONG pluginCommandsSinceMark(void)
     return commands;
 }
 
-static LONG expectedState;
 static BOOL pluginToggledTo(void)
 {
     for (LONG i = demo.eventMark; i < playerWindow.eventCount; ++i) {
         const PlayerEvent &event = playerEventAt(i);
-        if (event.fromOtherThread && event.id == CMD_PAUSE && event.stateAfter == expectedState)
+        if (event.fromOtherThread && event.id == CMD_PAUSE && event.stateAfter == demo.awaitedState)
             return TRUE;
     }
     return FALSE;
@@ -64,7 +64,7 @@ static BOOL pluginToggledTo(void)
 
 static BOOL waitForPluginToggle(LONG state)
 {
-    expectedState = state;
+    demo.awaitedState = state;
     return pumpMessagesUntil(REACTION_TIMEOUT_MS, pluginToggledTo);
 }
 

@@ -6,23 +6,23 @@ BOOL openPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&erro
     ZeroMemory(&loaded, sizeof loaded);
     error[0] = '\0';
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        wsprintfA(error, "%s: file not found; give the path of a gen_*.dll plug-in", path);
+        wsprintfA(error, "%.300s: file not found; give the path of a gen_*.dll plug-in", path);
         return FALSE;
     }
     HMODULE module = LoadLibraryA(path);
     if (module == NULL) {
-        wsprintfA(error, "%s: cannot be loaded (error %lu); is it a 32-bit DLL?", path, GetLastError());
+        wsprintfA(error, "%.300s: cannot be loaded (error %lu); is it a 32-bit DLL?", path, GetLastError());
         return FALSE;
     }
     GetPluginHeaderProc getHeader = (GetPluginHeaderProc)(void *)GetProcAddress(module, PLUGIN_HEADER_EXPORT);
     PluginHeader *header = getHeader != NULL ? getHeader() : NULL;
     if (header == NULL) {
-        wsprintfA(error, "%s: not a general-purpose plug-in (no %s export)", path, PLUGIN_HEADER_EXPORT);
+        wsprintfA(error, "%.300s: not a general-purpose plug-in (no %s export)", path, PLUGIN_HEADER_EXPORT);
         FreeLibrary(module);
         return FALSE;
     }
     if (header->version != PLUGIN_HEADER_VERSION) {
-        wsprintfA(error, "%s: plug-in header version 0x%x, this player needs 0x%x", path, header->version,
+        wsprintfA(error, "%.300s: plug-in header version 0x%x, this player needs 0x%x", path, header->version,
                   PLUGIN_HEADER_VERSION);
         FreeLibrary(module);
         return FALSE;
@@ -53,24 +53,41 @@ void unloadPlugin(LoadedPlugin &loaded)
     loaded.header = NULL;
 }
 
+BOOL addPlugin(const char *path, HWND player, PluginSet &set, void (*report)(const char *line))
+{
+    char error[LOADER_MESSAGE_SIZE];
+    if (set.count == MAX_LOADED_PLUGINS) {
+        wsprintfA(error, "%.300s: not loaded, this player takes at most %d plug-ins", path, MAX_LOADED_PLUGINS);
+        report(error);
+        return FALSE;
+    }
+    if (!loadPlugin(path, player, set.plugins[set.count], error)) {
+        report(error);
+        return FALSE;
+    }
+    ++set.count;
+    return TRUE;
+}
+
+BOOL joinPath(char (&path)[MAX_PATH], const char *folder, const char *name)
+{
+    if (lstrlenA(folder) + 1 + lstrlenA(name) >= MAX_PATH)
+        return FALSE;
+    wsprintfA(path, "%s\\%s", folder, name);
+    return TRUE;
+}
+
 void loadPluginFolder(const char *folder, HWND player, PluginSet &set, void (*report)(const char *line))
 {
     char pattern[MAX_PATH];
-    wsprintfA(pattern, "%s\\gen_*.dll", folder);
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    HANDLE search = joinPath(pattern, folder, "gen_*.dll") ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (set.count == MAX_LOADED_PLUGINS)
-            break;
         char path[MAX_PATH];
-        char error[LOADER_MESSAGE_SIZE];
-        wsprintfA(path, "%s\\%s", folder, found.cFileName);
-        if (loadPlugin(path, player, set.plugins[set.count], error))
-            ++set.count;
-        else
-            report(error);
+        if (joinPath(path, folder, found.cFileName))
+            (void)addPlugin(path, player, set, report);
     } while (FindNextFileA(search, &found));
     FindClose(search);
 }
@@ -82,11 +99,15 @@ void unloadAllPlugins(PluginSet &set)
         unloadPlugin(set.plugins[--set.count]);
 }
 
-void pluginFolderBesideProgram(char (&folder)[MAX_PATH])
+BOOL pathBesideProgram(char (&path)[MAX_PATH], const char *relative)
 {
-    DWORD length = GetModuleFileNameA(NULL, folder, MAX_PATH);
-    while (length > 0 && folder[length - 1] != '\\')
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return FALSE;
+    while (length > 0 && path[length - 1] != '\\')
         --length;
-    folder[length] = '\0';
-    lstrcatA(folder, "Plugins");
+    if (length + lstrlenA(relative) >= MAX_PATH)
+        return FALSE;
+    lstrcpyA(path + length, relative);
+    return TRUE;
 }

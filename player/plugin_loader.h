@@ -24,9 +24,13 @@ struct PluginSet {
 BOOL openPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE]);
 BOOL loadPlugin(const char *path, HWND player, LoadedPlugin &loaded, char (&error)[LOADER_MESSAGE_SIZE]);
 void unloadPlugin(LoadedPlugin &loaded);
+// Loads one more plug-in into the set; a failure, or a full set, is reported through report().
+BOOL addPlugin(const char *path, HWND player, PluginSet &set, void (*report)(const char *line));
 // Every gen_*.dll in the folder, in name order as the file system lists them; each failure
 // is reported through report() and skipped.
 void loadPluginFolder(const char *folder, HWND player, PluginSet &set, void (*report)(const char *line));
 void unloadAllPlugins(PluginSet &set);
-// The "Plugins" folder beside the running program.
-void pluginFolderBesideProgram(char (&folder)[MAX_PATH]);
+// The folder and a name in it; FALSE when the two do not fit in one path.
+BOOL joinPath(char (&path)[MAX_PATH], const char *folder, const char *name);
+// A path relative to the folder of the running program; FALSE when it would not fit.
+BOOL pathBesideProgram(char (&path)[MAX_PATH], const char *relative);

@@ -86,8 +86,11 @@ BOOL takeScreenshots(PluginSet &plugins, const char *folder, void (*say)(const c
         return FALSE;
     }
     char playerPath[MAX_PATH];
-    wsprintfA(playerPath, "%s\\stand_in_player.bmp", folder);
-    wsprintfA(dialogPath, "%s\\settings_dialog.bmp", folder);
+    if (!joinPath(playerPath, folder, "stand_in_player.bmp") || !joinPath(dialogPath, folder, "settings_dialog.bmp")) {
+        unloadAllPlugins(plugins);
+        say("screenshots: the folder's path is too long");
+        return FALSE;
+    }
 
     // A short scene worth a picture: playing, then held by the plug-in while muted.
     SetForegroundWindow(playerWindow.hwnd);

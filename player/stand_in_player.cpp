@@ -31,7 +31,7 @@ struct StandIn {
     const char *screenshotFolder;
     LONG shownMute;
     BOOL shownSaver;
-    HWND status, muteStatus, log, saverSwitch, muteSwitch, lockSwitch;
+    HWND status, muteStatus, log;
 };
 static StandIn standIn;
 
@@ -51,7 +51,7 @@ static void addLogLine(const char *text)
         return;
     char line[256];
     DWORD elapsed = GetTickCount() - standIn.start;
-    wsprintfA(line, "%4lu.%03lu  %s", elapsed / 1000, elapsed % 1000, text);
+    wsprintfA(line, "%4lu.%03lu  %.230s", elapsed / 1000, elapsed % 1000, text);
     if (SendMessageA(standIn.log, LB_GETCOUNT, 0, 0) >= MAX_LOG_LINES)
         (void)SendMessageA(standIn.log, LB_DELETESTRING, 0, 0);
     LRESULT index = SendMessageA(standIn.log, LB_ADDSTRING, 0, (LPARAM)line);
@@ -136,12 +136,9 @@ static void buildControls(void)
         x += 104;
     }
     addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 46, 0);
-    standIn.saverSwitch = addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20,
-                                     IDC_SWITCH_SCREEN_SAVER);
-    standIn.muteSwitch = addControl("BUTTON", "Master volume muted", BS_AUTOCHECKBOX, 190, 104, 160, 20,
-                                    IDC_SWITCH_MUTE);
-    standIn.lockSwitch = addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20,
-                                    IDC_SWITCH_LOCK);
+    addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
+    addControl("BUTTON", "Master volume muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
+    addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
     standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 140, 520, 210,
                              IDC_EVENT_LOG);
 }
@@ -152,7 +149,7 @@ static void buildMenu(void)
     HMENU pluginMenu = CreatePopupMenu();
     for (int i = 0; i < standIn.plugins.count; ++i) {
         char label[160];
-        wsprintfA(label, "Configure %s...", standIn.plugins.plugins[i].header->description);
+        wsprintfA(label, "Configure %.120s...", standIn.plugins.plugins[i].header->description);
         AppendMenuA(pluginMenu, MF_STRING, IDM_CONFIGURE_FIRST + i, label);
     }
     if (standIn.plugins.count == 0)
@@ -180,7 +177,7 @@ static void flipCondition(int id)
 static void configurePlugin(int index)
 {
     char text[200];
-    wsprintfA(text, "configuring %s", standIn.plugins.plugins[index].header->description);
+    wsprintfA(text, "configuring %.180s", standIn.plugins.plugins[index].header->description);
     addLogLine(text);
     standIn.plugins.plugins[index].header->config();
 }
@@ -218,35 +215,21 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-static void reportLoadProblem(const char *line)
+static void loadRequestedPlugins(int count, char **paths)
 {
-    complain(line);
-}
-
-static BOOL loadRequestedPlugins(int count, char **paths)
-{
-    for (int i = 0; i < count; ++i) {
-        char error[LOADER_MESSAGE_SIZE];
-        LoadedPlugin &slot = standIn.plugins.plugins[standIn.plugins.count];
-        if (standIn.plugins.count < MAX_LOADED_PLUGINS && loadPlugin(paths[i], playerWindow.hwnd, slot, error))
-            ++standIn.plugins.count;
-        else
-            complain(error);
-    }
-    if (count == 0) {
-        char folder[MAX_PATH];
-        pluginFolderBesideProgram(folder);
-        loadPluginFolder(folder, playerWindow.hwnd, standIn.plugins, reportLoadProblem);
-    }
+    for (int i = 0; i < count; ++i)
+        (void)addPlugin(paths[i], playerWindow.hwnd, standIn.plugins, complain);
+    char folder[MAX_PATH];
+    if (count == 0 && pathBesideProgram(folder, "Plugins"))
+        loadPluginFolder(folder, playerWindow.hwnd, standIn.plugins, complain);
     for (int i = 0; i < standIn.plugins.count; ++i) {
         char text[400];
-        wsprintfA(text, "loaded %s (%s)", standIn.plugins.plugins[i].header->description,
+        wsprintfA(text, "loaded %.120s (%s)", standIn.plugins.plugins[i].header->description,
                   standIn.plugins.plugins[i].path);
         say(text);
         // Wine cannot lock a workstation; the plug-in's own SwitchDesktop is intercepted instead.
         (void)interceptLockProbe(standIn.plugins.plugins[i].module);
     }
-    return standIn.plugins.count > 0;
 }
 
 static int usage(const char *problem)
@@ -297,17 +280,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     playerWindow.onEvent = logPlayerEvent;
     standIn.shownMute = readSystemMute();
     standIn.shownSaver = screenSaverRunning();
-    BOOL loaded = loadRequestedPlugins(__argc - first, __argv + first);
+    loadRequestedPlugins(__argc - first, __argv + first);
     buildMenu();
     refreshStatus();
     if (standIn.screenshotFolder != NULL)
         return takeScreenshots(standIn.plugins, standIn.screenshotFolder, say) ? 0 : 1;
-    if (standIn.demoMode) {
-        if (!loaded) {
-            say("verdict: FAIL - no plug-in could be loaded");
-            return 1;
-        }
+    if (standIn.demoMode)
         return runDemoStory(standIn.plugins, say) ? 0 : 1;
-    }
     return runWindow();
 }
