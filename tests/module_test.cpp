@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "plugin/host_contract.h"
+#include "plugin_loader.h"
 #include "resources/resource.h"
 
 static HMODULE loadBuiltPlugin(DWORD flags)
 {
     char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    while (length > 0 && path[length - 1] != '\\')
-        --length;
-    lstrcpyA(path + length, "..\\gen_hushgate_amp.dll");
+    if (!pathBesideProgram(path, "..\\gen_hushgate_amp.dll"))
+        return NULL;
     return LoadLibraryExA(path, NULL, flags);
 }
 

@@ -52,14 +52,6 @@ TEST_F(StandInPlayer, ItsButtonsReachASubclassInstalledAfterIt)
     (void)SetWindowLongA(playerWindow.hwnd, GWL_WNDPROC, (LONG)laterSubclassPrevious);
 }
 
-static void buildPath(char (&path)[MAX_PATH], const char *relative)
-{
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    while (length > 0 && path[length - 1] != '\\')
-        --length;
-    lstrcpyA(path + length, relative);
-}
-
 struct LoaderRow {
     int row;
     const char *relativePath;
@@ -78,7 +70,7 @@ TEST_F(StandInPlayer, LoadsOnlyRealPluginsAndSaysWhyNot)
     };
     for (const LoaderRow &row : rows) {
         char path[MAX_PATH];
-        buildPath(path, row.relativePath);
+        ASSERT_TRUE(pathBesideProgram(path, row.relativePath));
         LoadedPlugin loaded;
         char error[LOADER_MESSAGE_SIZE];
         EXPECT_EQ(loadPlugin(path, playerWindow.hwnd, loaded, error), row.loads) << "row " << row.row;

@@ -121,14 +121,9 @@ protected:
     static void SetUpTestSuite()
     {
         // A private copy, so that its plugin.ini is this suite's alone.
-        char folder[MAX_PATH];
-        DWORD length = GetModuleFileNameA(NULL, folder, MAX_PATH);
-        while (length > 0 && folder[length - 1] != '\\')
-            --length;
-        folder[length] = '\0';
-        char source[MAX_PATH];
-        wsprintfA(source, "%s..\\gen_hushgate_amp.dll", folder);
-        lstrcatA(folder, "hosted");
+        char folder[MAX_PATH], source[MAX_PATH];
+        (void)pathBesideProgram(source, "..\\gen_hushgate_amp.dll");
+        (void)pathBesideProgram(folder, "hosted");
         (void)CreateDirectoryA(folder, NULL);
         wsprintfA(pluginPath, "%s\\gen_hushgate_amp.dll", folder);
         wsprintfA(settingsPath, "%s\\plugin.ini", folder);
@@ -395,25 +390,25 @@ TEST_F(HostedPlugin, APlayerWindowDestroyedUnderItIsHarmless)
 
 // --- the host's own ways to end it --------------------------------------------------------
 
-static HostedPlugin *unloadingHost;
-static BOOL (*unloadFromHere)(HostedPlugin *);
-
-static void unloadOnStop(const PlayerEvent &event)
-{
-    if (event.id == CMD_STOP && unloadFromHere != NULL) {
-        BOOL (*unload)(HostedPlugin *) = unloadFromHere;
-        unloadFromHere = NULL;
-        unload(unloadingHost);
-    }
-}
-
+// The player's own handler for a command quits and unloads the plug-in, once.
 class HostEndings : public HostedPlugin {
-public:
-    static BOOL stopHost(HostedPlugin *host)
+protected:
+    static HostEndings *unloading;
+    void unloadOnNextStop(void)
     {
-        return ((HostEndings *)host)->stop();
+        unloading = this;
+        playerWindow.onEvent = unloadOnStop;
+    }
+    static void unloadOnStop(const PlayerEvent &event)
+    {
+        if (event.id == CMD_STOP && unloading != NULL) {
+            HostEndings *host = unloading;
+            unloading = NULL;
+            (void)host->stop();
+        }
     }
 };
+HostEndings *HostEndings::unloading;
 
 static BOOL moduleStillMapped(const char *path)
 {
@@ -424,9 +419,7 @@ TEST_F(HostEndings, UnloadedFromInsideACommandThatPassedTheFilter)
 {
     ASSERT_TRUE(start());
     ASSERT_TRUE(waitForSleeps(1));
-    unloadingHost = this;
-    unloadFromHere = stopHost;
-    playerWindow.onEvent = unloadOnStop;
+    unloadOnNextStop();
     pressPlayerButton(CMD_STOP);  // the player's handler runs quit and FreeLibrary under the filter
     playerWindow.onEvent = NULL;
     EXPECT_EQ(plugin.module, (HMODULE)NULL);
@@ -451,9 +444,7 @@ static DWORD WINAPI unloadWhileDialogOpen(LPVOID)
 TEST_F(HostEndings, UnloadedWhileTheSettingsDialogIsOpen)
 {
     ASSERT_TRUE(start());
-    unloadingHost = this;
-    unloadFromHere = stopHost;
-    playerWindow.onEvent = unloadOnStop;
+    unloadOnNextStop();
     PluginHeader *header = plugin.header;
     HANDLE helper = CreateThread(NULL, 0, unloadWhileDialogOpen, NULL, 0, NULL);
     header->config();
@@ -464,19 +455,12 @@ TEST_F(HostEndings, UnloadedWhileTheSettingsDialogIsOpen)
     EXPECT_TRUE(moduleStillMapped(pluginPath));
 }
 
-struct Neighbour {
-    LoadedPlugin plugin;
-};
-
-static BOOL loadNeighbour(Neighbour &neighbour)
+static BOOL loadNeighbour(LoadedPlugin &neighbour)
 {
     char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    while (length > 0 && path[length - 1] != '\\')
-        --length;
-    lstrcpyA(path + length, "..\\testplugins\\gen_subclasser.dll");
+    (void)pathBesideProgram(path, "..\\testplugins\\gen_subclasser.dll");
     char error[LOADER_MESSAGE_SIZE];
-    return loadPlugin(path, playerWindow.hwnd, neighbour.plugin, error);
+    return loadPlugin(path, playerWindow.hwnd, neighbour, error);
 }
 
 // Another plug-in subclasses after ours; they quit in either order, and ours may be started
@@ -487,15 +471,15 @@ TEST_F(HostEndings, ANeighbourSubclassingAfterItQuitsInEitherOrder)
         playerWindow.playState = PLAY_STATE_PLAYING;
         clearPlayerLog();
         ASSERT_TRUE(start());
-        Neighbour neighbour;
+        LoadedPlugin neighbour;
         ASSERT_TRUE(loadNeighbour(neighbour));
         pressPlayerButton(CMD_PAUSE);
         pressPlayerButton(CMD_PAUSE);
         if (hushgateFirst) {
             EXPECT_TRUE(stop());
-            unloadPlugin(neighbour.plugin);
+            unloadPlugin(neighbour);
         } else {
-            unloadPlugin(neighbour.plugin);
+            unloadPlugin(neighbour);
             EXPECT_TRUE(stop());
         }
         // Commands still reach the player, whatever was left in the chain.

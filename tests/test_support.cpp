@@ -8,6 +8,7 @@
 
 #include "import_patch.h"
 #include "playback_model.h"
+#include "plugin_loader.h"
 
 CallCounts callCounts;
 void (*onWatchThreadSleep)(LONG sliceSincePoll);
@@ -204,13 +205,8 @@ BOOL applyStepToPlayer(const Step &step)
 const char *testSettingsPath(void)
 {
     static char path[MAX_PATH];
-    if (path[0] == '\0') {
-        DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-        while (length > 0 && path[length - 1] != '\\')
-            --length;
-        path[length] = '\0';
-        lstrcatA(path, "plugin.ini");
-    }
+    if (path[0] == '\0')
+        (void)pathBesideProgram(path, "plugin.ini");
     return path;
 }
 
