@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 
 #include "import_patch.h"
+#include "simulated_speakers.h"
 
 // Bound from winmm itself rather than imported: when the plug-in is linked into the same
 // program (the tests), intercepting its imports must not count the player's own calls.
@@ -122,6 +123,32 @@ void closeConditionMixer(void)
         (void)mixer.close(conditionMixer);
     conditionMixer = NULL;
     muteControlFound = FALSE;
+}
+
+static BOOL speakersAreTheUsersMute(void)
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    (void)GetVersionExA(&version);
+    return version.dwMajorVersion >= 6;
+}
+
+BOOL setUserMute(BOOL muted)
+{
+    if (!speakersAreTheUsersMute())
+        return setSystemMute(muted);
+    setSpeakersMuted(muted);
+    return TRUE;
+}
+
+BOOL userMuteOn(void)
+{
+    return speakersAreTheUsersMute() ? speakersMuted() : readSystemMute() != 0;
+}
+
+const char *userMuteName(void)
+{
+    return speakersAreTheUsersMute() ? "speakers' mute (simulated endpoint)" : "master mute (mixer)";
 }
 
 static BOOL WINAPI lockAwareSwitchDesktop(HDESK desktop)

@@ -7,7 +7,12 @@
 
 void setScreenSaverRunning(BOOL running);
 BOOL screenSaverRunning(void);
-// FALSE when the machine has no mixer with a speaker mute.
+// The mute a user sets from the taskbar or a mute key: from Windows Vista on the default
+// speakers' own (simulated, see simulated_speakers.h), before that the mixer's master mute.
+BOOL setUserMute(BOOL muted);
+BOOL userMuteOn(void);
+const char *userMuteName(void);
+// The mixer's master mute. FALSE when the machine has no mixer with a speaker mute.
 BOOL setSystemMute(BOOL muted);
 LONG readSystemMute(void);
 // Makes SwitchDesktop fail, as it does on a locked workstation, for calls made from module.

@@ -2,6 +2,7 @@
 #include "player_window.h"
 
 #include "conditions.h"
+#include "simulated_speakers.h"
 #include "plugin/host_contract.h"
 
 PlayerWindow playerWindow;
@@ -46,7 +47,7 @@ static void actOnCommand(WORD command)
     event.id = command;
     event.fromOtherThread = (InSendMessageEx(NULL) & ISMEX_SEND) != 0;
     event.stateBefore = playerWindow.playState;
-    event.mutedOnArrival = readSystemMute();
+    event.mutedOnArrival = readSystemMute() != 0 || speakersMuted();
     moveTrack(command);
     playerWindow.playState = stateAfterCommand(command, event.stateBefore);
     event.stateAfter = playerWindow.playState;

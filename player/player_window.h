@@ -13,7 +13,7 @@ struct PlayerEvent {
     BOOL fromOtherThread;  // sent by another thread (a plug-in's), not the player's own controls
     LONG stateBefore;
     LONG stateAfter;
-    LONG mutedOnArrival;  // the master mute as the player read it when the command arrived
+    LONG mutedOnArrival;  // any mute (mixer or speakers) as the player read it when the command arrived
 };
 
 struct PlayerWindow {

@@ -96,12 +96,12 @@ BOOL takeScreenshots(PluginSet &plugins, const char *folder, void (*say)(const c
     SetForegroundWindow(playerWindow.hwnd);
     pressPlayerButton(CMD_PLAY);
     pumpMessagesFor(700);
-    (void)setSystemMute(TRUE);
+    (void)setUserMute(TRUE);
     (void)pumpMessagesUntil(2000, playerWasPausedByPlugin);
     pumpMessagesFor(400);
     UpdateWindow(playerWindow.hwnd);
     BOOL playerCaptured = captureWindow(playerWindow.hwnd, playerPath);
-    (void)setSystemMute(FALSE);
+    (void)setUserMute(FALSE);
 
     HANDLE helper = CreateThread(NULL, 0, captureDialogThenCancel, NULL, 0, NULL);
     plugins.plugins[0].header->config();

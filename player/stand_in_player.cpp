@@ -9,6 +9,7 @@
 #include "player_window.h"
 #include "plugin_loader.h"
 #include "screenshot.h"
+#include "simulated_speakers.h"
 
 enum {
     IDC_STATUS = 2001,
@@ -81,13 +82,16 @@ static void refreshStatus(void)
     wsprintfA(text, "Track %ld of %d - %s", playerWindow.track, PLAYER_TRACK_COUNT,
               playStateName(playerWindow.playState));
     SetWindowTextA(standIn.status, text);
-    LONG muted = readSystemMute();
+    LONG muted = userMuteOn();
     BOOL saver = screenSaverRunning();
-    wsprintfA(text, "Master mute: %s    Screen saver: %s    Workstation: %s", muted ? "on" : "off",
+    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s", muted ? "on" : "off",
               saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked");
     SetWindowTextA(standIn.muteStatus, text);
-    if (muted != standIn.shownMute)
-        addLogLine(muted ? "master mute turned on" : "master mute turned off");
+    if (muted != standIn.shownMute) {
+        char line[96];
+        wsprintfA(line, "%s turned %s", userMuteName(), muted ? "on" : "off");
+        addLogLine(line);
+    }
     if (saver != standIn.shownSaver)
         addLogLine(saver ? "screen saver started" : "screen saver stopped");
     standIn.shownMute = muted;
@@ -137,7 +141,7 @@ static void buildControls(void)
     }
     addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 46, 0);
     addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
-    addControl("BUTTON", "Master volume muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
+    addControl("BUTTON", "Sound muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
     standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 140, 520, 210,
                              IDC_EVENT_LOG);
@@ -165,7 +169,7 @@ static void flipCondition(int id)
     BOOL on = IsDlgButtonChecked(playerWindow.hwnd, id) == BST_CHECKED;
     if (id == IDC_SWITCH_SCREEN_SAVER)
         setScreenSaverRunning(on);
-    if (id == IDC_SWITCH_MUTE && !setSystemMute(on))
+    if (id == IDC_SWITCH_MUTE && !setUserMute(on))
         addLogLine("no mixer with a speaker mute on this machine");
     if (id == IDC_SWITCH_LOCK) {
         setWorkstationLocked(on);
@@ -227,8 +231,10 @@ static void loadRequestedPlugins(int count, char **paths)
         wsprintfA(text, "loaded %.120s (%s)", standIn.plugins.plugins[i].header->description,
                   standIn.plugins.plugins[i].path);
         say(text);
-        // Wine cannot lock a workstation; the plug-in's own SwitchDesktop is intercepted instead.
+        // Wine can neither lock a workstation nor mute the speakers for every process: the
+        // plug-in's own SwitchDesktop and CoCreateInstance are intercepted instead.
         (void)interceptLockProbe(standIn.plugins.plugins[i].module);
+        (void)interceptSpeakers(standIn.plugins.plugins[i].module);
     }
 }
 
@@ -278,7 +284,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     buildControls();
     playerWindow.onEvent = logPlayerEvent;
-    standIn.shownMute = readSystemMute();
+    standIn.shownMute = userMuteOn();
     standIn.shownSaver = screenSaverRunning();
     loadRequestedPlugins(__argc - first, __argv + first);
     buildMenu();

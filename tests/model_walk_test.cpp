@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "playback_model.h"
+#include "simulated_speakers.h"
 #include "test_support.h"
 
 enum { DEFAULT_WALK_STEPS = 10000, MAX_WALK_STEPS = 200000 };
@@ -50,7 +51,8 @@ protected:
     BOOL engineMatches(const ModelState &model)
     {
         return playerWindow.playState == model.playState && pluginState.pausedByPlugin == model.pausedByPlugin &&
-               (readSystemMute() != 0) == (model.muted != FALSE) && loopTogglesSeen == model.pluginToggles;
+               (readSystemMute() != 0) == (model.muted != FALSE) && speakersMuted() == (model.speakersMuted != FALSE) &&
+               loopTogglesSeen == model.pluginToggles;
     }
     // The index of the first step after which engine and model differ, or -1.
     int replay(const Step *steps, int count)

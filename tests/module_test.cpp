@@ -44,7 +44,7 @@ TEST(Module, ImportsOnlySystemDlls)
     IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
     IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    static const char *const allowed[] = {"kernel32.dll", "user32.dll", "winmm.dll", "msvcrt.dll"};
+    static const char *const allowed[] = {"kernel32.dll", "user32.dll", "winmm.dll", "ole32.dll", "msvcrt.dll"};
     int count = 0;
     for (IMAGE_IMPORT_DESCRIPTOR *dll = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress); dll->Name != 0;
          ++dll, ++count) {

@@ -23,7 +23,7 @@ struct ConditionRow {
     LONG isLock, isScreenSave, isMute;
     BOOL locked, saver, muted;
     BOOL hold;
-    LONG desktopOpens, saverQueries, mixerReads;  // every enabled probe runs, no other
+    LONG lockProbes, saverQueries, mixerReads;  // every enabled probe runs, no other
 };
 
 TEST_F(PauseConditions, EveryEnabledProbeRunsAndAnyHeldConditionHolds)
@@ -54,7 +54,7 @@ TEST_F(PauseConditions, EveryEnabledProbeRunsAndAnyHeldConditionHolds)
         BOOL hold = shouldHoldPlayback();
         stopCountingCalls();
         EXPECT_EQ(hold != FALSE, expected != FALSE) << "row " << row.row;
-        EXPECT_EQ(callCounts.openDesktop, row.desktopOpens) << "row " << row.row;
+        EXPECT_EQ(callCounts.lockProbes, row.lockProbes) << "row " << row.row;
         EXPECT_EQ(callCounts.screenSaverQuery, row.saverQueries) << "row " << row.row;
         if (machineHasMixer)
             EXPECT_EQ(callCounts.mixerDetails, row.mixerReads) << "row " << row.row;
@@ -168,12 +168,43 @@ TEST_F(PauseConditions, ScreenSaverIsSeenByTheFlagFromVersionFiveAndByItsDesktop
     }
 }
 
-TEST_F(PauseConditions, LockIsSeenWhenSwitchingToTheDefaultDesktopFails)
+// Only the desktop that has the input is probed, never "Default" by name, so a user on
+// another desktop stays there.
+TEST_F(PauseConditions, LockIsSeenWhenTheInputDesktopCannotBeOpenedOrSwitchedTo)
 {
-    setWorkstationLocked(FALSE);
-    EXPECT_FALSE(isWorkstationLocked());
-    setWorkstationLocked(TRUE);
-    EXPECT_TRUE(isWorkstationLocked());
+    static const struct {
+        int row;
+        BOOL switchFails, openRefused;
+        BOOL locked;
+    } rows[] = {{1, FALSE, FALSE, FALSE}, {2, TRUE, FALSE, TRUE}, {3, FALSE, TRUE, TRUE}};
+    for (const auto &row : rows) {
+        setWorkstationLocked(row.switchFails);
+        inputDesktopRefused = row.openRefused;
+        startCountingCalls();
+        EXPECT_EQ(isWorkstationLocked() != FALSE, row.locked != FALSE) << "row " << row.row;
+        stopCountingCalls();
+        EXPECT_EQ(callCounts.lockProbes, 1) << "row " << row.row;
+    }
     setSettings(0, 0, 0, 500);
     EXPECT_FALSE(shouldHoldPlayback());
+}
+
+// A sound card unplugged: every call on the handle the plug-in holds fails from then on. After
+// a failed call the next use opens the mixer again, instead of failing until the player restarts.
+TEST_F(PauseConditions, AMixerThatWentAwayIsOpenedAgainAfterAFailedCall)
+{
+    if (!machineHasMixer)
+        GTEST_SKIP() << "needs a mixer";
+    ASSERT_TRUE(setSystemMute(TRUE));
+    ASSERT_NE(readMasterMute(), 0);
+    for (BOOL (*use)(void) : {+[]() -> BOOL { return readMasterMute() != 0; }, +[]() -> BOOL { return writeMasterMute(0); }}) {
+        mixerDeviceGone = 1;
+        EXPECT_FALSE(use());
+        mixerDeviceGone = 0;
+        ASSERT_TRUE(setSystemMute(TRUE));
+        startCountingCalls();
+        EXPECT_NE(readMasterMute(), 0);
+        stopCountingCalls();
+        EXPECT_EQ(callCounts.mixerOpen, 1) << "the mixer was not opened again";
+    }
 }

@@ -14,7 +14,7 @@ void modelStart(ModelState &model, BOOL mixerPresent)
 BOOL modelHolds(const ModelState &model)
 {
     return (model.isLock && model.locked) || (model.isScreenSave && model.saver) ||
-           (model.isMute && model.muted && model.mixerPresent);
+           (model.isMute && ((model.muted && model.mixerPresent) || model.speakersMuted));
 }
 
 static void playerToggles(ModelState &model)
@@ -27,17 +27,22 @@ static void playerToggles(ModelState &model)
 
 static void modelPoll(ModelState &model)
 {
-    if (!model.pausedByPlugin && model.playState != PLAY_STATE_PLAYING)
-        return;
     BOOL hold = modelHolds(model);
-    if (hold && !model.pausedByPlugin) {
-        playerToggles(model);
+    // A condition begins while the music plays: the plug-in pauses it, and the pause is its own.
+    if (hold && !model.pausedByPlugin && model.playState == PLAY_STATE_PLAYING) {
+        model.playState = PLAY_STATE_PAUSED;
         model.pausedByPlugin = 1;
         ++model.pluginToggles;
-    } else if (!hold && model.pausedByPlugin) {
+        return;
+    }
+    // Every condition is over: the plug-in lets go of its pause, and resumes the music only if
+    // it is still paused; whatever the user did meanwhile stands.
+    if (!hold && model.pausedByPlugin) {
         model.pausedByPlugin = 0;
-        playerToggles(model);
-        ++model.pluginToggles;
+        if (model.playState == PLAY_STATE_PAUSED) {
+            model.playState = PLAY_STATE_PLAYING;
+            ++model.pluginToggles;
+        }
     }
 }
 
@@ -49,8 +54,10 @@ static BOOL startsPlayback(const ModelState &model, LONG command)
 
 static void modelCommand(ModelState &model, LONG command)
 {
-    if (startsPlayback(model, command) && model.isMute && model.muted && model.mixerPresent) {
+    // A manual start while muted clears every mute, so that the music asked for is heard.
+    if (startsPlayback(model, command) && model.isMute && ((model.muted && model.mixerPresent) || model.speakersMuted)) {
         model.muted = FALSE;
+        model.speakersMuted = FALSE;
         if (!modelHolds(model))
             model.pausedByPlugin = 0;
     }
@@ -88,6 +95,9 @@ void modelApply(ModelState &model, const Step &step)
         // Without a mixer nothing can be muted.
         model.muted = step.value && model.mixerPresent;
         break;
+    case STEP_SPEAKER_MUTE:
+        model.speakersMuted = step.value;
+        break;
     case STEP_COMMAND:
         modelCommand(model, step.value);
         break;
@@ -115,7 +125,7 @@ Step randomStep(unsigned &seed, BOOL withSettings)
     if (roll < 7)
         step.kind = STEP_POLL;
     else if (roll < 13)
-        step.kind = (StepKind)(STEP_LOCK + nextRandom(seed) % 3);
+        step.kind = (StepKind)(STEP_LOCK + nextRandom(seed) % 4);
     else if (roll < 19 || !withSettings)
         step.kind = STEP_COMMAND;
     else
@@ -131,7 +141,7 @@ Step randomStep(unsigned &seed, BOOL withSettings)
 
 void describeStep(const Step &step, char (&text)[48])
 {
-    static const char *const kinds[] = {"poll", "lock", "screen saver", "mute", "command", "settings"};
+    static const char *const kinds[] = {"poll", "lock", "screen saver", "mute", "speakers mute", "command", "settings"};
     static const char *const commands[] = {"previous", "play", "pause", "stop", "next"};
     if (step.kind == STEP_COMMAND)
         wsprintfA(text, "press %s", commands[step.value - CMD_PREVIOUS]);

@@ -8,6 +8,7 @@ struct ModelState {
     LONG playState;
     LONG pausedByPlugin;
     BOOL locked, saver, muted;
+    BOOL speakersMuted;  // the default speakers' own mute, seen from Vista on
     LONG isLock, isScreenSave, isMute;
     BOOL mixerPresent;
     LONG pluginToggles;  // pause toggles the plug-in has sent
@@ -18,6 +19,7 @@ enum StepKind {
     STEP_LOCK,
     STEP_SCREEN_SAVER,
     STEP_MUTE,
+    STEP_SPEAKER_MUTE,
     STEP_COMMAND,
     STEP_SETTINGS,
     STEP_KIND_COUNT,

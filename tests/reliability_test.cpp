@@ -11,21 +11,23 @@
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"
+#include "simulated_speakers.h"
 
 // --- what the interception sees and does ---------------------------------------------------
 
 struct Interception {
     volatile LONG mixerOpens, mixerCloses;
     volatile LONG sleepsEntered;
+    volatile LONG threadsCreated;
     HANDLE watchThread;  // our own duplicate of the handle the plug-in created
-    volatile LONG failMixerOpen, failMixerDetails, failOpenDesktop;
+    volatile LONG failMixerOpen, failMixerDetails;
+    HANDLE sleepHang;  // while set, the watch thread's next sleep blocks on it: a hung platform call
 };
 static Interception seen;
 
 static MMRESULT(WINAPI *systemMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
 static MMRESULT(WINAPI *systemMixerClose)(HMIXER);
 static MMRESULT(WINAPI *systemMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
-static HDESK(WINAPI *systemOpenDesktopA)(LPCSTR, DWORD, BOOL, ACCESS_MASK);
 static void(WINAPI *systemSleep)(DWORD);
 static HANDLE(WINAPI *systemCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
 
@@ -33,6 +35,7 @@ static HANDLE WINAPI interceptedCreateThread(LPSECURITY_ATTRIBUTES security, SIZ
                                              LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id)
 {
     HANDLE thread = systemCreateThread(security, stack, start, parameter, flags, id);
+    InterlockedIncrement(&seen.threadsCreated);
     if (thread != NULL)
         (void)DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &seen.watchThread, SYNCHRONIZE, FALSE, 0);
     return thread;
@@ -61,18 +64,11 @@ static MMRESULT WINAPI interceptedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIX
     return systemMixerGetControlDetailsA(mixer, details, flags);
 }
 
-static HDESK WINAPI interceptedOpenDesktopA(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access)
-{
-    if (seen.failOpenDesktop) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return NULL;
-    }
-    return systemOpenDesktopA(name, flags, inherit, access);
-}
-
 static void WINAPI interceptedSleep(DWORD milliseconds)
 {
     InterlockedIncrement(&seen.sleepsEntered);
+    if (seen.sleepHang != NULL)
+        (void)WaitForSingleObject(seen.sleepHang, 10000);
     systemSleep(milliseconds);
 }
 
@@ -83,9 +79,9 @@ static void interceptImports(HMODULE plugin)
     (void)interceptImport(plugin, "winmm.dll", "mixerClose", interceptedMixerClose, systemMixerClose);
     (void)interceptImport(plugin, "winmm.dll", "mixerGetControlDetailsA", interceptedMixerGetControlDetailsA,
                           systemMixerGetControlDetailsA);
-    (void)interceptImport(plugin, "user32.dll", "OpenDesktopA", interceptedOpenDesktopA, systemOpenDesktopA);
     (void)interceptImport(plugin, "kernel32.dll", "Sleep", interceptedSleep, systemSleep);
     (void)interceptLockProbe(plugin);
+    (void)interceptSpeakers(plugin);
 }
 
 // A fault in the plug-in, or in code it left the player to return into, ends the run at
@@ -156,6 +152,7 @@ protected:
 
     static void resetConditions(void)
     {
+        resetSimulatedSpeakers();
         setWorkstationLocked(FALSE);
         setScreenSaverRunning(FALSE);
         (void)setSystemMute(FALSE);
@@ -312,7 +309,7 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
             modelApply(model, Step{STEP_POLL, 0});
         ASSERT_TRUE(waitForSleeps(1)) << "the watch thread stopped polling";
         ASSERT_TRUE(playerWindow.playState == model.playState && pluginToggles() == model.pluginToggles &&
-                    (readSystemMute() != 0) == (model.muted != FALSE))
+                    (readSystemMute() != 0) == (model.muted != FALSE) && speakersMuted() == (model.speakersMuted != FALSE))
             << "seed " << firstSeed << ", step " << i << ": player " << playStateName(playerWindow.playState) << " model "
             << playStateName(model.playState) << ", plug-in toggles " << pluginToggles() << " model "
             << model.pluginToggles << "; steps:" << history;
@@ -347,7 +344,6 @@ TEST_F(HostedPlugin, FaultsFallBackQuietlyAndRecover)
     static const FaultRow rows[] = {
         {1, "mixer cannot be opened", TRUE, &seen.failMixerOpen, muteCondition},
         {2, "mixer details fail after it opened", FALSE, &seen.failMixerDetails, muteCondition},
-        {3, "desktops cannot be opened", FALSE, &seen.failOpenDesktop, setWorkstationLocked},
     };
     for (const FaultRow &row : rows) {
         playerWindow.playState = PLAY_STATE_PLAYING;
@@ -399,6 +395,19 @@ protected:
         unloading = this;
         playerWindow.onEvent = unloadOnStop;
     }
+    // A thread timer fires inside the dialog's own message loop: quit then runs with no frame
+    // of the filter on the stack, and only the dialog's guard keeps the module mapped under it.
+    static void CALLBACK unloadUnderTheDialog(HWND, UINT, UINT_PTR timer, DWORD)
+    {
+        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+        if (dialog == NULL || unloading == NULL)
+            return;
+        (void)KillTimer(NULL, timer);
+        HostEndings *host = unloading;
+        unloading = NULL;
+        (void)host->stop();
+        (void)PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
     static void unloadOnStop(const PlayerEvent &event)
     {
         if (event.id == CMD_STOP && unloading != NULL) {
@@ -427,32 +436,52 @@ TEST_F(HostEndings, UnloadedFromInsideACommandThatPassedTheFilter)
     EXPECT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc);
 }
 
-static DWORD WINAPI unloadWhileDialogOpen(LPVOID)
-{
-    HWND dialog = NULL;
-    for (int attempt = 0; attempt < 400 && dialog == NULL; ++attempt) {
-        Sleep(5);
-        dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
-    }
-    // The player quits the plug-in from its own thread while the dialog's loop runs there.
-    (void)SendMessageA(playerWindow.hwnd, WM_COMMAND, CMD_STOP, 0);
-    if (dialog != NULL)
-        (void)PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    return 0;
-}
-
 TEST_F(HostEndings, UnloadedWhileTheSettingsDialogIsOpen)
 {
     ASSERT_TRUE(start());
-    unloadOnNextStop();
     PluginHeader *header = plugin.header;
-    HANDLE helper = CreateThread(NULL, 0, unloadWhileDialogOpen, NULL, 0, NULL);
+    unloading = this;
+    UINT_PTR timer = SetTimer(NULL, 0, 50, unloadUnderTheDialog);
     header->config();
-    (void)WaitForSingleObject(helper, 5000);
-    CloseHandle(helper);
-    playerWindow.onEvent = NULL;
-    EXPECT_EQ(plugin.module, (HMODULE)NULL);
+    (void)KillTimer(NULL, timer);
+    EXPECT_EQ(plugin.module, (HMODULE)NULL) << "the player never unloaded the plug-in";
     EXPECT_TRUE(moduleStillMapped(pluginPath));
+}
+
+static HANDLE hungThread;
+static BOOL hungThreadEnded(void)
+{
+    return WaitForSingleObject(hungThread, 0) == WAIT_OBJECT_0;
+}
+
+// A quit that gave up on a hung watch thread, then the host starting the plug-in again: the
+// old thread keeps its stop request, and no second thread ever runs beside it.
+TEST_F(HostEndings, StartedAgainBesideAWatchThreadThatQuitGaveUpOn)
+{
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(waitForSleeps(1));
+    HANDLE hang = CreateEventA(NULL, TRUE, FALSE, NULL);
+    seen.sleepHang = hang;
+    ASSERT_TRUE(waitForSleeps(1));  // the thread is inside the hung call now
+    HANDLE oldThread = seen.watchThread;
+    seen.watchThread = NULL;
+    plugin.header->quit();
+    EXPECT_EQ(WaitForSingleObject(oldThread, 0), (DWORD)WAIT_TIMEOUT);
+    LONG threads = seen.threadsCreated;
+    (void)plugin.header->init();
+    EXPECT_EQ(seen.threadsCreated, threads) << "a second watch thread started beside the hung one";
+    seen.sleepHang = NULL;
+    (void)SetEvent(hang);
+    hungThread = oldThread;
+    EXPECT_TRUE(pumpMessagesUntil(1000, hungThreadEnded)) << "the old thread lost its stop request";
+    CloseHandle(oldThread);
+    CloseHandle(hang);
+    plugin.header->quit();
+    (void)plugin.header->init();
+    EXPECT_EQ(seen.threadsCreated, threads + 1);
+    EXPECT_TRUE(waitForSleeps(2)) << "the new thread does not poll";
+    EXPECT_TRUE(stop());
+    EXPECT_TRUE(moduleStillMapped(pluginPath)) << "quit gave up, yet the module was not pinned";
 }
 
 static BOOL loadNeighbour(LoadedPlugin &neighbour)

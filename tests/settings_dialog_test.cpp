@@ -1,5 +1,7 @@
 // The settings dialog, shown by config on this thread and driven from a helper thread
 // through its real controls, as a user's clicks and typing would.
+#include <string.h>
+
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "test_support.h"
@@ -10,6 +12,8 @@ struct DialogScript {
     BOOL checks[3];
     const char *intervalText;  // NULL: leave the box as it is
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
+    BOOL answerReport;         // OK is expected to bring up the "not saved" message box
+    char reportText[512];
     BOOL shownChecks[3];
     char shownInterval[64];
     BOOL found;
@@ -33,6 +37,22 @@ static void click(HWND dialog, int id)
     (void)SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
+// OK is posted, not sent: the message box it brings up runs its own loop inside the dialog's
+// procedure, and a sent click would wait for it.
+static void answerReport(DialogScript &script, HWND dialog)
+{
+    (void)PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        HWND box = FindWindowA((LPCSTR)WC_DIALOG, "Hushgate");
+        if (box != NULL && IsWindowVisible(box)) {
+            (void)GetDlgItemTextA(box, 0xFFFF, script.reportText, sizeof script.reportText);
+            (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
+            return;
+        }
+        Sleep(5);
+    }
+}
+
 static DWORD WINAPI driveDialog(LPVOID parameter)
 {
     DialogScript &script = *(DialogScript *)parameter;
@@ -54,6 +74,8 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
         (void)SendMessageA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), WM_SETTEXT, 0, (LPARAM)script.intervalText);
     if (script.finish == 0)
         (void)SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else if (script.answerReport)
+        answerReport(script, dialog);
     else
         click(dialog, script.finish);
     return 0;
@@ -139,6 +161,25 @@ TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOne)
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\n");
 }
 
+TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndSaysWhereItFailed)
+{
+    writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
+    HANDLE holder = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    setSettings(1, 1, 1, 900);
+    DialogScript script = {};
+    script.setChecks = TRUE;
+    script.intervalText = "300";
+    script.finish = IDOK;
+    script.answerReport = TRUE;
+    run(script);
+    CloseHandle(holder);
+    EXPECT_EQ(pluginState.settings.isLock, 0);
+    EXPECT_EQ(pluginState.settings.checkTime, 300);
+    EXPECT_NE(strstr(script.reportText, testSettingsPath()), nullptr) << script.reportText;
+    EXPECT_NE(strstr(script.reportText, "until the player closes"), nullptr) << script.reportText;
+}
+
 TEST_F(SettingsDialog, CancelAndTheCloseBoxChangeAndWriteNothing)
 {
     for (int finish : {IDCANCEL, 0}) {
@@ -174,7 +215,7 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     stopCountingCalls();
     EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
     EXPECT_EQ(pluginState.pausedByPlugin, 0);
-    EXPECT_EQ(callCounts.openDesktop + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
+    EXPECT_EQ(callCounts.lockProbes + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
     char text[256];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\n");

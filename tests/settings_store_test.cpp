@@ -45,23 +45,30 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
     }
 }
 
-TEST_F(SettingsStore, OddValuesLoadWithoutHarm)
+// Text where a number belongs reads as the profile functions read it: no digits give 0, an
+// empty value keeps the default. A byte-order mark loses nothing; keys under a broken section
+// header are not the plug-in's.
+TEST_F(SettingsStore, OddValuesLoadAsTheProfileFunctionsReadThem)
 {
-    // Text and empty values are taken as the platform reads them; only no crash is required.
-    static const char *const oddFiles[] = {
-        "[Hushgate]\r\nCHECKTIME=fast\r\nISLOCK=\r\n",
-        "[Hushgate]\r\nCHECKTIME=99999999999999999999\r\n",
-        "[Hushgate\r\nCHECKTIME=300\r\n",
-        "\xEF\xBB\xBF[Hushgate]\r\nISMUTE=0\r\n",
+    static const LoadRow rows[] = {
+        {1, "[Hushgate]\r\nCHECKTIME=fast\r\nISLOCK=\r\n", 1, 1, 1, 0},
+        {2, "[Hushgate]\r\nCHECKTIME=  -250ms\r\nISMUTE=0\r\n", 1, 1, 0, -250},
+        {3, "[Hushgate\r\nCHECKTIME=300\r\n", 1, 1, 1, 500},
+        {4, "\xEF\xBB\xBF[Hushgate]\r\nISMUTE=0\r\n", 1, 1, 0, 500},
     };
-    for (const char *contents : oddFiles)
-        loadFrom(contents);
+    for (const LoadRow &row : rows) {
+        loadFrom(row.contents);
+        EXPECT_EQ(pluginState.settings.isLock, row.isLock) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isScreenSave, row.isScreenSave) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isMute, row.isMute) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row;
+    }
 }
 
 TEST_F(SettingsStore, SaveWritesTheFourKeysInOrderIntoANewFile)
 {
     setSettings(0, 1, 7, 2500);
-    saveSettings();
+    EXPECT_TRUE(saveSettings());
     char text[512];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\n");
@@ -73,7 +80,7 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
                       "[Hushgate]\r\nCHECKTIME=900\r\nEXTRA=x\r\nISLOCK=1\r\n"
                       "[After]\r\nCHECKTIME=1\r\n");
     setSettings(0, 0, 1, 300);
-    saveSettings();
+    EXPECT_TRUE(saveSettings());
     char text[1024];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Before]\r\nISLOCK=5\r\nkeep=me\r\n"
@@ -81,19 +88,20 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
                        "[After]\r\nCHECKTIME=1\r\n");
 }
 
-TEST_F(SettingsStore, AFileThatCannotBeWrittenFailsQuietlyAndKeepsTheValuesInMemory)
+TEST_F(SettingsStore, AFileThatCannotBeWrittenIsReportedAndKeepsTheValuesInMemory)
 {
     writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
     // Read-only attributes do not stop root under Wine; a handle that denies writing does.
     HANDLE holder = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     setSettings(0, 0, 0, 300);
-    saveSettings();
+    EXPECT_FALSE(saveSettings());
     CloseHandle(holder);
     EXPECT_EQ(pluginState.settings.checkTime, 300);
     char text[256];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nCHECKTIME=900\r\n");
+    EXPECT_TRUE(saveSettings());
 }
 
 // A copy of a module at the end of a folder path so long that "plugin.ini" no longer fits.
@@ -131,7 +139,7 @@ TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameReadsAndWritesNothing)
     setSettings(1, 1, 1, 500);
     loadSettings();
     EXPECT_EQ(pluginState.settings.checkTime, 500);
-    saveSettings();
+    EXPECT_FALSE(saveSettings());
     EXPECT_EQ(GetFileAttributesA(expectedFile), INVALID_FILE_ATTRIBUTES);
 
     FreeLibrary(copy);

@@ -9,9 +9,13 @@
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"
+#include "simulated_speakers.h"
 
 CallCounts callCounts;
 void (*onWatchThreadSleep)(LONG sliceSincePoll);
+volatile LONG inputDesktopRefused;
+volatile LONG mixerDeviceGone;
+void (*duringLockProbe)(void);
 static volatile LONG counting;
 static LONG sliceSincePoll;
 static LONG queriesAtLastSleep;
@@ -20,9 +24,37 @@ static LONG queriesAtLastSleep;
 static MMRESULT(WINAPI *realMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
 static MMRESULT(WINAPI *realMixerClose)(HMIXER);
 static MMRESULT(WINAPI *realMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
-static HDESK(WINAPI *realOpenDesktopA)(LPCSTR, DWORD, BOOL, ACCESS_MASK);
+static MMRESULT(WINAPI *realMixerSetControlDetails)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
+static HDESK(WINAPI *realOpenInputDesktop)(DWORD, BOOL, ACCESS_MASK);
 static BOOL(WINAPI *realSystemParametersInfoA)(UINT, UINT, PVOID, UINT);
 static void(WINAPI *realSleep)(DWORD);
+static HRESULT(WINAPI *realCoInitializeEx)(LPVOID, DWORD);
+static void(WINAPI *realCoUninitialize)(void);
+static BOOL(WINAPI *realGetVersionExA)(LPOSVERSIONINFOA);
+DWORD reportedMajorVersion;
+
+// Every apartment the plug-in enters, and every one it leaves, on any thread.
+static HRESULT WINAPI countedCoInitializeEx(LPVOID reserved, DWORD model)
+{
+    HRESULT result = realCoInitializeEx(reserved, model);
+    if (SUCCEEDED(result))
+        InterlockedIncrement(&callCounts.comEnters);
+    return result;
+}
+
+static void WINAPI countedCoUninitialize(void)
+{
+    InterlockedIncrement(&callCounts.comLeaves);
+    realCoUninitialize();
+}
+
+static BOOL WINAPI versionOfChoice(LPOSVERSIONINFOA version)
+{
+    BOOL result = realGetVersionExA(version);
+    if (reportedMajorVersion != 0)
+        version->dwMajorVersion = reportedMajorVersion;
+    return result;
+}
 
 static MMRESULT WINAPI countedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {
@@ -45,14 +77,29 @@ static MMRESULT WINAPI countedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIXERCO
 {
     if (counting)
         InterlockedIncrement(&callCounts.mixerDetails);
+    if (mixerDeviceGone)
+        return MMSYSERR_NODRIVER;
     return realMixerGetControlDetailsA(mixer, details, flags);
 }
 
-static HDESK WINAPI countedOpenDesktopA(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access)
+static MMRESULT WINAPI failableMixerSetControlDetails(HMIXEROBJ mixer, LPMIXERCONTROLDETAILS details, DWORD flags)
+{
+    if (mixerDeviceGone)
+        return MMSYSERR_NODRIVER;
+    return realMixerSetControlDetails(mixer, details, flags);
+}
+
+static HDESK WINAPI countedOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MASK access)
 {
     if (counting)
-        InterlockedIncrement(&callCounts.openDesktop);
-    return realOpenDesktopA(name, flags, inherit, access);
+        InterlockedIncrement(&callCounts.lockProbes);
+    if (duringLockProbe != NULL)
+        duringLockProbe();
+    if (inputDesktopRefused) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return NULL;
+    }
+    return realOpenInputDesktop(flags, inherit, access);
 }
 
 static BOOL WINAPI countedSystemParametersInfoA(UINT action, UINT parameter, PVOID value, UINT flags)
@@ -95,11 +142,17 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "winmm.dll", "mixerClose", countedMixerClose, realMixerClose);
     (void)interceptImport(self, "winmm.dll", "mixerGetControlDetailsA", countedMixerGetControlDetailsA,
                           realMixerGetControlDetailsA);
-    (void)interceptImport(self, "user32.dll", "OpenDesktopA", countedOpenDesktopA, realOpenDesktopA);
+    (void)interceptImport(self, "winmm.dll", "mixerSetControlDetails", failableMixerSetControlDetails,
+                          realMixerSetControlDetails);
+    (void)interceptImport(self, "user32.dll", "OpenInputDesktop", countedOpenInputDesktop, realOpenInputDesktop);
     (void)interceptImport(self, "user32.dll", "SystemParametersInfoA", countedSystemParametersInfoA,
                           realSystemParametersInfoA);
     (void)interceptImport(self, "kernel32.dll", "Sleep", countedSleep, realSleep);
+    (void)interceptImport(self, "ole32.dll", "CoInitializeEx", countedCoInitializeEx, realCoInitializeEx);
+    (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
+    (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
     (void)interceptLockProbe(self);
+    (void)interceptSpeakers(self);
 }
 
 static void resetPollCounter(void)
@@ -141,6 +194,7 @@ void PluginTest::TearDown()
 {
     stopCountingCalls();
     onWatchThreadSleep = NULL;
+    duringLockProbe = NULL;
     if (filterInstalled && IsWindow(pluginHeader.hwndParent))
         (void)SetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC, (LONG)pluginState.previousWndProc);
     destroyPlayerWindow();
@@ -167,6 +221,10 @@ void PluginTest::setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG c
 
 void PluginTest::resetConditions(void)
 {
+    inputDesktopRefused = 0;
+    mixerDeviceGone = 0;
+    reportedMajorVersion = 0;
+    resetSimulatedSpeakers();
     setWorkstationLocked(FALSE);
     setScreenSaverRunning(FALSE);
     (void)setSystemMute(FALSE);
@@ -193,6 +251,9 @@ BOOL applyStepToPlayer(const Step &step)
         return TRUE;
     case STEP_MUTE:
         (void)setSystemMute(step.value);
+        return TRUE;
+    case STEP_SPEAKER_MUTE:
+        setSpeakersMuted(step.value);
         return TRUE;
     case STEP_COMMAND:
         pressPlayerButton((WORD)step.value);

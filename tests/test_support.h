@@ -17,12 +17,14 @@ struct CallCounts {
     volatile LONG mixerOpen;  // successful opens, to set against closes
     volatile LONG mixerClose;
     volatile LONG mixerDetails;
-    volatile LONG openDesktop;
+    volatile LONG lockProbes;  // input desktops opened
     volatile LONG screenSaverQuery;
     volatile LONG watchThreadSleeps;
     volatile LONG watchThreadSleepsAfterStop;
     volatile LONG completedIntervals;
     volatile LONG lastIntervalSlices;  // slices slept between the last two polls
+    volatile LONG comEnters;           // successful CoInitializeEx calls, to set against leaves
+    volatile LONG comLeaves;
 };
 extern CallCounts callCounts;
 void startCountingCalls(void);
@@ -31,6 +33,14 @@ void stopCountingCalls(void);
 // Lets a test run code on the watch thread's Sleep: called with the slice's number since the
 // last poll, before the real sleep.
 extern void (*onWatchThreadSleep)(LONG sliceSincePoll);
+// Makes the plug-in's OpenInputDesktop fail, as it does while Winlogon's desktop has the input.
+extern volatile LONG inputDesktopRefused;
+// Makes the plug-in's mixer control calls fail, as they do once its sound card is unplugged.
+extern volatile LONG mixerDeviceGone;
+// The major version GetVersionExA reports to the plug-in; 0 for the system's own.
+extern DWORD reportedMajorVersion;
+// Called inside the plug-in's lock probe, to act while its conditions are being evaluated.
+extern void (*duringLockProbe)(void);
 
 class PluginTest : public ::testing::Test {
 protected:

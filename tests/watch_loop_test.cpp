@@ -17,31 +17,51 @@ struct DecisionRow {
     LONG pausedByPlugin;
     LONG state;
     BOOL hold;
+    WORD pressedDuringProbes;  // the user's command while the conditions are evaluated, or 0
     LONG toggles;
     LONG pausedAfter;
-    LONG probes;  // desktop opens: 0 when the conditions are not evaluated at all
+    LONG probes;  // lock probes: 0 when the conditions are not evaluated at all
 };
 
+static WORD commandDuringProbes;
+static void pressDuringProbes(void)
+{
+    if (commandDuringProbes != 0)
+        pressPlayerButton(commandDuringProbes);
+}
+
+// The toggle pauses and resumes alike: it is sent only while the player still stands where
+// the decision needs it, so it never undoes what the user did meanwhile.
 TEST_F(WatchLoop, OnePollFollowsTheDecisionTable)
 {
     static const DecisionRow rows[] = {
-        {1, 0, PLAY_STATE_PLAYING, TRUE, 1, 1, 1},  {2, 0, PLAY_STATE_PLAYING, FALSE, 0, 0, 1},
-        {3, 0, PLAY_STATE_PAUSED, TRUE, 0, 0, 0},   {4, 0, PLAY_STATE_STOPPED, TRUE, 0, 0, 0},
-        {5, 1, PLAY_STATE_PAUSED, TRUE, 0, 1, 1},   {6, 1, PLAY_STATE_PAUSED, FALSE, 1, 0, 1},
-        {7, 1, PLAY_STATE_STOPPED, FALSE, 1, 0, 1}, {8, 1, PLAY_STATE_STOPPED, TRUE, 0, 1, 1},
-        {9, 1, PLAY_STATE_PLAYING, FALSE, 1, 0, 1},
+        {1, 0, PLAY_STATE_PLAYING, TRUE, 0, 1, 1, 1},
+        {2, 0, PLAY_STATE_PLAYING, FALSE, 0, 0, 0, 1},
+        {3, 0, PLAY_STATE_PAUSED, TRUE, 0, 0, 0, 0},
+        {4, 0, PLAY_STATE_STOPPED, TRUE, 0, 0, 0, 0},
+        {5, 1, PLAY_STATE_PAUSED, TRUE, 0, 0, 1, 1},
+        {6, 1, PLAY_STATE_PAUSED, FALSE, 0, 1, 0, 1},
+        {7, 1, PLAY_STATE_STOPPED, FALSE, 0, 0, 0, 1},  // stopped meanwhile: nothing to resume
+        {8, 1, PLAY_STATE_STOPPED, TRUE, 0, 0, 1, 1},
+        {9, 1, PLAY_STATE_PLAYING, FALSE, 0, 0, 0, 1},  // the user pressed play before the poll
+        {10, 1, PLAY_STATE_PAUSED, FALSE, CMD_PLAY, 0, 0, 1},
+        {11, 0, PLAY_STATE_PLAYING, TRUE, CMD_PAUSE, 0, 0, 1},
+        {12, 0, PLAY_STATE_PLAYING, TRUE, CMD_STOP, 0, 0, 1},
     };
     for (const DecisionRow &row : rows) {
         playerWindow.playState = row.state;
         pluginState.pausedByPlugin = row.pausedByPlugin;
         setWorkstationLocked(row.hold);
         clearPlayerLog();
+        commandDuringProbes = row.pressedDuringProbes;
+        duringLockProbe = pressDuringProbes;
         startCountingCalls();
         pollOnce();
         stopCountingCalls();
-        EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row;
+        duringLockProbe = NULL;
+        EXPECT_EQ(pauseTogglesSeen() - (row.pressedDuringProbes == CMD_PAUSE), row.toggles) << "row " << row.row;
         EXPECT_EQ(pluginState.pausedByPlugin, row.pausedAfter) << "row " << row.row;
-        EXPECT_EQ(callCounts.openDesktop, row.probes) << "row " << row.row;
+        EXPECT_EQ(callCounts.lockProbes, row.probes) << "row " << row.row;
         EXPECT_EQ(pluginState.issuingCommand, 0) << "row " << row.row;
     }
 }
@@ -204,7 +224,9 @@ TEST_F(WatchThread, QuitWhileHoldingItsPauseLeavesThePlayerPaused)
     EXPECT_EQ(pluginState.pausedByPlugin, 1);
 }
 
-TEST_F(WatchThread, QuitServesASendBlockedOnThisThread)
+// The host may have looked at its queue after the send arrived (GetQueueStatus marks it as
+// seen, and a seen send no longer wakes a message wait): quit still serves it at once.
+TEST_F(WatchThread, QuitServesASendBlockedOnThisThreadEvenOnceTheHostHasSeenIt)
 {
     WNDPROC original = (WNDPROC)GetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC);
     pluginHeader.init();
@@ -213,9 +235,13 @@ TEST_F(WatchThread, QuitServesASendBlockedOnThisThread)
                                 SYNCHRONIZE, FALSE, 0));
     // Not pumping: the first poll's query now waits for this thread, which enters quit.
     Sleep(200);
+    ASSERT_NE(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE, 0u) << "no send is waiting";
+    DWORD start = GetTickCount();
     pluginHeader.quit();
+    EXPECT_LT(GetTickCount() - start, 1000u) << "quit slept through the waiting send";
     EXPECT_EQ(WaitForSingleObject(watched, 0), WAIT_OBJECT_0);
     CloseHandle(watched);
     EXPECT_EQ((WNDPROC)GetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC), original);
     EXPECT_EQ(pluginState.watchThread, (HANDLE)NULL);
+    EXPECT_EQ(pluginState.modulePinned, 0);
 }

@@ -25,8 +25,18 @@ LONG intervalSliceCount(LONG checkTime);
 BOOL shouldHoldPlayback(void);
 BOOL isScreenSaverRunning(void);
 BOOL isWorkstationLocked(void);
+// Nonzero while muted: the mixer's master mute, and from Vista on the default speakers' too.
 LONG readMasterMute(void);
 BOOL writeMasterMute(LONG value);
 void releaseMixer(void);
+
+// The default render endpoint's mute, used from Windows Vista (version 6) on; below that no
+// COM call is ever made. Every call is complete in itself: no interface outlives it.
+BOOL endpointMuteApplies(void);
+LONG readEndpointMute(void);
+BOOL writeEndpointMute(LONG value);
+// E_NOTIMPL below version 6; whatever it returns is handed back to leaveComApartment.
+HRESULT enterComApartment(void);
+void leaveComApartment(HRESULT entered);
 
 LRESULT CALLBACK transportFilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -76,27 +76,54 @@ static MIXERCONTROLDETAILS muteControlDetails(MIXERCONTROLDETAILS_BOOLEAN *value
     return details;
 }
 
-LONG readMasterMute(void)
+static LONG readMixerMute(void)
 {
     if (!locateMuteControl())
         return 0;
     MIXERCONTROLDETAILS_BOOLEAN value = {};
     MIXERCONTROLDETAILS details = muteControlDetails(&value);
     if (mixerGetControlDetailsA((HMIXEROBJ)masterMute.mixerHandle, &details,
-                                MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR)
+                                MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) {
+        // A device that went away (a USB sound card unplugged) fails every call on its old
+        // handle: forget both, so that the next use opens and locates afresh.
+        releaseMixer();
         return 0;
+    }
     return value.fValue;
 }
 
-BOOL writeMasterMute(LONG value)
+static BOOL writeMixerMute(LONG value)
 {
     if (!locateMuteControl())
         return FALSE;
     MIXERCONTROLDETAILS_BOOLEAN wanted = {};
     wanted.fValue = value;
     MIXERCONTROLDETAILS details = muteControlDetails(&wanted);
-    return mixerSetControlDetails((HMIXEROBJ)masterMute.mixerHandle, &details,
-                                  MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
+    if (mixerSetControlDetails((HMIXEROBJ)masterMute.mixerHandle, &details,
+                               MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) {
+        releaseMixer();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// On Vista and later the mixer's mute is the player's own session mute (a user who mutes the
+// player in the volume mixer still gets the pause), and the speakers' own mute counts as well.
+LONG readMasterMute(void)
+{
+    LONG mixerMute = readMixerMute();
+    if (mixerMute != 0 || !endpointMuteApplies())
+        return mixerMute;
+    return readEndpointMute();
+}
+
+// Clears every mute that is set, so that the music a user starts is heard.
+BOOL writeMasterMute(LONG value)
+{
+    BOOL written = writeMixerMute(value);
+    if (endpointMuteApplies())
+        written = writeEndpointMute(value) && written;
+    return written;
 }
 
 void releaseMixer(void)
@@ -124,12 +151,16 @@ BOOL isScreenSaverRunning(void)
 
 BOOL isWorkstationLocked(void)
 {
-    HDESK normal = OpenDesktopA("Default", 0, FALSE, DESKTOP_SWITCHDESKTOP);
-    if (normal == NULL)
-        return FALSE;
-    // While locked the input desktop is the secure one and switching away from it is refused.
-    BOOL locked = !SwitchDesktop(normal);
-    (void)CloseDesktop(normal);
+    // The desktop that has the input is probed, never "Default": switching to the desktop the
+    // user is already on changes nothing, so a user on another desktop (a password manager's
+    // secure prompt, a desktop-switching tool) is not pulled back. While the workstation is
+    // locked the input desktop is Winlogon's, which a user's process can neither open for
+    // switching nor switch to.
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (input == NULL)
+        return TRUE;
+    BOOL locked = !SwitchDesktop(input);
+    (void)CloseDesktop(input);
     return locked;
 }
 

@@ -13,6 +13,14 @@ static void sendPauseToggle(void)
     (void)SendMessageA(pluginHeader.hwndParent, WM_COMMAND, CMD_PAUSE, 0);
 }
 
+// The toggle pauses and resumes alike, so it goes out only while the player still stands
+// where the decision needs it: the user may have pressed play or pause since the poll, and a
+// blind toggle would undo what they did.
+static BOOL playerStillIn(LRESULT state)
+{
+    return queryPlayState() == state;
+}
+
 void pollOnce(void)
 {
     LRESULT state = queryPlayState();
@@ -21,6 +29,8 @@ void pollOnce(void)
     BOOL hold = shouldHoldPlayback();
     // pausedByPlugin is read afresh: the filter may have cleared it while the probes ran.
     if (hold && pluginState.pausedByPlugin == 0) {
+        if (!playerStillIn(PLAY_STATE_PLAYING))
+            return;
         // the send re-enters transportFilterProc on the player's thread, which must see
         // issuingCommand raised
         pluginState.issuingCommand = 1;
@@ -29,6 +39,8 @@ void pollOnce(void)
         pluginState.issuingCommand = 0;
     } else if (!hold && pluginState.pausedByPlugin == 1) {
         pluginState.pausedByPlugin = 0;
+        if (!playerStillIn(PLAY_STATE_PAUSED))
+            return;
         pluginState.issuingCommand = 1;
         sendPauseToggle();
         pluginState.issuingCommand = 0;
@@ -65,8 +77,11 @@ static BOOL waitOneInterval(void)
 
 DWORD WINAPI watchLoop(LPVOID)
 {
+    // The thread's own apartment for its whole life, so that each endpoint read only joins it.
+    HRESULT apartment = enterComApartment();
     do
         pollOnce();
     while (waitOneInterval());
+    leaveComApartment(apartment);
     return 0;
 }

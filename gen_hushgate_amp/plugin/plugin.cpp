@@ -26,12 +26,12 @@ static void pinModule(void)
     // flag of GetModuleHandleEx would tie the DLL to XP and later). One is enough.
     if (pluginState.modulePinned)
         return;
-    pluginState.modulePinned = 1;
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(pluginHeader.hDllInstance, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return;
-    (void)LoadLibraryA(path);
+    if (LoadLibraryA(path) != NULL)
+        pluginState.modulePinned = 1;
 }
 
 static void recordOsVersion(void)
@@ -78,13 +78,75 @@ static void removeTransportFilter(void)
     pinModule();
 }
 
+static void serveSentMessages(void)
+{
+    MSG message;
+    (void)PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// The watch thread may be blocked in a send to the player window, and this is the window's
+// thread: serve those sends while waiting, or neither side ever moves. They are served before
+// every wait, because a send the host has already looked at (GetQueueStatus, a peek) no longer
+// wakes MsgWaitForMultipleObjects.
+static BOOL waitForWatchThread(void)
+{
+    HANDLE thread = pluginState.watchThread;
+    if (thread == NULL)
+        return TRUE;
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveSentMessages();
+        if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
+            return TRUE;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= WATCH_THREAD_HARD_CAP_MS)
+            return FALSE;
+        (void)MsgWaitForMultipleObjects(1, &thread, FALSE, WATCH_THREAD_HARD_CAP_MS - elapsed, QS_SENDMESSAGE);
+    }
+}
+
+// The lock lives as long as a watch thread may use it: a thread abandoned by quit keeps it.
+static void prepareStopLock(void)
+{
+    if (pluginState.stopLockReady)
+        return;
+    InitializeCriticalSection(&pluginState.stopLock);
+    pluginState.stopLockReady = 1;
+}
+
+static void deleteStopLock(void)
+{
+    DeleteCriticalSection(&pluginState.stopLock);
+    pluginState.stopLockReady = 0;
+}
+
+static void closeWatchThread(void)
+{
+    CloseHandle(pluginState.watchThread);
+    pluginState.watchThread = NULL;
+}
+
+// A quit that gave up left its thread inside a platform call, still owning the stop request
+// and the lock: a second thread never starts beside it.
+static BOOL previousWatchThreadEnded(void)
+{
+    if (pluginState.watchThread == NULL)
+        return TRUE;
+    if (!waitForWatchThread())
+        return FALSE;
+    closeWatchThread();
+    return TRUE;
+}
+
 static int init(void)
 {
     recordOsVersion();
     setDefaultSettings();
     loadSettings();
     installTransportFilter();
-    InitializeCriticalSection(&pluginState.stopLock);
+    if (!previousWatchThreadEnded())
+        return 0;
+    prepareStopLock();
     // A module kept loaded after an earlier quit starts as a freshly loaded one would.
     pluginState.stopRequested = 0;
     pluginState.issuingCommand = 0;
@@ -109,37 +171,13 @@ static void requestStop(void)
     LeaveCriticalSection(&pluginState.stopLock);
 }
 
-// The watch thread may be blocked in a send to the player window, and this is the window's
-// thread: serve those sends while waiting, or neither side ever moves.
-static BOOL waitForWatchThread(void)
-{
-    HANDLE thread = pluginState.watchThread;
-    if (thread == NULL)
-        return TRUE;
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= WATCH_THREAD_HARD_CAP_MS)
-            return FALSE;
-        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, WATCH_THREAD_HARD_CAP_MS - elapsed,
-                                                QS_SENDMESSAGE);
-        if (woken == WAIT_OBJECT_0)
-            return TRUE;
-        if (woken != WAIT_OBJECT_0 + 1)
-            return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-        MSG message;
-        (void)PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 static void quit(void)
 {
     requestStop();
     BOOL threadEnded = waitForWatchThread();
     if (threadEnded) {
-        DeleteCriticalSection(&pluginState.stopLock);
-        CloseHandle(pluginState.watchThread);
-        pluginState.watchThread = NULL;
+        deleteStopLock();
+        closeWatchThread();
     }
     removeTransportFilter();
     // Returning from here into a frame of ours that the player unloads under us would crash it.

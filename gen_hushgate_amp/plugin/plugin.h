@@ -18,6 +18,7 @@ struct PluginState {
     HANDLE watchThread;
     DWORD watchThreadId;
     CRITICAL_SECTION stopLock;
+    LONG stopLockReady;  // initialised, and not yet deleted by a quit whose thread ended
     volatile LONG stopRequested;
     volatile LONG issuingCommand;
     volatile LONG pausedByPlugin;

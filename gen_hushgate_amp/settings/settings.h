@@ -7,7 +7,8 @@
 // file name): then nothing is read or written.
 BOOL settingsFilePath(char (&path)[MAX_PATH]);
 void loadSettings(void);
-void saveSettings(void);
+// FALSE when any key could not be written (a folder without write access, no usable path).
+BOOL saveSettings(void);
 
 // What the interval box's text reads as: leading white space, one sign, decimal digits up to
 // the first other character; no digits give 0. Saturates far beyond any accepted interval.

@@ -82,6 +82,20 @@ static void applySettings(HWND dialog)
     applyInterval(dialog);
 }
 
+// The one place the plug-in speaks: the user pressed OK and believes the settings are kept.
+static void reportUnsavedSettings(HWND dialog)
+{
+    char path[MAX_PATH];
+    if (!settingsFilePath(path))
+        (void)lstrcpyA(path, "plugin.ini in the plug-in's folder (its path is too long)");
+    char text[MAX_PATH + 200];
+    (void)wsprintfA(text,
+                    "Hushgate could not save its settings to\r\n%s\r\n\r\n"
+                    "The new settings apply until the player closes.",
+                    path);
+    (void)MessageBoxA(dialog, text, "Hushgate", MB_OK | MB_ICONWARNING);
+}
+
 INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
@@ -94,7 +108,8 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             // The window stays until this procedure returns, so the controls can still be read.
             (void)EndDialog(dialog, 1);
             applySettings(dialog);
-            saveSettings();
+            if (!saveSettings())
+                reportUnsavedSettings(dialog);
             break;
         case IDCANCEL:
             (void)EndDialog(dialog, 0);

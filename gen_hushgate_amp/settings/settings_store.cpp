@@ -46,14 +46,17 @@ void loadSettings(void)
         *key.field = (LONG)GetPrivateProfileIntA(SETTINGS_SECTION, key.name, *key.field, path);
 }
 
-void saveSettings(void)
+BOOL saveSettings(void)
 {
     char path[MAX_PATH];
     if (!settingsFilePath(path))
-        return;
+        return FALSE;
+    BOOL saved = TRUE;
     for (const SettingKey &key : settingKeys) {
         char text[32];
         (void)wsprintfA(text, "%d", (int)*key.field);
-        (void)WritePrivateProfileStringA(SETTINGS_SECTION, key.name, text, path);
+        if (!WritePrivateProfileStringA(SETTINGS_SECTION, key.name, text, path))
+            saved = FALSE;
     }
+    return saved;
 }
