@@ -18,6 +18,7 @@ needed_packages() {
   command -v cmake >/dev/null || echo cmake
   [ -d /usr/src/googletest/googletest ] || echo googletest
   command -v zip >/dev/null || echo zip
+  command -v makensis >/dev/null || echo nsis
   return 0
 }
 
