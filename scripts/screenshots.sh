@@ -24,6 +24,10 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   sed -i 's/^# *ja_JP.UTF-8/ja_JP.UTF-8/' /etc/locale.gen
   locale-gen >/dev/null
 fi
+
+# Debian's Wine does not look in that package's folder: the prefix's own font folder it does.
+cp -u /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+
 # The player where a user has it, so that its log shows a user's paths, not this machine's.
 player_dir="$WINEPREFIX/drive_c/Program Files/Winamp"
 rm -rf "$player_dir"
