@@ -233,9 +233,14 @@ TEST_F(WatchThread, QuitServesASendBlockedOnThisThreadEvenOnceTheHostHasSeenIt)
     HANDLE watched = NULL;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pluginState.watchThread, GetCurrentProcess(), &watched,
                                 SYNCHRONIZE, FALSE, 0));
-    // Not pumping: the first poll's query now waits for this thread, which enters quit.
-    Sleep(200);
-    ASSERT_NE(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE, 0u) << "no send is waiting";
+    // Not pumping: the first poll's query comes to wait for this thread, which looks at its
+    // queue (and so marks the send as seen) and then enters quit.
+    BOOL sendWaiting = FALSE;
+    for (int attempt = 0; attempt < 200 && !sendWaiting; ++attempt) {
+        Sleep(10);
+        sendWaiting = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+    }
+    ASSERT_TRUE(sendWaiting) << "no send came to wait";
     DWORD start = GetTickCount();
     pluginHeader.quit();
     EXPECT_LT(GetTickCount() - start, 1000u) << "quit slept through the waiting send";
