@@ -512,10 +512,7 @@ int main(int argc, char **argv)
     setScreenSaverRunning(FALSE);
     (void)setSystemMute(FALSE);
 
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    (void)GetVersionExA(&version);
-    speakersApply = version.dwMajorVersion >= 6;
+    speakersApply = speakersAreTheUsersMute();
     static Samples pluginPolls, barePolls, endpointReads;
     measurePollCost(pluginPolls, barePolls, endpointReads);
     double pluginIdle, bareIdle, idleSeconds;

@@ -125,7 +125,7 @@ void closeConditionMixer(void)
     muteControlFound = FALSE;
 }
 
-static BOOL speakersAreTheUsersMute(void)
+BOOL speakersAreTheUsersMute(void)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;

@@ -9,6 +9,7 @@ void setScreenSaverRunning(BOOL running);
 BOOL screenSaverRunning(void);
 // The mute a user sets from the taskbar or a mute key: from Windows Vista on the default
 // speakers' own (simulated, see simulated_speakers.h), before that the mixer's master mute.
+BOOL speakersAreTheUsersMute(void);  // Vista and later, as the system reports itself
 BOOL setUserMute(BOOL muted);
 BOOL userMuteOn(void);
 const char *userMuteName(void);

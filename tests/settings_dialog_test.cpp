@@ -21,10 +21,10 @@ struct DialogScript {
 
 static const int checkBoxIds[3] = {IDC_PAUSE_ON_LOCK, IDC_PAUSE_ON_SCREENSAVER, IDC_PAUSE_ON_MUTE};
 
-static HWND waitForDialog(void)
+static HWND waitForDialog(const char *caption)
 {
     for (int attempt = 0; attempt < 400; ++attempt) {
-        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, caption);
         if (dialog != NULL && IsWindowVisible(dialog))
             return dialog;
         Sleep(5);
@@ -42,21 +42,17 @@ static void click(HWND dialog, int id)
 static void answerReport(DialogScript &script, HWND dialog)
 {
     (void)PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    for (int attempt = 0; attempt < 400; ++attempt) {
-        HWND box = FindWindowA((LPCSTR)WC_DIALOG, "Hushgate");
-        if (box != NULL && IsWindowVisible(box)) {
-            (void)GetDlgItemTextA(box, 0xFFFF, script.reportText, sizeof script.reportText);
-            (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
-            return;
-        }
-        Sleep(5);
-    }
+    HWND box = waitForDialog("Hushgate");
+    if (box == NULL)
+        return;
+    (void)GetDlgItemTextA(box, 0xFFFF, script.reportText, sizeof script.reportText);
+    (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
 static DWORD WINAPI driveDialog(LPVOID parameter)
 {
     DialogScript &script = *(DialogScript *)parameter;
-    HWND dialog = waitForDialog();
+    HWND dialog = waitForDialog("setting about hushgate");
     script.found = dialog != NULL;
     if (dialog == NULL)
         return 0;
