@@ -36,6 +36,9 @@ static DWORD muteControlId;
 static BOOL muteControlFound;
 static volatile LONG simulatedLock;
 static BOOL(WINAPI *realSwitchDesktop)(HDESK);
+static FARPROC(WINAPI *realGetProcAddress)(HMODULE, LPCSTR);
+static HMODULE(WINAPI *realLoadLibraryA)(LPCSTR);
+SimulatedSession simulatedSession;
 
 void setScreenSaverRunning(BOOL running)
 {
@@ -151,27 +154,134 @@ const char *userMuteName(void)
     return speakersAreTheUsersMute() ? "speakers' mute (simulated endpoint)" : "master mute (mixer)";
 }
 
+HDESK lastDesktopSwitchedTo;
+
 static BOOL WINAPI lockAwareSwitchDesktop(HDESK desktop)
 {
+    lastDesktopSwitchedTo = desktop;
     if (simulatedLock)
         return FALSE;
     return realSwitchDesktop(desktop);
 }
 
+static BOOL WINAPI simulatedRegisterSessionNotification(HWND window, DWORD)
+{
+    InterlockedIncrement(&simulatedSession.registerCalls);
+    if (simulatedSession.failuresToCome > 0) {
+        InterlockedDecrement(&simulatedSession.failuresToCome);
+        SetLastError(RPC_S_INVALID_BINDING);
+        return FALSE;
+    }
+    for (HWND &slot : simulatedSession.windows) {
+        if (slot == NULL) {
+            slot = window;
+            InterlockedIncrement(&simulatedSession.registeredWindows);
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
+
+static BOOL WINAPI simulatedUnRegisterSessionNotification(HWND window)
+{
+    for (HWND &slot : simulatedSession.windows) {
+        if (slot == window) {
+            slot = NULL;
+            InterlockedDecrement(&simulatedSession.registeredWindows);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+static BOOL nameIs(LPCSTR name, const char *wanted)
+{
+    // An ordinal is no name.
+    return HIWORD((ULONG_PTR)name) != 0 && lstrcmpA(name, wanted) == 0;
+}
+
+static FARPROC WINAPI sessionAwareGetProcAddress(HMODULE module, LPCSTR name)
+{
+    if (nameIs(name, "WTSRegisterSessionNotification"))
+        return (FARPROC)(void *)simulatedRegisterSessionNotification;
+    if (nameIs(name, "WTSUnRegisterSessionNotification"))
+        return (FARPROC)(void *)simulatedUnRegisterSessionNotification;
+    if (nameIs(name, "GetTickCount64") && simulatedSession.coreAudioMissing)
+        return NULL;
+    return realGetProcAddress(module, name);
+}
+
+static HMODULE WINAPI sessionAwareLoadLibraryA(LPCSTR name)
+{
+    if (simulatedSession.libraryMissing && lstrcmpiA(name, "wtsapi32.dll") == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return NULL;
+    }
+    return realLoadLibraryA(name);
+}
+
 BOOL interceptLockProbe(HMODULE module)
 {
-    // Taken from user32 itself: the import of a module patched before (this one included)
-    // would lead back here.
+    // Taken from the system DLLs themselves: the import of a module patched before (this one
+    // included) would lead back here.
     bindSystemFunction(realSwitchDesktop, "user32.dll", "SwitchDesktop");
+    if (realGetProcAddress == NULL) {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        realGetProcAddress = (FARPROC(WINAPI *)(HMODULE, LPCSTR))(void *)GetProcAddress(kernel, "GetProcAddress");
+        realLoadLibraryA = (HMODULE(WINAPI *)(LPCSTR))(void *)GetProcAddress(kernel, "LoadLibraryA");
+    }
+    (void)patchImport(module, "kernel32.dll", "GetProcAddress", (void *)sessionAwareGetProcAddress);
+    (void)patchImport(module, "kernel32.dll", "LoadLibraryA", (void *)sessionAwareLoadLibraryA);
     return patchImport(module, "user32.dll", "SwitchDesktop", (void *)lockAwareSwitchDesktop) != NULL;
+}
+
+void resetSimulatedSession(void)
+{
+    simulatedSession.registerCalls = 0;
+    simulatedSession.failuresToCome = 0;
+    simulatedSession.libraryMissing = 0;
+    simulatedSession.coreAudioMissing = 0;
+}
+
+static void tellSessionWindows(WPARAM event)
+{
+    for (HWND window : simulatedSession.windows) {
+        // Posted to a window of another thread, called at once for one of this thread.
+        if (window != NULL)
+            (void)SendNotifyMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
+    }
 }
 
 void setWorkstationLocked(BOOL locked)
 {
-    simulatedLock = locked ? 1 : 0;
+    LONG previous = InterlockedExchange(&simulatedLock, locked ? 1 : 0);
+    if (previous != (locked ? 1 : 0))
+        tellSessionWindows(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
 }
 
 BOOL workstationLocked(void)
 {
     return simulatedLock != 0;
+}
+
+static BOOL CALLBACK sendToOwnWindow(HWND window, LPARAM event)
+{
+    DWORD process = 0;
+    (void)GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId())
+        (void)SendMessageA(window, WM_POWERBROADCAST, (WPARAM)event, 0);
+    return TRUE;
+}
+
+// Sent, not posted: the system goes to sleep only once every window has answered.
+void broadcastSuspend(void)
+{
+    (void)EnumWindows(sendToOwnWindow, PBT_APMSUSPEND);
+}
+
+void broadcastResume(void)
+{
+    (void)EnumWindows(sendToOwnWindow, PBT_APMRESUMEAUTOMATIC);
+    (void)EnumWindows(sendToOwnWindow, PBT_APMRESUMESUSPEND);
 }

@@ -1,5 +1,6 @@
 // The simulated device enumerator, its devices and their volume objects. Objects are counted
-// while alive, so that a caller can see every reference it took released again.
+// while alive, so that a caller can see every reference it took released again. Listeners are
+// called on the thread that made the change, outside the registry's lock.
 #include "simulated_speakers.h"
 
 #include <objbase.h>
@@ -13,6 +14,46 @@
 SimulatedSpeakers simulatedSpeakers;
 
 static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID *);
+
+static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {L"{0.0.0.00000000}.{hushgate-speakers}",
+                                                               L"{0.0.0.00000000}.{hushgate-headphones}"};
+
+// Who listens: notification clients, and mute callbacks with the device they listen on.
+struct Listeners {
+    CRITICAL_SECTION lock;
+    IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    IAudioEndpointVolumeCallback *muteCallbacks[MAX_SPEAKER_LISTENERS];
+    LONG muteDevice[MAX_SPEAKER_LISTENERS];
+};
+static Listeners listeners;
+
+template <typename Entry> static BOOL addListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry, LONG &slot)
+{
+    EnterCriticalSection(&listeners.lock);
+    slot = -1;
+    for (LONG i = 0; i < MAX_SPEAKER_LISTENERS && slot < 0; ++i) {
+        if (slots[i] == NULL) {
+            slots[i] = entry;
+            slot = i;
+        }
+    }
+    LeaveCriticalSection(&listeners.lock);
+    return slot >= 0;
+}
+
+template <typename Entry> static BOOL removeListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry)
+{
+    BOOL found = FALSE;
+    EnterCriticalSection(&listeners.lock);
+    for (LONG i = 0; i < MAX_SPEAKER_LISTENERS && !found; ++i) {
+        if (slots[i] == entry) {
+            slots[i] = NULL;
+            found = TRUE;
+        }
+    }
+    LeaveCriticalSection(&listeners.lock);
+    return found;
+}
 
 // Counts the call and answers whether the step is to fail.
 static BOOL stepFails(SpeakerStep step)
@@ -63,9 +104,23 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
         simulatedSpeakers.muted[device] = muted ? 1 : 0;
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
+    {
+        LONG slot;
+        if (stepFails(SPEAKER_STEP_MUTE_NOTICES) || callback == NULL || !addListener(listeners.muteCallbacks, callback, slot))
+            return E_FAIL;
+        listeners.muteDevice[slot] = device;
+        InterlockedIncrement(&simulatedSpeakers.muteCallbacks);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
+    {
+        if (!removeListener(listeners.muteCallbacks, callback))
+            return E_INVALIDARG;
+        InterlockedDecrement(&simulatedSpeakers.muteCallbacks);
+        return S_OK;
+    }
     // Nothing else is asked of the speakers.
-    HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetChannelCount(UINT *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetMasterVolumeLevel(float, LPCGUID) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetMasterVolumeLevelScalar(float, LPCGUID) override { return E_NOTIMPL; }
@@ -96,13 +151,29 @@ struct SpeakerDevice : Counted<IMMDevice> {
         return result;
     }
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetId(LPWSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR *id) override
+    {
+        *id = (LPWSTR)CoTaskMemAlloc((lstrlenW(deviceIds[device]) + 1) * sizeof(WCHAR));
+        if (*id == NULL)
+            return E_OUTOFMEMORY;
+        lstrcpyW(*id, deviceIds[device]);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetState(DWORD *state) override
     {
-        *state = DEVICE_STATE_ACTIVE;
+        *state = (DWORD)simulatedSpeakers.state[device];
         return S_OK;
     }
 };
+
+static LONG deviceNamed(LPCWSTR id)
+{
+    for (LONG device = 0; device < SPEAKER_DEVICE_COUNT; ++device) {
+        if (id != NULL && lstrcmpW(id, deviceIds[device]) == 0)
+            return device;
+    }
+    return NO_DEFAULT_SPEAKERS;
+}
 
 struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
     HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole, IMMDevice **device) override
@@ -116,10 +187,28 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
         *device = new SpeakerDevice(index);
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice **device) override
+    {
+        LONG index = deviceNamed(id);
+        *device = index == NO_DEFAULT_SPEAKERS ? NULL : new SpeakerDevice(index);
+        return *device != NULL ? S_OK : E_NOTFOUND;
+    }
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *client) override
+    {
+        LONG slot;
+        if (stepFails(SPEAKER_STEP_DEVICE_NOTICES) || client == NULL || !addListener(listeners.clients, client, slot))
+            return E_FAIL;
+        InterlockedIncrement(&simulatedSpeakers.deviceClients);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient *client) override
+    {
+        if (!removeListener(listeners.clients, client))
+            return E_NOTFOUND;
+        InterlockedDecrement(&simulatedSpeakers.deviceClients);
+        return S_OK;
+    }
 };
 
 static HRESULT WINAPI speakerAwareCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid,
@@ -138,31 +227,108 @@ static HRESULT WINAPI speakerAwareCoCreateInstance(REFCLSID clsid, LPUNKNOWN out
 
 BOOL interceptSpeakers(HMODULE module)
 {
+    static BOOL lockReady;
+    if (!lockReady) {
+        InitializeCriticalSection(&listeners.lock);
+        lockReady = TRUE;
+    }
     return interceptImport(module, "ole32.dll", "CoCreateInstance", speakerAwareCoCreateInstance,
                            systemCoCreateInstance);
 }
 
 void resetSimulatedSpeakers(void)
 {
-    for (LONG index = 0; index < SPEAKER_DEVICE_COUNT; ++index)
+    for (LONG index = 0; index < SPEAKER_DEVICE_COUNT; ++index) {
         simulatedSpeakers.muted[index] = 0;
-    simulatedSpeakers.defaultDevice = 0;
+        simulatedSpeakers.state[index] = DEVICE_STATE_ACTIVE;
+    }
+    simulatedSpeakers.defaultDevice = SPEAKERS;
     simulatedSpeakers.passThrough = 0;
+    simulatedSpeakers.silent = 0;
     for (int step = 0; step < SPEAKER_STEP_COUNT; ++step) {
         simulatedSpeakers.failing[step] = 0;
         simulatedSpeakers.calls[step] = 0;
     }
 }
 
+// A snapshot under the lock; the calls go out after it, as a callback may take its time.
+template <typename Entry>
+static LONG snapshot(Entry *const (&slots)[MAX_SPEAKER_LISTENERS], Entry *(&copy)[MAX_SPEAKER_LISTENERS],
+                     LONG onlyDevice)
+{
+    LONG count = 0;
+    if (simulatedSpeakers.silent)
+        return 0;
+    EnterCriticalSection(&listeners.lock);
+    for (LONG i = 0; i < MAX_SPEAKER_LISTENERS; ++i) {
+        if (slots[i] != NULL && (onlyDevice < 0 || listeners.muteDevice[i] == onlyDevice))
+            copy[count++] = slots[i];
+    }
+    LeaveCriticalSection(&listeners.lock);
+    return count;
+}
+
 void setSpeakersMuted(BOOL muted)
 {
     LONG index = simulatedSpeakers.defaultDevice;
-    if (index != NO_DEFAULT_SPEAKERS)
-        simulatedSpeakers.muted[index] = muted ? 1 : 0;
+    if (index == NO_DEFAULT_SPEAKERS)
+        return;
+    simulatedSpeakers.muted[index] = muted ? 1 : 0;
+    IAudioEndpointVolumeCallback *callbacks[MAX_SPEAKER_LISTENERS];
+    LONG count = snapshot(listeners.muteCallbacks, callbacks, index);
+    AUDIO_VOLUME_NOTIFICATION_DATA data = {};
+    data.bMuted = muted;
+    data.fMasterVolume = 1.0f;
+    data.nChannels = 1;
+    for (LONG i = 0; i < count; ++i)
+        (void)callbacks[i]->OnNotify(&data);
 }
 
 BOOL speakersMuted(void)
 {
     LONG index = simulatedSpeakers.defaultDevice;
     return index != NO_DEFAULT_SPEAKERS && simulatedSpeakers.muted[index] != 0;
+}
+
+const wchar_t *speakerDeviceId(LONG device)
+{
+    return deviceIds[device];
+}
+
+static void tellClients(LONG changedDevice, BOOL stateChanged, BOOL defaultMoved)
+{
+    IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    LONG count = snapshot(listeners.clients, clients, -1);
+    for (LONG i = 0; i < count; ++i) {
+        if (stateChanged)
+            (void)clients[i]->OnDeviceStateChanged(deviceIds[changedDevice], (DWORD)simulatedSpeakers.state[changedDevice]);
+        if (!defaultMoved)
+            continue;
+        // Windows tells each role apart.
+        static const ERole roles[] = {eConsole, eMultimedia, eCommunications};
+        for (ERole role : roles)
+            (void)clients[i]->OnDefaultDeviceChanged(eRender, role, deviceIds[simulatedSpeakers.defaultDevice]);
+    }
+}
+
+void plugInHeadphones(void)
+{
+    simulatedSpeakers.state[HEADPHONES] = DEVICE_STATE_ACTIVE;
+    simulatedSpeakers.defaultDevice = HEADPHONES;
+    tellClients(HEADPHONES, TRUE, TRUE);
+}
+
+void unplugHeadphones(void)
+{
+    simulatedSpeakers.state[HEADPHONES] = DEVICE_STATE_UNPLUGGED;
+    BOOL moved = simulatedSpeakers.defaultDevice == HEADPHONES;
+    if (moved)
+        simulatedSpeakers.defaultDevice = SPEAKERS;
+    tellClients(HEADPHONES, TRUE, moved);
+}
+
+void chooseDefaultDevice(LONG device)
+{
+    simulatedSpeakers.defaultDevice = device;
+    tellClients(device, FALSE, TRUE);
 }

@@ -1,7 +1,8 @@
 // Stand-in speakers for the Core Audio calls of one module: Wine keeps an endpoint's mute per
-// object, so a system-wide speaker mute cannot be produced for real. The module's own
-// CoCreateInstance import hands out a simulated device enumerator; every other caller in the
-// process still gets the system's.
+// object, so a system-wide speaker mute cannot be produced for real, and it has no headphones
+// to unplug. The module's own CoCreateInstance import hands out a simulated device enumerator;
+// every other caller in the process still gets the system's. Like Windows, it calls the
+// notification clients and mute callbacks registered with it when something changes.
 #pragma once
 #include <windows.h>
 
@@ -11,24 +12,42 @@ enum SpeakerStep {
     SPEAKER_STEP_ACTIVATE,        // IMMDevice::Activate for IAudioEndpointVolume
     SPEAKER_STEP_GET_MUTE,
     SPEAKER_STEP_SET_MUTE,
+    SPEAKER_STEP_DEVICE_NOTICES,  // IMMDeviceEnumerator::RegisterEndpointNotificationCallback
+    SPEAKER_STEP_MUTE_NOTICES,    // IAudioEndpointVolume::RegisterControlChangeNotify
     SPEAKER_STEP_COUNT,
 };
 
-enum { SPEAKER_DEVICE_COUNT = 2, NO_DEFAULT_SPEAKERS = -1 };
+enum {
+    SPEAKER_DEVICE_COUNT = 2,
+    SPEAKERS = 0,
+    HEADPHONES = 1,
+    NO_DEFAULT_SPEAKERS = -1,
+    MAX_SPEAKER_LISTENERS = 8,
+};
 
 struct SimulatedSpeakers {
     volatile LONG muted[SPEAKER_DEVICE_COUNT];  // one mute per device, shared by all its objects
+    volatile LONG state[SPEAKER_DEVICE_COUNT];  // DEVICE_STATE_ACTIVE or DEVICE_STATE_UNPLUGGED
     volatile LONG defaultDevice;                // an index, or NO_DEFAULT_SPEAKERS
     volatile LONG failing[SPEAKER_STEP_COUNT];  // nonzero: that step fails
     volatile LONG calls[SPEAKER_STEP_COUNT];
     volatile LONG liveObjects;  // enumerators, devices and volume objects not yet released
     volatile LONG passThrough;  // nonzero: the module gets the system's own enumerator
+    volatile LONG silent;       // nonzero: changes call nobody back, as with a stub
+    volatile LONG deviceClients;  // notification clients registered now
+    volatile LONG muteCallbacks;  // mute callbacks registered now
 };
 extern SimulatedSpeakers simulatedSpeakers;
 
 // FALSE when the module does not import CoCreateInstance.
 BOOL interceptSpeakers(HMODULE module);
-// Two unmuted devices, the first the default, no failures; the counts start again.
+// Two active, unmuted devices, the speakers the default, no failures, nobody registered; the
+// counts start again.
 void resetSimulatedSpeakers(void);
 void setSpeakersMuted(BOOL muted);  // the default device's mute
 BOOL speakersMuted(void);
+const wchar_t *speakerDeviceId(LONG device);
+// As Windows does it: the state changes, the default moves, and the clients are told.
+void plugInHeadphones(void);   // they become the default
+void unplugHeadphones(void);   // the speakers become the default
+void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active

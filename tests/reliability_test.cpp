@@ -17,18 +17,18 @@
 
 struct Interception {
     volatile LONG mixerOpens, mixerCloses;
-    volatile LONG sleepsEntered;
+    volatile LONG waitsEntered;  // the watch thread's waits between polls
     volatile LONG threadsCreated;
     HANDLE watchThread;  // our own duplicate of the handle the plug-in created
     volatile LONG failMixerOpen, failMixerDetails;
-    HANDLE sleepHang;  // while set, the watch thread's next sleep blocks on it: a hung platform call
+    HANDLE waitHang;  // while set, the watch thread's next wait blocks on it: a hung platform call
 };
 static Interception seen;
 
 static MMRESULT(WINAPI *systemMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
 static MMRESULT(WINAPI *systemMixerClose)(HMIXER);
 static MMRESULT(WINAPI *systemMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
-static void(WINAPI *systemSleep)(DWORD);
+static DWORD(WINAPI *systemWaitForMultipleObjects)(DWORD, const HANDLE *, BOOL, DWORD);
 static HANDLE(WINAPI *systemCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
 
 static HANDLE WINAPI interceptedCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
@@ -64,12 +64,12 @@ static MMRESULT WINAPI interceptedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIX
     return systemMixerGetControlDetailsA(mixer, details, flags);
 }
 
-static void WINAPI interceptedSleep(DWORD milliseconds)
+static DWORD WINAPI interceptedWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD milliseconds)
 {
-    InterlockedIncrement(&seen.sleepsEntered);
-    if (seen.sleepHang != NULL)
-        (void)WaitForSingleObject(seen.sleepHang, 10000);
-    systemSleep(milliseconds);
+    InterlockedIncrement(&seen.waitsEntered);
+    if (seen.waitHang != NULL)
+        (void)WaitForSingleObject(seen.waitHang, 10000);
+    return systemWaitForMultipleObjects(count, handles, all, milliseconds);
 }
 
 static void interceptImports(HMODULE plugin)
@@ -79,7 +79,8 @@ static void interceptImports(HMODULE plugin)
     (void)interceptImport(plugin, "winmm.dll", "mixerClose", interceptedMixerClose, systemMixerClose);
     (void)interceptImport(plugin, "winmm.dll", "mixerGetControlDetailsA", interceptedMixerGetControlDetailsA,
                           systemMixerGetControlDetailsA);
-    (void)interceptImport(plugin, "kernel32.dll", "Sleep", interceptedSleep, systemSleep);
+    (void)interceptImport(plugin, "kernel32.dll", "WaitForMultipleObjects", interceptedWaitForMultipleObjects,
+                          systemWaitForMultipleObjects);
     (void)interceptLockProbe(plugin);
     (void)interceptSpeakers(plugin);
 }
@@ -195,17 +196,16 @@ protected:
         return ended;
     }
 
-    // Waits until the watch thread has begun n more sleeps: with a one-slice interval, each
-    // one follows a completed poll.
-    static LONG sleepTarget;
-    static BOOL sleptEnough(void)
+    // Waits until the watch thread has begun n more waits: each one follows a completed poll.
+    static LONG waitTarget;
+    static BOOL polledEnough(void)
     {
-        return seen.sleepsEntered >= sleepTarget;
+        return seen.waitsEntered >= waitTarget;
     }
-    BOOL waitForSleeps(LONG more, DWORD timeoutMs = 3000)
+    BOOL waitForPolls(LONG more, DWORD timeoutMs = 3000)
     {
-        sleepTarget = seen.sleepsEntered + more;
-        return pumpMessagesUntil(timeoutMs, sleptEnough);
+        waitTarget = seen.waitsEntered + more;
+        return pumpMessagesUntil(timeoutMs, polledEnough);
     }
 
     // Counted as they arrive: the player's log keeps only its latest events.
@@ -222,7 +222,7 @@ protected:
 };
 char HostedPlugin::pluginPath[MAX_PATH];
 char HostedPlugin::settingsPath[MAX_PATH];
-LONG HostedPlugin::sleepTarget;
+LONG HostedPlugin::waitTarget;
 LONG HostedPlugin::togglesFromPlugin;
 
 // --- load and unload -----------------------------------------------------------------------
@@ -250,7 +250,7 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
     ASSERT_TRUE(start());
     playerWindow.playState = PLAY_STATE_PLAYING;
     (void)setSystemMute(TRUE);
-    waitForSleeps(2);
+    waitForPolls(2);
     ASSERT_TRUE(stop());
     resetConditions();
     pumpMessagesFor(100);
@@ -283,7 +283,7 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
 
 // --- the walk with the real thread ---------------------------------------------------------
 
-// Acts right after the watch thread has begun a sleep, so that no poll runs meanwhile, then
+// Acts right after the watch thread has begun a wait, so that no poll runs meanwhile, then
 // lets one poll follow: the model takes the step and then one poll.
 TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
 {
@@ -295,9 +295,9 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
     ASSERT_TRUE(start());
     ModelState model;
     modelStart(model, mixerGetNumDevs() > 0);
-    ASSERT_TRUE(waitForSleeps(1));
+    ASSERT_TRUE(waitForPolls(1));
     std::string history;
-    // Each step begins just after the watch thread began a sleep: the last wait saw to that.
+    // Each step begins just after the watch thread began a wait: the last wait saw to that.
     for (LONG i = 0; i < steps; ++i) {
         Step step = randomStep(seed, FALSE);
         char text[48];
@@ -307,7 +307,7 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
         modelApply(model, step);
         if (step.kind != STEP_POLL)
             modelApply(model, Step{STEP_POLL, 0});
-        ASSERT_TRUE(waitForSleeps(1)) << "the watch thread stopped polling";
+        ASSERT_TRUE(waitForPolls(1)) << "the watch thread stopped polling";
         ASSERT_TRUE(playerWindow.playState == model.playState && pluginToggles() == model.pluginToggles &&
                     (readSystemMute() != 0) == (model.muted != FALSE) && speakersMuted() == (model.speakersMuted != FALSE))
             << "seed " << firstSeed << ", step " << i << ": player " << playStateName(playerWindow.playState) << " model "
@@ -350,13 +350,13 @@ TEST_F(HostedPlugin, FaultsFallBackQuietlyAndRecover)
         clearPlayerLog();
         *row.switchOn = row.fromStart;
         ASSERT_TRUE(start());
-        ASSERT_TRUE(waitForSleeps(2));  // the mixer is open now, unless it failed from the start
+        ASSERT_TRUE(waitForPolls(2));  // the mixer is open now, unless it failed from the start
         *row.switchOn = 1;
         row.condition(TRUE);
-        ASSERT_TRUE(waitForSleeps(3));
+        ASSERT_TRUE(waitForPolls(3));
         EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": " << row.fault;
         *row.switchOn = 0;
-        ASSERT_TRUE(waitForSleeps(2));
+        ASSERT_TRUE(waitForPolls(2));
         EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "row " << row.row << ": recovery";
         row.condition(FALSE);
         EXPECT_TRUE(stop()) << "row " << row.row;
@@ -377,10 +377,10 @@ TEST_F(HostedPlugin, APlayerWindowDestroyedUnderItIsHarmless)
 {
     playerWindow.playState = PLAY_STATE_PLAYING;
     ASSERT_TRUE(start());
-    ASSERT_TRUE(waitForSleeps(2));
+    ASSERT_TRUE(waitForPolls(2));
     destroyPlayerWindow();
     setWorkstationLocked(TRUE);
-    ASSERT_TRUE(waitForSleeps(3)) << "the loop stopped polling a dead window";
+    ASSERT_TRUE(waitForPolls(3)) << "the loop stopped polling a dead window";
     EXPECT_TRUE(stop());
 }
 
@@ -427,7 +427,7 @@ static BOOL moduleStillMapped(const char *path)
 TEST_F(HostEndings, UnloadedFromInsideACommandThatPassedTheFilter)
 {
     ASSERT_TRUE(start());
-    ASSERT_TRUE(waitForSleeps(1));
+    ASSERT_TRUE(waitForPolls(1));
     unloadOnNextStop();
     pressPlayerButton(CMD_STOP);  // the player's handler runs quit and FreeLibrary under the filter
     playerWindow.onEvent = NULL;
@@ -459,10 +459,10 @@ static BOOL hungThreadEnded(void)
 TEST_F(HostEndings, StartedAgainBesideAWatchThreadThatQuitGaveUpOn)
 {
     ASSERT_TRUE(start());
-    ASSERT_TRUE(waitForSleeps(1));
+    ASSERT_TRUE(waitForPolls(1));
     HANDLE hang = CreateEventA(NULL, TRUE, FALSE, NULL);
-    seen.sleepHang = hang;
-    ASSERT_TRUE(waitForSleeps(1));  // the thread is inside the hung call now
+    seen.waitHang = hang;
+    ASSERT_TRUE(waitForPolls(1));  // the thread is inside the hung call now
     HANDLE oldThread = seen.watchThread;
     seen.watchThread = NULL;
     plugin.header->quit();
@@ -470,7 +470,7 @@ TEST_F(HostEndings, StartedAgainBesideAWatchThreadThatQuitGaveUpOn)
     LONG threads = seen.threadsCreated;
     (void)plugin.header->init();
     EXPECT_EQ(seen.threadsCreated, threads) << "a second watch thread started beside the hung one";
-    seen.sleepHang = NULL;
+    seen.waitHang = NULL;
     (void)SetEvent(hang);
     hungThread = oldThread;
     EXPECT_TRUE(pumpMessagesUntil(1000, hungThreadEnded)) << "the old thread lost its stop request";
@@ -479,7 +479,7 @@ TEST_F(HostEndings, StartedAgainBesideAWatchThreadThatQuitGaveUpOn)
     plugin.header->quit();
     (void)plugin.header->init();
     EXPECT_EQ(seen.threadsCreated, threads + 1);
-    EXPECT_TRUE(waitForSleeps(2)) << "the new thread does not poll";
+    EXPECT_TRUE(waitForPolls(2)) << "the new thread does not poll";
     EXPECT_TRUE(stop());
     EXPECT_TRUE(moduleStillMapped(pluginPath)) << "quit gave up, yet the module was not pinned";
 }
@@ -520,10 +520,10 @@ TEST_F(HostEndings, ANeighbourSubclassingAfterItQuitsInEitherOrder)
         // Started again in this process: one filter in the chain, and it works.
         ASSERT_TRUE(start());
         setWorkstationLocked(TRUE);
-        ASSERT_TRUE(waitForSleeps(2));
+        ASSERT_TRUE(waitForPolls(2));
         EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "order " << hushgateFirst;
         setWorkstationLocked(FALSE);
-        ASSERT_TRUE(waitForSleeps(2));
+        ASSERT_TRUE(waitForPolls(2));
         EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "order " << hushgateFirst;
         EXPECT_TRUE(stop());
         EXPECT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "order " << hushgateFirst;
@@ -537,7 +537,7 @@ struct HostileRow {
     const char *settings;
 };
 
-// Whatever the file holds, the loop sleeps between polls, notices quit and keeps running.
+// Whatever the file holds, the loop waits between polls, notices quit and keeps running.
 TEST_F(HostedPlugin, HostileSettingsFilesKeepTheLoopSane)
 {
     static const HostileRow rows[] = {
@@ -552,7 +552,7 @@ TEST_F(HostedPlugin, HostileSettingsFilesKeepTheLoopSane)
         clearPlayerLog();
         ASSERT_TRUE(start(row.settings)) << "row " << row.row;
         pumpMessagesFor(350);
-        EXPECT_LE(playerWindow.queryCount, seen.sleepsEntered + 1) << "row " << row.row << ": polls without sleeping";
+        EXPECT_LE(playerWindow.queryCount, seen.waitsEntered + 1) << "row " << row.row << ": polls without waiting";
         EXPECT_GE(playerWindow.queryCount, 1) << "row " << row.row;
         EXPECT_TRUE(stop()) << "row " << row.row;
     }
@@ -584,7 +584,7 @@ TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
     playerWindow.playState = PLAY_STATE_PLAYING;
     ASSERT_TRUE(start(NULL));
     setScreenSaverRunning(TRUE);  // switched off in the file: no pause
-    ASSERT_TRUE(waitForSleeps(3));
+    ASSERT_TRUE(waitForPolls(3));
     EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
     setScreenSaverRunning(FALSE);
 

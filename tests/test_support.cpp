@@ -12,13 +12,12 @@
 #include "simulated_speakers.h"
 
 CallCounts callCounts;
-void (*onWatchThreadSleep)(LONG sliceSincePoll);
+void (*onWatchThreadWait)(void);
 volatile LONG inputDesktopRefused;
 volatile LONG mixerDeviceGone;
 void (*duringLockProbe)(void);
+HDESK lastInputDesktopOpened;
 static volatile LONG counting;
-static LONG sliceSincePoll;
-static LONG queriesAtLastSleep;
 
 // Bound from the system DLLs themselves: this program's own imports are the patched ones.
 static MMRESULT(WINAPI *realMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, DWORD);
@@ -27,7 +26,7 @@ static MMRESULT(WINAPI *realMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDE
 static MMRESULT(WINAPI *realMixerSetControlDetails)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
 static HDESK(WINAPI *realOpenInputDesktop)(DWORD, BOOL, ACCESS_MASK);
 static BOOL(WINAPI *realSystemParametersInfoA)(UINT, UINT, PVOID, UINT);
-static void(WINAPI *realSleep)(DWORD);
+static DWORD(WINAPI *realWaitForMultipleObjects)(DWORD, const HANDLE *, BOOL, DWORD);
 static HRESULT(WINAPI *realCoInitializeEx)(LPVOID, DWORD);
 static void(WINAPI *realCoUninitialize)(void);
 static BOOL(WINAPI *realGetVersionExA)(LPOSVERSIONINFOA);
@@ -99,7 +98,8 @@ static HDESK WINAPI countedOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MA
         SetLastError(ERROR_ACCESS_DENIED);
         return NULL;
     }
-    return realOpenInputDesktop(flags, inherit, access);
+    lastInputDesktopOpened = realOpenInputDesktop(flags, inherit, access);
+    return lastInputDesktopOpened;
 }
 
 static BOOL WINAPI countedSystemParametersInfoA(UINT action, UINT parameter, PVOID value, UINT flags)
@@ -109,26 +109,30 @@ static BOOL WINAPI countedSystemParametersInfoA(UINT action, UINT parameter, PVO
     return realSystemParametersInfoA(action, parameter, value, flags);
 }
 
-static void WINAPI countedSleep(DWORD milliseconds)
+// The watch thread's wait between two polls: each one begun follows a completed poll.
+static DWORD WINAPI countedWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD milliseconds)
 {
-    if (GetCurrentThreadId() == pluginState.watchThreadId && milliseconds == WAIT_SLICE_MS) {
-        // A query since the last slice means a poll ran: the interval before it is complete.
-        if (playerWindow.queryCount != queriesAtLastSleep) {
-            queriesAtLastSleep = playerWindow.queryCount;
-            if (sliceSincePoll > 0) {
-                callCounts.lastIntervalSlices = sliceSincePoll;
-                InterlockedIncrement(&callCounts.completedIntervals);
-            }
-            sliceSincePoll = 0;
-        }
-        InterlockedIncrement(&callCounts.watchThreadSleeps);
+    if (GetCurrentThreadId() == pluginState.watchThreadId) {
+        callCounts.lastWaitMs = milliseconds;
+        InterlockedIncrement(&callCounts.watchThreadWaits);
         if (pluginState.stopRequested)
-            InterlockedIncrement(&callCounts.watchThreadSleepsAfterStop);
-        if (onWatchThreadSleep != NULL)
-            onWatchThreadSleep(sliceSincePoll);
-        ++sliceSincePoll;
+            InterlockedIncrement(&callCounts.watchThreadWaitsAfterStop);
+        if (onWatchThreadWait != NULL)
+            onWatchThreadWait();
     }
-    realSleep(milliseconds);
+    return realWaitForMultipleObjects(count, handles, all, milliseconds);
+}
+
+static LONG waitTarget;
+static BOOL waitsReached(void)
+{
+    return callCounts.watchThreadWaits >= waitTarget;
+}
+
+BOOL waitForWatchThreadWaits(LONG target, DWORD timeoutMs)
+{
+    waitTarget = target;
+    return pumpMessagesUntil(timeoutMs, waitsReached);
 }
 
 static void patchTestProgramImports(void)
@@ -147,18 +151,13 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "user32.dll", "OpenInputDesktop", countedOpenInputDesktop, realOpenInputDesktop);
     (void)interceptImport(self, "user32.dll", "SystemParametersInfoA", countedSystemParametersInfoA,
                           realSystemParametersInfoA);
-    (void)interceptImport(self, "kernel32.dll", "Sleep", countedSleep, realSleep);
+    (void)interceptImport(self, "kernel32.dll", "WaitForMultipleObjects", countedWaitForMultipleObjects,
+                          realWaitForMultipleObjects);
     (void)interceptImport(self, "ole32.dll", "CoInitializeEx", countedCoInitializeEx, realCoInitializeEx);
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
     (void)interceptLockProbe(self);
     (void)interceptSpeakers(self);
-}
-
-static void resetPollCounter(void)
-{
-    sliceSincePoll = 0;
-    queriesAtLastSleep = 0;
 }
 
 void startCountingCalls(void)
@@ -177,15 +176,18 @@ void PluginTest::SetUp()
     patchTestProgramImports();
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
+    prepareMixerLock();
     releaseMixer();
-    onWatchThreadSleep = NULL;
-    resetPollCounter();
+    forgetOutputDevice();
+    onWatchThreadWait = NULL;
     resetConditions();
     pluginHeader.hwndParent = createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
     ASSERT_TRUE(pluginHeader.hwndParent != NULL) << "cannot create a window: is the display running?";
     pluginHeader.hDllInstance = GetModuleHandleA(NULL);
     pluginState.osMajorVersion = 6;
+    pluginState.hasCoreAudio = 1;
     setSettings(1, 1, 1, 500);
+    pluginState.settings.isDeviceLost = 1;
     clearPlayerLog();
     filterInstalled = FALSE;
 }
@@ -193,7 +195,7 @@ void PluginTest::SetUp()
 void PluginTest::TearDown()
 {
     stopCountingCalls();
-    onWatchThreadSleep = NULL;
+    onWatchThreadWait = NULL;
     duringLockProbe = NULL;
     if (filterInstalled && IsWindow(pluginHeader.hwndParent))
         (void)SetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC, (LONG)pluginState.previousWndProc);
@@ -225,6 +227,7 @@ void PluginTest::resetConditions(void)
     mixerDeviceGone = 0;
     reportedMajorVersion = 0;
     resetSimulatedSpeakers();
+    resetSimulatedSession();
     setWorkstationLocked(FALSE);
     setScreenSaverRunning(FALSE);
     (void)setSystemMute(FALSE);

@@ -19,10 +19,9 @@ struct CallCounts {
     volatile LONG mixerDetails;
     volatile LONG lockProbes;  // input desktops opened
     volatile LONG screenSaverQuery;
-    volatile LONG watchThreadSleeps;
-    volatile LONG watchThreadSleepsAfterStop;
-    volatile LONG completedIntervals;
-    volatile LONG lastIntervalSlices;  // slices slept between the last two polls
+    volatile LONG watchThreadWaits;  // waits between two polls begun by the watch thread
+    volatile LONG watchThreadWaitsAfterStop;
+    volatile LONG lastWaitMs;  // the timeout of the last one: the interval
     volatile LONG comEnters;           // successful CoInitializeEx calls, to set against leaves
     volatile LONG comLeaves;
 };
@@ -30,15 +29,16 @@ extern CallCounts callCounts;
 void startCountingCalls(void);
 void stopCountingCalls(void);
 
-// Lets a test run code on the watch thread's Sleep: called with the slice's number since the
-// last poll, before the real sleep.
-extern void (*onWatchThreadSleep)(LONG sliceSincePoll);
+// Lets a test run code on the watch thread as it begins its wait between two polls.
+extern void (*onWatchThreadWait)(void);
 // Makes the plug-in's OpenInputDesktop fail, as it does while Winlogon's desktop has the input.
 extern volatile LONG inputDesktopRefused;
 // Makes the plug-in's mixer control calls fail, as they do once its sound card is unplugged.
 extern volatile LONG mixerDeviceGone;
 // The major version GetVersionExA reports to the plug-in; 0 for the system's own.
 extern DWORD reportedMajorVersion;
+// The desktop the lock probe opened last, to set beside the one it switched to.
+extern HDESK lastInputDesktopOpened;
 // Called inside the plug-in's lock probe, to act while its conditions are being evaluated.
 extern void (*duringLockProbe)(void);
 
@@ -53,6 +53,9 @@ protected:
     LONG pauseTogglesSeen(void);
     BOOL filterInstalled;
 };
+
+// The watch thread's begun waits reach the target: each one follows a completed poll.
+BOOL waitForWatchThreadWaits(LONG target, DWORD timeoutMs);
 
 struct Step;
 // Acts out a condition change or a user's command on the player; FALSE for other steps.

@@ -107,28 +107,23 @@ TEST_F(WatchLoop, LeavesAPauseThatIsNoLongerItsOwn)
     EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED);
 }
 
-struct SliceRow {
+struct IntervalRow {
     int row;
     LONG checkTime;
-    LONG slices;
+    DWORD waitMs;
 };
 
-TEST(WatchLoopInterval, IsCutIntoWholeSlicesAndNeverZero)
+TEST(WatchLoopInterval, IsTheSettingButNeverBelow100)
 {
-    static const SliceRow rows[] = {
-        {1, 500, 5}, {2, 550, 5},  {3, 199, 1}, {4, 100, 1},  {5, 10000, 100},
-        {6, 99, 1},  {7, 50, 1},   {8, 0, 1},   {9, -1, 1},   {10, 2147483647, 21474836},
+    static const IntervalRow rows[] = {
+        {1, 500, 500}, {2, 550, 550}, {3, 199, 199}, {4, 100, 100},  {5, 10000, 10000},
+        {6, 99, 100},  {7, 50, 100},  {8, 0, 100},   {9, -1, 100},   {10, 2147483647, 2147483647u},
     };
-    for (const SliceRow &row : rows)
-        EXPECT_EQ(intervalSliceCount(row.checkTime), row.slices) << "row " << row.row << ", checkTime " << row.checkTime;
+    for (const IntervalRow &row : rows)
+        EXPECT_EQ(pollInterval(row.checkTime), row.waitMs) << "row " << row.row << ", checkTime " << row.checkTime;
 }
 
-static BOOL intervalsCompleted(void)
-{
-    return callCounts.completedIntervals >= 2;
-}
-
-static char settingsText[64];
+static char settingsText[96];
 
 static void runThreadWithCheckTime(const char *checkTime)
 {
@@ -148,45 +143,32 @@ protected:
     }
 };
 
-TEST_F(WatchThread, SleepsTheIntervalInSlicesBetweenPolls)
+TEST_F(WatchThread, WaitsTheIntervalBetweenPolls)
 {
     static const struct {
         int row;
         const char *checkTime;
-        LONG slices;
-    } rows[] = {{1, "500", 5}, {2, "199", 1}, {3, "50", 1}, {4, "0", 1}, {5, "-20", 1}};
+        LONG waitMs;
+    } rows[] = {{1, "500", 500}, {2, "199", 199}, {3, "50", 100}, {4, "0", 100}, {5, "-20", 100}};
     for (const auto &row : rows) {
         clearPlayerLog();
         runThreadWithCheckTime(row.checkTime);
-        EXPECT_TRUE(pumpMessagesUntil(3000, intervalsCompleted)) << "row " << row.row;
-        EXPECT_EQ(callCounts.lastIntervalSlices, row.slices) << "row " << row.row;
-        // No poll storm: every poll is followed by at least one 100 ms sleep.
-        EXPECT_LE(playerWindow.queryCount, callCounts.watchThreadSleeps + 1) << "row " << row.row;
+        EXPECT_TRUE(waitForWatchThreadWaits(2, 3000)) << "row " << row.row;
+        EXPECT_EQ(callCounts.lastWaitMs, row.waitMs) << "row " << row.row;
+        // No poll storm: every poll is followed by a wait.
+        EXPECT_LE(playerWindow.queryCount, callCounts.watchThreadWaits + 1) << "row " << row.row;
         pluginHeader.quit();
         removeTestSettings();
     }
 }
 
-static void shortenIntervalAtThirdSlice(LONG slice)
-{
-    if (slice == 2)
-        pluginState.settings.checkTime = 100;
-}
-
-TEST_F(WatchThread, ANewIntervalCutsTheWaitUnderWay)
-{
-    onWatchThreadSleep = shortenIntervalAtThirdSlice;
-    runThreadWithCheckTime("10000");
-    EXPECT_TRUE(pumpMessagesUntil(3000, intervalsCompleted));
-    EXPECT_EQ(callCounts.lastIntervalSlices, 1);
-    pluginHeader.quit();
-}
-
-TEST_F(WatchThread, NoticesAStopWithinOneSliceAndClosesItsHandle)
+// A long interval does not delay quit: the stop request ends the wait under way at once, so
+// the thread has ended by the time quit returns, and it never waits again.
+TEST_F(WatchThread, AStopEndsALongWaitAtOnceAndClosesItsHandle)
 {
     LONG handlesBefore = countOpenHandles();
     runThreadWithCheckTime("10000");
-    pumpMessagesFor(350);
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
     HANDLE watched = NULL;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pluginState.watchThread, GetCurrentProcess(), &watched,
                                 SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
@@ -197,7 +179,8 @@ TEST_F(WatchThread, NoticesAStopWithinOneSliceAndClosesItsHandle)
     EXPECT_TRUE(GetExitCodeThread(watched, &exitCode));
     EXPECT_EQ(exitCode, 0u);
     CloseHandle(watched);
-    EXPECT_LE(callCounts.watchThreadSleepsAfterStop, 1);
+    EXPECT_EQ(callCounts.watchThreadWaitsAfterStop, 0);
+    EXPECT_EQ(pluginState.modulePinned, 0);
     DWORD flags;
     EXPECT_FALSE(GetHandleInformation(threadHandle, &flags)) << "quit leaves the thread handle open";
     EXPECT_EQ(countOpenHandles(), handlesBefore);

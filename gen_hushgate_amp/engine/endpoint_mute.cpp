@@ -10,18 +10,20 @@
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
-static const DWORD CORE_AUDIO_FROM_VERSION = 6;
-
-BOOL endpointMuteApplies(void)
+// Decided by what the system has, not by the version it reports: a player run in a
+// compatibility mode for XP is told 5.1 on a system that has Core Audio all the same. This
+// export came with Core Audio, in Windows Vista.
+BOOL systemHasCoreAudio(void)
 {
-    return pluginState.osMajorVersion >= CORE_AUDIO_FROM_VERSION;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel != NULL && GetProcAddress(kernel, "GetTickCount64") != NULL;
 }
 
 // A guest in the player's process: a thread with no apartment joins the multithreaded one for
 // the call and leaves it again; an apartment the host set up is used as it is, never changed.
 HRESULT enterComApartment(void)
 {
-    if (!endpointMuteApplies())
+    if (!pluginState.hasCoreAudio)
         return E_NOTIMPL;
     return CoInitializeEx(NULL, COINIT_MULTITHREADED);
 }
@@ -33,14 +35,21 @@ void leaveComApartment(HRESULT entered)
         CoUninitialize();
 }
 
+IMMDeviceEnumerator *createDeviceEnumerator(void)
+{
+    IMMDeviceEnumerator *enumerator = NULL;
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
+                                __uuidof(IMMDeviceEnumerator), (void **)&enumerator)))
+        return NULL;
+    return enumerator;
+}
+
 // Looked up afresh at every use: the default device moves when the user plugs in headphones or
 // picks another output, and no interface is kept that the other thread could touch.
 static IAudioEndpointVolume *openDefaultSpeakers(void)
 {
-    IMMDeviceEnumerator *enumerator = NULL;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
-                                __uuidof(IMMDeviceEnumerator), (void **)&enumerator)) ||
-        enumerator == NULL)
+    IMMDeviceEnumerator *enumerator = createDeviceEnumerator();
+    if (enumerator == NULL)
         return NULL;
     IMMDevice *device = NULL;
     HRESULT found = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
@@ -56,26 +65,28 @@ static IAudioEndpointVolume *openDefaultSpeakers(void)
     return speakers;
 }
 
-// No device, no audio service or any failure on the way reads as not muted.
-static BOOL readSpeakerMute(IAudioEndpointVolume *speakers)
+enum SpeakerMute { MUTE_CLEAR, MUTE_SET, MUTE_UNKNOWN };
+
+static SpeakerMute readSpeakerMute(IAudioEndpointVolume *speakers)
 {
     BOOL muted = FALSE;
     if (FAILED(speakers->GetMute(&muted)))
-        return FALSE;
-    return muted != FALSE;
+        return MUTE_UNKNOWN;
+    return muted ? MUTE_SET : MUTE_CLEAR;
 }
 
+// No device, no audio service or any failure on the way reads as not muted.
 LONG readEndpointMute(void)
 {
     HRESULT apartment = enterComApartment();
     IAudioEndpointVolume *speakers = openDefaultSpeakers();
-    BOOL muted = FALSE;
+    SpeakerMute mute = MUTE_UNKNOWN;
     if (speakers != NULL) {
-        muted = readSpeakerMute(speakers);
+        mute = readSpeakerMute(speakers);
         speakers->Release();
     }
     leaveComApartment(apartment);
-    return muted ? 1 : 0;
+    return mute == MUTE_SET ? 1 : 0;
 }
 
 BOOL writeEndpointMute(LONG value)
@@ -84,8 +95,9 @@ BOOL writeEndpointMute(LONG value)
     IAudioEndpointVolume *speakers = openDefaultSpeakers();
     BOOL written = FALSE;
     if (speakers != NULL) {
-        BOOL wanted = value != 0;
-        written = readSpeakerMute(speakers) == wanted || SUCCEEDED(speakers->SetMute(wanted, NULL));
+        // Written unless it already reads as wanted: a mute that could not be read may be set.
+        SpeakerMute wanted = value != 0 ? MUTE_SET : MUTE_CLEAR;
+        written = readSpeakerMute(speakers) == wanted || SUCCEEDED(speakers->SetMute(value != 0, NULL));
         speakers->Release();
     }
     leaveComApartment(apartment);

@@ -1,42 +1,113 @@
-// The pause engine: the watch thread, the three pause conditions with the master mute
-// switch, and the filter on the player window. Called by the plug-in's lifecycle.
+// The pause engine: the watch thread, the pause conditions with the master mute switch, the
+// signals that wake the loop, and the filter on the player window. Called by the plug-in's
+// lifecycle.
 #pragma once
 #include <windows.h>
 #include <mmsystem.h>
 
-// Both threads read it without a lock: the handle is published before the control id, so a
-// located control always has its open mixer.
+struct IMMDeviceEnumerator;
+struct IAudioEndpointVolume;
+
+// Both threads use it, always under mixerLock: open, locate, read, write and release never
+// interleave, so a located control always belongs to the open mixer beside it.
 struct MasterMute {
-    HMIXER volatile mixerHandle;
-    volatile DWORD muteControlId;
+    HMIXER mixerHandle;
+    DWORD muteControlId;
     MIXERCAPSA mixerCaps;
+    CRITICAL_SECTION mixerLock;
+    LONG mixerLockReady;  // initialised, and not yet deleted by a quit whose thread ended
 };
 extern MasterMute masterMute;
 
+// What wakes the watch loop before its interval is up. The events and the window belong to
+// the player's thread (made in init, undone in quit); the Core Audio registrations belong to
+// the watch thread, which makes and undoes them, so no interface pointer crosses threads.
+struct WakeSignals {
+    HANDLE stopEvent;  // manual reset: set once by quit
+    HANDLE wakeEvent;  // auto reset: something changed, poll now
+    HWND window;       // hidden, top-level: session, power and mixer notices arrive here
+    ATOM windowClass;
+    HMODULE sessionLibrary;  // wtsapi32, loaded at run time: Windows 2000 has no session notices
+    BOOL(WINAPI *registerSessionNotices)(HWND, DWORD);
+    BOOL(WINAPI *unregisterSessionNotices)(HWND);
+    volatile LONG sessionRegistered;
+    volatile LONG sessionRetryPending;  // a retry is posted to the window and not yet served
+    volatile LONG systemSuspended;      // between the suspend and the resume broadcasts
+    volatile LONG pollsStarted;
+    volatile LONG pollsFinished;
+    volatile LONG defaultOutputMoved;  // set by the device notification client
+    LONG windowDepth;                  // frames of the window procedure on the player's thread
+    // The watch thread's own.
+    IMMDeviceEnumerator *deviceEnumerator;
+    IAudioEndpointVolume *watchedSpeakers;
+    BOOL deviceNoticesRegistered;
+};
+extern WakeSignals wakeSignals;
+
+enum { DEVICE_ID_CAPACITY = 256 };
+
+// The render device the music plays on, remembered by the poll while the player plays; empty
+// otherwise. Only the thread that polls touches it.
+struct OutputDevice {
+    WCHAR defaultWhilePlaying[DEVICE_ID_CAPACITY];
+};
+extern OutputDevice outputDevice;
+
 enum : DWORD { MUTE_CONTROL_UNLOCATED = 0xFFFFFFFFu };
-enum { WAIT_SLICE_MS = 100 };
+enum { MIN_POLL_INTERVAL_MS = 100 };
 
 DWORD WINAPI watchLoop(LPVOID unused);
 // One poll of the player and the decision on it; the loop's body between two waits.
 void pollOnce(void);
-// How many 100 ms slices lie between two polls; never 0, so the loop always sleeps.
-LONG intervalSliceCount(LONG checkTime);
+// How long the loop waits between two polls when nothing wakes it; never below 100 ms, so
+// that a hand-written tiny interval cannot make it poll back to back.
+DWORD pollInterval(LONG checkTime);
 
 BOOL shouldHoldPlayback(void);
 BOOL isScreenSaverRunning(void);
 BOOL isWorkstationLocked(void);
-// Nonzero while muted: the mixer's master mute, and from Vista on the default speakers' too.
+// Nonzero while muted: the mixer's master mute, and with Core Audio the default speakers' too.
 LONG readMasterMute(void);
 BOOL writeMasterMute(LONG value);
+void prepareMixerLock(void);
+void deleteMixerLock(void);
 void releaseMixer(void);
 
-// The default render endpoint's mute, used from Windows Vista (version 6) on; below that no
-// COM call is ever made. Every call is complete in itself: no interface outlives it.
-BOOL endpointMuteApplies(void);
+// The default render endpoint's mute, used where the system has Core Audio; elsewhere no COM
+// call is ever made. Every call is complete in itself: no interface outlives it.
+BOOL systemHasCoreAudio(void);  // looked up once by init into pluginState.hasCoreAudio
 LONG readEndpointMute(void);
 BOOL writeEndpointMute(LONG value);
-// E_NOTIMPL below version 6; whatever it returns is handed back to leaveComApartment.
+// E_NOTIMPL without Core Audio; whatever it returns is handed back to leaveComApartment.
 HRESULT enterComApartment(void);
 void leaveComApartment(HRESULT entered);
+IMMDeviceEnumerator *createDeviceEnumerator(void);
+
+// The output device the music plays on went away (unplugged, disabled, removed) while the
+// player played: asked by the poll with the state it just read. Remembers the default render
+// device between polls while playing and forgets it otherwise.
+BOOL outputDeviceWentAway(BOOL playing);
+void forgetOutputDevice(void);
+
+// Waits on the player's thread until the object is signalled or done() holds, at most limitMs,
+// serving meanwhile the sends of the watch thread, which may be blocked on the player window.
+BOOL waitServingSends(HANDLE object, DWORD limitMs, BOOL (*done)(void));
+
+// Made by init on the player's thread before the watch thread starts; undone by quit.
+BOOL createWakeEvents(void);
+void closeWakeEvents(void);
+void openSignalWindow(void);
+void closeSignalWindow(void);
+// Ask the loop to poll now; safe from any thread, callbacks included.
+void wakeWatchLoop(void);
+// FALSE once the stop was requested; otherwise returns when the interval is up or a signal came.
+BOOL waitForNextPoll(void);
+// The watch thread's part: registrations it makes and undoes itself, and the retries of those
+// that did not hold yet, run between polls.
+void watchSignalsBegin(void);
+void watchSignalsBetweenPolls(void);
+void watchSignalsEnd(void);
+// Where the mixer announces its changes; NULL while there is no signal window.
+HWND mixerCallbackWindow(void);
 
 LRESULT CALLBACK transportFilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,10 +1,10 @@
-// Whether playback is to be held now: the screen saver, the workstation lock and the master
-// mute, each switched by its setting. Asked by the watch loop and by the transport filter,
-// which also releases the mute through the same mixer access.
+// Whether playback is to be held now: the screen saver, the workstation lock (or the system
+// going to sleep) and the master mute, each switched by its setting. Asked by the watch loop
+// and by the transport filter, which also releases the mute through the same mixer access.
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
-MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}};
+MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}, {}, 0};
 
 static_assert(sizeof(MIXERCAPSA) == 48, "MIXERCAPSA layout");
 static_assert(sizeof(MIXERLINEA) == 168, "MIXERLINEA layout");
@@ -14,18 +14,34 @@ static_assert(sizeof(MIXERCONTROLDETAILS) == 24, "MIXERCONTROLDETAILS layout");
 
 static const DWORD OLD_SCREEN_SAVER_PROBE_BELOW = 5;
 
+// The lock lives as long as a thread may use the mixer: a thread abandoned by quit keeps it.
+void prepareMixerLock(void)
+{
+    if (masterMute.mixerLockReady)
+        return;
+    InitializeCriticalSection(&masterMute.mixerLock);
+    masterMute.mixerLockReady = 1;
+}
+
+void deleteMixerLock(void)
+{
+    if (!masterMute.mixerLockReady)
+        return;
+    DeleteCriticalSection(&masterMute.mixerLock);
+    masterMute.mixerLockReady = 0;
+}
+
+// Every mixer call below runs under mixerLock; none of them waits on the other thread.
 static BOOL openMixer(void)
 {
     if (masterMute.mixerHandle != NULL)
         return TRUE;
+    // Changes of the mute are announced to the signal window, where the platform sends them.
+    HWND notices = mixerCallbackWindow();
     HMIXER opened = NULL;
-    if (mixerOpen(&opened, 0, 0, 0, 0) != MMSYSERR_NOERROR)
+    if (mixerOpen(&opened, 0, (DWORD_PTR)notices, 0, notices != NULL ? CALLBACK_WINDOW : 0) != MMSYSERR_NOERROR)
         return FALSE;
-    // Both threads may get here at once; the one that loses closes its own handle.
-    if (InterlockedCompareExchangePointer((PVOID volatile *)&masterMute.mixerHandle, opened, NULL) != NULL) {
-        (void)mixerClose(opened);
-        return TRUE;
-    }
+    masterMute.mixerHandle = opened;
     return mixerGetDevCapsA((UINT_PTR)opened, &masterMute.mixerCaps, sizeof masterMute.mixerCaps) ==
            MMSYSERR_NOERROR;
 }
@@ -58,14 +74,25 @@ static BOOL locateMuteControl(void)
         MMSYSERR_NOERROR)
         return FALSE;
 
-    // Published only now, after the handle it belongs to.
     masterMute.muteControlId = control.dwControlID;
     return TRUE;
 }
 
-// The control is treated as uniform over all its channels.
-static MIXERCONTROLDETAILS muteControlDetails(MIXERCONTROLDETAILS_BOOLEAN *value)
+static void releaseMixerLocked(void)
 {
+    masterMute.muteControlId = MUTE_CONTROL_UNLOCATED;
+    if (masterMute.mixerHandle != NULL)
+        (void)mixerClose(masterMute.mixerHandle);
+    masterMute.mixerHandle = NULL;
+}
+
+// The control is treated as uniform over all its channels. A device that went away (a USB
+// sound card unplugged) fails every call on its old handle: the mixer is then forgotten, so
+// that the next use opens and locates afresh.
+static BOOL muteControlDetails(MIXERCONTROLDETAILS_BOOLEAN *value, BOOL write)
+{
+    if (!locateMuteControl())
+        return FALSE;
     MIXERCONTROLDETAILS details = {};
     details.cbStruct = sizeof details;
     details.dwControlID = masterMute.muteControlId;
@@ -73,46 +100,40 @@ static MIXERCONTROLDETAILS muteControlDetails(MIXERCONTROLDETAILS_BOOLEAN *value
     details.cMultipleItems = 0;
     details.cbDetails = sizeof *value;
     details.paDetails = value;
-    return details;
+    HMIXEROBJ mixer = (HMIXEROBJ)masterMute.mixerHandle;
+    MMRESULT result = write ? mixerSetControlDetails(mixer, &details, MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE)
+                            : mixerGetControlDetailsA(mixer, &details, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
+    if (result == MMSYSERR_NOERROR)
+        return TRUE;
+    releaseMixerLocked();
+    return FALSE;
 }
 
 static LONG readMixerMute(void)
 {
-    if (!locateMuteControl())
-        return 0;
     MIXERCONTROLDETAILS_BOOLEAN value = {};
-    MIXERCONTROLDETAILS details = muteControlDetails(&value);
-    if (mixerGetControlDetailsA((HMIXEROBJ)masterMute.mixerHandle, &details,
-                                MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) {
-        // A device that went away (a USB sound card unplugged) fails every call on its old
-        // handle: forget both, so that the next use opens and locates afresh.
-        releaseMixer();
-        return 0;
-    }
-    return value.fValue;
+    EnterCriticalSection(&masterMute.mixerLock);
+    BOOL read = muteControlDetails(&value, FALSE);
+    LeaveCriticalSection(&masterMute.mixerLock);
+    return read ? (LONG)value.fValue : 0;
 }
 
 static BOOL writeMixerMute(LONG value)
 {
-    if (!locateMuteControl())
-        return FALSE;
     MIXERCONTROLDETAILS_BOOLEAN wanted = {};
     wanted.fValue = value;
-    MIXERCONTROLDETAILS details = muteControlDetails(&wanted);
-    if (mixerSetControlDetails((HMIXEROBJ)masterMute.mixerHandle, &details,
-                               MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) {
-        releaseMixer();
-        return FALSE;
-    }
-    return TRUE;
+    EnterCriticalSection(&masterMute.mixerLock);
+    BOOL written = muteControlDetails(&wanted, TRUE);
+    LeaveCriticalSection(&masterMute.mixerLock);
+    return written;
 }
 
-// On Vista and later the mixer's mute is the player's own session mute (a user who mutes the
+// With Core Audio the mixer's mute is the player's own session mute (a user who mutes the
 // player in the volume mixer still gets the pause), and the speakers' own mute counts as well.
 LONG readMasterMute(void)
 {
     LONG mixerMute = readMixerMute();
-    if (mixerMute != 0 || !endpointMuteApplies())
+    if (mixerMute != 0 || !pluginState.hasCoreAudio)
         return mixerMute;
     return readEndpointMute();
 }
@@ -121,18 +142,16 @@ LONG readMasterMute(void)
 BOOL writeMasterMute(LONG value)
 {
     BOOL written = writeMixerMute(value);
-    if (endpointMuteApplies())
+    if (pluginState.hasCoreAudio)
         written = writeEndpointMute(value) && written;
     return written;
 }
 
 void releaseMixer(void)
 {
-    // The control id goes first, so that no reader pairs it with a closed handle.
-    masterMute.muteControlId = MUTE_CONTROL_UNLOCATED;
-    HMIXER open = (HMIXER)InterlockedExchangePointer((PVOID volatile *)&masterMute.mixerHandle, NULL);
-    if (open != NULL)
-        (void)mixerClose(open);
+    EnterCriticalSection(&masterMute.mixerLock);
+    releaseMixerLocked();
+    LeaveCriticalSection(&masterMute.mixerLock);
 }
 
 BOOL isScreenSaverRunning(void)
@@ -170,7 +189,8 @@ BOOL shouldHoldPlayback(void)
     BOOL result = FALSE;
     if (pluginState.settings.isScreenSave != 0)
         result = isScreenSaverRunning();
-    if (pluginState.settings.isLock != 0 && isWorkstationLocked())
+    // A system going to sleep counts as the user going away: the lock comes with the sleep.
+    if (pluginState.settings.isLock != 0 && (isWorkstationLocked() || wakeSignals.systemSuspended != 0))
         result = TRUE;
     if (pluginState.settings.isMute != 0 && readMasterMute() != 0)
         return TRUE;

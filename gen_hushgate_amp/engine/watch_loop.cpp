@@ -1,5 +1,7 @@
 // The watch thread: polls the player, pauses it while a condition holds and resumes the
-// pause it made once the condition ends. Started by init, ended by quit's stop request.
+// pause it made once the condition ends; pauses once for good when the output device goes
+// away. Polls at the interval, and at once when a signal wakes it. Started by init, ended by
+// quit's stop request.
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
@@ -21,9 +23,32 @@ static BOOL playerStillIn(LRESULT state)
     return queryPlayState() == state;
 }
 
+static void sendOwnToggle(void)
+{
+    // the send re-enters transportFilterProc on the player's thread, which must see
+    // issuingCommand raised
+    pluginState.issuingCommand = 1;
+    sendPauseToggle();
+    pluginState.issuingCommand = 0;
+}
+
+// A pause the user undoes: never resumed by the loop, and no longer a pause of its own should
+// one have been held when the user started the music again.
+static void pauseForTheUser(void)
+{
+    if (!playerStillIn(PLAY_STATE_PLAYING))
+        return;
+    pluginState.pausedByPlugin = 0;
+    sendOwnToggle();
+}
+
 void pollOnce(void)
 {
     LRESULT state = queryPlayState();
+    if (outputDeviceWentAway(state == PLAY_STATE_PLAYING)) {
+        pauseForTheUser();
+        return;
+    }
     if (pluginState.pausedByPlugin == 0 && state != PLAY_STATE_PLAYING)
         return;
     BOOL hold = shouldHoldPlayback();
@@ -31,8 +56,6 @@ void pollOnce(void)
     if (hold && pluginState.pausedByPlugin == 0) {
         if (!playerStillIn(PLAY_STATE_PLAYING))
             return;
-        // the send re-enters transportFilterProc on the player's thread, which must see
-        // issuingCommand raised
         pluginState.issuingCommand = 1;
         sendPauseToggle();
         pluginState.pausedByPlugin = 1;
@@ -41,18 +64,13 @@ void pollOnce(void)
         pluginState.pausedByPlugin = 0;
         if (!playerStillIn(PLAY_STATE_PAUSED))
             return;
-        pluginState.issuingCommand = 1;
-        sendPauseToggle();
-        pluginState.issuingCommand = 0;
+        sendOwnToggle();
     }
 }
 
-LONG intervalSliceCount(LONG checkTime)
+DWORD pollInterval(LONG checkTime)
 {
-    // Below one slice the loop would poll back to back and never look at the stop request.
-    if (checkTime < WAIT_SLICE_MS)
-        return 1;
-    return checkTime / WAIT_SLICE_MS;
+    return checkTime < MIN_POLL_INTERVAL_MS ? (DWORD)MIN_POLL_INTERVAL_MS : (DWORD)checkTime;
 }
 
 static BOOL stopHasBeenRequested(void)
@@ -63,25 +81,31 @@ static BOOL stopHasBeenRequested(void)
     return stop;
 }
 
-// FALSE once a stop was requested. checkTime is read before every slice so that a new
-// interval from the dialog cuts the wait under way.
-static BOOL waitOneInterval(void)
+// The stop request and every signal end the wait at once; a new interval from the dialog
+// wakes it too, so it acts within the wait under way.
+BOOL waitForNextPoll(void)
 {
-    for (LONG slice = 0; slice < intervalSliceCount(pluginState.settings.checkTime); ++slice) {
-        if (stopHasBeenRequested())
-            return FALSE;
-        Sleep(WAIT_SLICE_MS);
-    }
-    return TRUE;
+    HANDLE signals[2] = {wakeSignals.stopEvent, wakeSignals.wakeEvent};
+    DWORD waited = WaitForMultipleObjects(2, signals, FALSE, pollInterval(pluginState.settings.checkTime));
+    // Without its events (they could not be made) the loop still rests between polls.
+    if (waited == WAIT_FAILED)
+        Sleep(MIN_POLL_INTERVAL_MS);
+    return !stopHasBeenRequested();
 }
 
 DWORD WINAPI watchLoop(LPVOID)
 {
-    // The thread's own apartment for its whole life, so that each endpoint read only joins it.
+    // The thread's own apartment for its whole life: each endpoint read only joins it, and the
+    // Core Audio registrations made here live in it until the thread undoes them.
     HRESULT apartment = enterComApartment();
-    do
+    watchSignalsBegin();
+    do {
+        InterlockedIncrement(&wakeSignals.pollsStarted);
         pollOnce();
-    while (waitOneInterval());
+        InterlockedIncrement(&wakeSignals.pollsFinished);
+        watchSignalsBetweenPolls();
+    } while (waitForNextPoll());
+    watchSignalsEnd();
     leaveComApartment(apartment);
     return 0;
 }

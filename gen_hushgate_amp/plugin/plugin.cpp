@@ -40,6 +40,7 @@ static void recordOsVersion(void)
     version.dwOSVersionInfoSize = sizeof version;
     (void)GetVersionExA(&version);
     pluginState.osMajorVersion = version.dwMajorVersion;
+    pluginState.hasCoreAudio = systemHasCoreAudio();
 }
 
 static void setDefaultSettings(void)
@@ -48,6 +49,7 @@ static void setDefaultSettings(void)
     pluginState.settings.isScreenSave = 1;
     pluginState.settings.isMute = 1;
     pluginState.settings.checkTime = DEFAULT_CHECK_TIME;
+    pluginState.settings.isDeviceLost = 1;
 }
 
 static void installTransportFilter(void)
@@ -78,31 +80,11 @@ static void removeTransportFilter(void)
     pinModule();
 }
 
-static void serveSentMessages(void)
-{
-    MSG message;
-    (void)PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
-
-// The watch thread may be blocked in a send to the player window, and this is the window's
-// thread: serve those sends while waiting, or neither side ever moves. They are served before
-// every wait, because a send the host has already looked at (GetQueueStatus, a peek) no longer
-// wakes MsgWaitForMultipleObjects.
 static BOOL waitForWatchThread(void)
 {
-    HANDLE thread = pluginState.watchThread;
-    if (thread == NULL)
+    if (pluginState.watchThread == NULL)
         return TRUE;
-    DWORD start = GetTickCount();
-    for (;;) {
-        serveSentMessages();
-        if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
-            return TRUE;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= WATCH_THREAD_HARD_CAP_MS)
-            return FALSE;
-        (void)MsgWaitForMultipleObjects(1, &thread, FALSE, WATCH_THREAD_HARD_CAP_MS - elapsed, QS_SENDMESSAGE);
-    }
+    return waitServingSends(pluginState.watchThread, WATCH_THREAD_HARD_CAP_MS, NULL);
 }
 
 // The lock lives as long as a watch thread may use it: a thread abandoned by quit keeps it.
@@ -120,10 +102,21 @@ static void deleteStopLock(void)
     pluginState.stopLockReady = 0;
 }
 
+
 static void closeWatchThread(void)
 {
     CloseHandle(pluginState.watchThread);
     pluginState.watchThread = NULL;
+}
+
+// What only the watch thread uses goes once it has ended: a thread abandoned by quit keeps it.
+static void releaseWatchThreadResources(void)
+{
+    deleteStopLock();
+    closeWatchThread();
+    releaseMixer();
+    deleteMixerLock();
+    closeWakeEvents();
 }
 
 // A quit that gave up left its thread inside a platform call, still owning the stop request
@@ -147,10 +140,15 @@ static int init(void)
     if (!previousWatchThreadEnded())
         return 0;
     prepareStopLock();
+    prepareMixerLock();
     // A module kept loaded after an earlier quit starts as a freshly loaded one would.
     pluginState.stopRequested = 0;
     pluginState.issuingCommand = 0;
     pluginState.pausedByPlugin = 0;
+    forgetOutputDevice();
+    // Without its events the loop still polls at the interval, as it does without any signal.
+    (void)createWakeEvents();
+    openSignalWindow();
     pluginState.watchThread = CreateThread(NULL, 0, watchLoop, NULL, 0, &pluginState.watchThreadId);
     return 0;
 }
@@ -169,21 +167,22 @@ static void requestStop(void)
     EnterCriticalSection(&pluginState.stopLock);
     pluginState.stopRequested = 1;
     LeaveCriticalSection(&pluginState.stopLock);
+    // Ends the wait under way at once, whatever the interval.
+    if (wakeSignals.stopEvent != NULL)
+        (void)SetEvent(wakeSignals.stopEvent);
 }
 
 static void quit(void)
 {
     requestStop();
+    // The watch thread undoes its own Core Audio registrations on its way out.
     BOOL threadEnded = waitForWatchThread();
-    if (threadEnded) {
-        deleteStopLock();
-        closeWatchThread();
-    }
     removeTransportFilter();
-    // Returning from here into a frame of ours that the player unloads under us would crash it.
-    if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0)
-        pinModule();
-    // A stuck thread may still read the mixer: its handle stays open with the module.
+    // A stuck thread may still read the mixer and its lock: they stay with the module.
     if (threadEnded)
-        releaseMixer();
+        releaseWatchThreadResources();
+    closeSignalWindow();
+    // Returning from here into a frame of ours that the player unloads under us would crash it.
+    if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0)
+        pinModule();
 }

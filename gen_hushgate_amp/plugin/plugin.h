@@ -9,11 +9,13 @@ struct Settings {
     volatile LONG isScreenSave;
     volatile LONG isMute;
     volatile LONG checkTime;
+    volatile LONG isDeviceLost;
 };
 
 struct PluginState {
     Settings settings;
     DWORD osMajorVersion;
+    LONG hasCoreAudio;  // the system has Core Audio, whatever version it reports
     WNDPROC previousWndProc;
     HANDLE watchThread;
     DWORD watchThreadId;
@@ -26,7 +28,7 @@ struct PluginState {
     // inside our own code, whether the filter stayed in a chain it could not leave, and
     // whether the module holds a reference to itself so that it outlives the player's unload.
     LONG filterDepth;
-    LONG dialogDepth;
+    LONG dialogDepth;  // the signal window keeps its own depth beside these
     volatile LONG filterBypassed;
     LONG modulePinned;
 };

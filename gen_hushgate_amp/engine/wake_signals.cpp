@@ -1,0 +1,367 @@
+// What wakes the watch loop before its interval is up: the session's lock notices and the
+// power broadcasts at a hidden window of the plug-in's own, the mixer's change notices at the
+// same window, and Core Audio's notices of the speakers' mute and of the output devices. The
+// poll stays the truth: every signal only asks for a poll now. The window belongs to the
+// player's thread (init and quit); the Core Audio registrations to the watch thread.
+#include <objbase.h>
+
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+
+#include "engine/engine.h"
+#include "plugin/plugin.h"
+
+WakeSignals wakeSignals;
+
+static const char SIGNAL_WINDOW_CLASS[] = "HushgateSignals";
+static const DWORD NOTIFY_FOR_THIS_SESSION_ONLY = 0;
+enum { WM_RETRY_SESSION_NOTICES = WM_APP + 1 };
+// The system waits about two seconds for the answer to its suspend broadcast.
+static const DWORD SUSPEND_PAUSE_LIMIT_MS = 1000;
+static const DWORD DONE_CHECK_MS = 10;
+
+static void serveSentMessages(void)
+{
+    MSG message;
+    (void)PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// Sends are served before every wait, because a send the host has already looked at
+// (GetQueueStatus, a peek) no longer wakes MsgWaitForMultipleObjects.
+BOOL waitServingSends(HANDLE object, DWORD limitMs, BOOL (*done)(void))
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveSentMessages();
+        if (object != NULL && WaitForSingleObject(object, 0) == WAIT_OBJECT_0)
+            return TRUE;
+        if (done != NULL && done())
+            return TRUE;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= limitMs)
+            return FALSE;
+        DWORD slice = limitMs - elapsed;
+        if (done != NULL && slice > DONE_CHECK_MS)
+            slice = DONE_CHECK_MS;
+        (void)MsgWaitForMultipleObjects(object != NULL ? 1 : 0, &object, FALSE, slice, QS_SENDMESSAGE);
+    }
+}
+
+// --- the events the loop waits on -----------------------------------------------------------
+
+// An earlier quit that gave up on its thread left them to that thread; a later init that saw
+// the thread end takes them over.
+BOOL createWakeEvents(void)
+{
+    if (wakeSignals.stopEvent == NULL)
+        wakeSignals.stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (wakeSignals.wakeEvent == NULL)
+        wakeSignals.wakeEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (wakeSignals.stopEvent == NULL || wakeSignals.wakeEvent == NULL)
+        return FALSE;
+    (void)ResetEvent(wakeSignals.stopEvent);
+    (void)ResetEvent(wakeSignals.wakeEvent);
+    return TRUE;
+}
+
+static void closeEvent(HANDLE &event)
+{
+    if (event != NULL)
+        (void)CloseHandle(event);
+    event = NULL;
+}
+
+void closeWakeEvents(void)
+{
+    closeEvent(wakeSignals.stopEvent);
+    closeEvent(wakeSignals.wakeEvent);
+}
+
+void wakeWatchLoop(void)
+{
+    HANDLE wake = wakeSignals.wakeEvent;
+    if (wake != NULL)
+        (void)SetEvent(wake);
+}
+
+// --- the signal window: session, power and mixer notices -----------------------------------
+
+static BOOL registerForSessionNotices(void)
+{
+    if (wakeSignals.registerSessionNotices == NULL || wakeSignals.window == NULL)
+        return FALSE;
+    if (wakeSignals.registerSessionNotices(wakeSignals.window, NOTIFY_FOR_THIS_SESSION_ONLY))
+        wakeSignals.sessionRegistered = 1;
+    return wakeSignals.sessionRegistered;
+}
+
+static void loadSessionLibrary(void)
+{
+    // Windows 2000 has wtsapi32 without these; then there are no session notices, only the poll.
+    wakeSignals.sessionLibrary = LoadLibraryA("wtsapi32.dll");
+    if (wakeSignals.sessionLibrary == NULL)
+        return;
+    wakeSignals.registerSessionNotices = (BOOL(WINAPI *)(HWND, DWORD))(void *)GetProcAddress(
+        wakeSignals.sessionLibrary, "WTSRegisterSessionNotification");
+    wakeSignals.unregisterSessionNotices =
+        (BOOL(WINAPI *)(HWND))(void *)GetProcAddress(wakeSignals.sessionLibrary, "WTSUnRegisterSessionNotification");
+    if (wakeSignals.registerSessionNotices == NULL || wakeSignals.unregisterSessionNotices == NULL) {
+        wakeSignals.registerSessionNotices = NULL;
+        wakeSignals.unregisterSessionNotices = NULL;
+    }
+}
+
+static void unloadSessionLibrary(void)
+{
+    wakeSignals.registerSessionNotices = NULL;
+    wakeSignals.unregisterSessionNotices = NULL;
+    if (wakeSignals.sessionLibrary != NULL)
+        (void)FreeLibrary(wakeSignals.sessionLibrary);
+    wakeSignals.sessionLibrary = NULL;
+}
+
+static LONG pollsStartedAtSuspend;
+
+static BOOL suspendPollFinished(void)
+{
+    return wakeSignals.pollsFinished - pollsStartedAtSuspend > 0;
+}
+
+// The machine sleeps once every window has answered: the answer waits, serving the watch
+// thread's sends to the player, until a poll that began after this notice has paused it.
+static void holdForSleep(void)
+{
+    if (pluginState.settings.isLock == 0)
+        return;
+    pollsStartedAtSuspend = wakeSignals.pollsStarted;
+    wakeSignals.systemSuspended = 1;
+    wakeWatchLoop();
+    if (pluginState.watchThread != NULL)
+        (void)waitServingSends(NULL, SUSPEND_PAUSE_LIMIT_MS, suspendPollFinished);
+}
+
+static void onPowerBroadcast(WPARAM event)
+{
+    switch (event) {
+    case PBT_APMSUSPEND:
+        holdForSleep();
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMECRITICAL:
+        // The hold stays while the workstation that locked for the sleep is still locked.
+        wakeSignals.systemSuspended = 0;
+        wakeWatchLoop();
+        break;
+    }
+}
+
+static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_WTSSESSION_CHANGE:
+    case MM_MIXM_CONTROL_CHANGE:
+    case MM_MIXM_LINE_CHANGE:
+        wakeWatchLoop();
+        return 0;
+    case WM_POWERBROADCAST:
+        // quit looks at the depth: the wait below serves sends, and one of them may end in quit.
+        ++wakeSignals.windowDepth;
+        onPowerBroadcast(wParam);
+        --wakeSignals.windowDepth;
+        return TRUE;
+    case WM_RETRY_SESSION_NOTICES:
+        wakeSignals.sessionRetryPending = 0;
+        (void)registerForSessionNotices();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Hidden and top-level, never message-only: broadcasts reach only top-level windows. A tool
+// window, so that it has no taskbar button even if something showed it.
+void openSignalWindow(void)
+{
+    wakeSignals.systemSuspended = 0;
+    wakeSignals.sessionRetryPending = 0;
+    HINSTANCE module = pluginHeader.hDllInstance;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = signalWindowProc;
+    windowClass.hInstance = module;
+    windowClass.lpszClassName = SIGNAL_WINDOW_CLASS;
+    wakeSignals.windowClass = RegisterClassA(&windowClass);
+    if (wakeSignals.windowClass == 0)
+        return;
+    wakeSignals.window = CreateWindowExA(WS_EX_TOOLWINDOW, SIGNAL_WINDOW_CLASS, "Hushgate", WS_POPUP, 0, 0, 0, 0,
+                                         NULL, NULL, module, NULL);
+    if (wakeSignals.window == NULL) {
+        closeSignalWindow();
+        return;
+    }
+    loadSessionLibrary();
+    (void)registerForSessionNotices();
+}
+
+// Unregistered before the window goes, the class after its last window, so that the next
+// load in this process registers them afresh.
+void closeSignalWindow(void)
+{
+    if (wakeSignals.sessionRegistered && wakeSignals.unregisterSessionNotices != NULL)
+        (void)wakeSignals.unregisterSessionNotices(wakeSignals.window);
+    wakeSignals.sessionRegistered = 0;
+    unloadSessionLibrary();
+    if (wakeSignals.window != NULL)
+        (void)DestroyWindow(wakeSignals.window);
+    wakeSignals.window = NULL;
+    if (wakeSignals.windowClass != 0)
+        (void)UnregisterClassA(SIGNAL_WINDOW_CLASS, pluginHeader.hDllInstance);
+    wakeSignals.windowClass = 0;
+}
+
+HWND mixerCallbackWindow(void)
+{
+    return wakeSignals.window;
+}
+
+// A registration that failed because the session service was not ready yet (a player started
+// at logon) is tried again after every poll until it holds, on the window's own thread.
+static void askForSessionNoticesAgain(void)
+{
+    if (wakeSignals.sessionRegistered || wakeSignals.registerSessionNotices == NULL || wakeSignals.window == NULL)
+        return;
+    if (InterlockedExchange(&wakeSignals.sessionRetryPending, 1) != 0)
+        return;
+    if (!PostMessageA(wakeSignals.window, WM_RETRY_SESSION_NOTICES, 0, 0))
+        wakeSignals.sessionRetryPending = 0;
+}
+
+// --- Core Audio notices, on the watch thread -------------------------------------------------
+
+// The platform holds these two for as long as they are registered: one static instance each,
+// counted but never freed, and every method only signals and returns.
+template <typename Interface> struct StaticNotices : Interface {
+    volatile LONG references;
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
+    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!IsEqualIID(iid, __uuidof(IUnknown)) && !IsEqualIID(iid, __uuidof(Interface))) {
+            *object = NULL;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<Interface *>(this);
+        return S_OK;
+    }
+};
+
+struct DeviceNotices : StaticNotices<IMMNotificationClient> {
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return woken(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return woken(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return woken(); }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override
+    {
+        if (flow != eRender || role != eConsole)
+            return S_OK;
+        // The watch thread moves its mute registration to the new default between two polls.
+        wakeSignals.defaultOutputMoved = 1;
+        return woken();
+    }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+    static HRESULT woken(void)
+    {
+        wakeWatchLoop();
+        return S_OK;
+    }
+};
+
+struct SpeakerNotices : StaticNotices<IAudioEndpointVolumeCallback> {
+    volatile LONG lastMute;
+    HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override
+    {
+        // Dragging the volume sends a stream of notices: only a change of the mute wakes the loop.
+        LONG muted = data != NULL && data->bMuted ? 1 : 0;
+        if (InterlockedExchange(&lastMute, muted) != muted)
+            wakeWatchLoop();
+        return S_OK;
+    }
+};
+
+static DeviceNotices deviceNotices;
+static SpeakerNotices speakerNotices;
+
+static void attachDeviceNotices(void)
+{
+    if (wakeSignals.deviceEnumerator == NULL)
+        wakeSignals.deviceEnumerator = createDeviceEnumerator();
+    IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
+    if (enumerator == NULL || wakeSignals.deviceNoticesRegistered)
+        return;
+    wakeSignals.deviceNoticesRegistered = SUCCEEDED(enumerator->RegisterEndpointNotificationCallback(&deviceNotices));
+}
+
+static void attachSpeakerNotices(void)
+{
+    IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
+    if (enumerator == NULL || wakeSignals.watchedSpeakers != NULL)
+        return;
+    IMMDevice *device = NULL;
+    if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) || device == NULL)
+        return;
+    IAudioEndpointVolume *speakers = NULL;
+    HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
+                                         (void **)&speakers);
+    device->Release();
+    if (FAILED(activated) || speakers == NULL)
+        return;
+    speakerNotices.lastMute = -1;
+    if (FAILED(speakers->RegisterControlChangeNotify(&speakerNotices))) {
+        speakers->Release();
+        return;
+    }
+    wakeSignals.watchedSpeakers = speakers;
+}
+
+static void detachSpeakerNotices(void)
+{
+    IAudioEndpointVolume *speakers = wakeSignals.watchedSpeakers;
+    if (speakers == NULL)
+        return;
+    (void)speakers->UnregisterControlChangeNotify(&speakerNotices);
+    speakers->Release();
+    wakeSignals.watchedSpeakers = NULL;
+}
+
+void watchSignalsBegin(void)
+{
+    wakeSignals.defaultOutputMoved = 0;
+    if (!pluginState.hasCoreAudio)
+        return;
+    attachDeviceNotices();
+    attachSpeakerNotices();
+}
+
+// What failed to register (no device yet, the audio service not started) is tried again.
+void watchSignalsBetweenPolls(void)
+{
+    askForSessionNoticesAgain();
+    if (!pluginState.hasCoreAudio)
+        return;
+    if (InterlockedExchange(&wakeSignals.defaultOutputMoved, 0) != 0)
+        detachSpeakerNotices();
+    attachDeviceNotices();
+    attachSpeakerNotices();
+}
+
+void watchSignalsEnd(void)
+{
+    detachSpeakerNotices();
+    IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
+    if (enumerator == NULL)
+        return;
+    if (wakeSignals.deviceNoticesRegistered)
+        (void)enumerator->UnregisterEndpointNotificationCallback(&deviceNotices);
+    wakeSignals.deviceNoticesRegistered = FALSE;
+    enumerator->Release();
+    wakeSignals.deviceEnumerator = NULL;
+}
