@@ -4,14 +4,19 @@
 
 #include "conditions.h"
 #include "player_window.h"
+#include "simulated_speakers.h"
 
 // Long enough for two polls at the default 500 ms interval and the send behind them.
 static const DWORD REACTION_TIMEOUT_MS = 1500;
 static const DWORD QUIET_PERIOD_MS = 1200;
+// What the system announces is acted on at once, well inside the 500 ms interval: a wait for
+// the next poll would show here.
+static const DWORD AT_ONCE_MS = 250;
 
 struct DemoRun {
     void (*say)(const char *line);
     DWORD start;
+    DWORD changedAt;  // when the last system change was made
     LONG eventMark;
     LONG awaitedState;  // what the plug-in's next toggle should leave the player in
     int checks;
@@ -52,14 +57,20 @@ static LONG pluginCommandsSinceMark(void)
     return commands;
 }
 
-static BOOL pluginToggledTo(void)
+// The plug-in's toggle since the mark that left the player where awaited, or NULL.
+static const PlayerEvent *pluginToggle(void)
 {
     for (LONG i = demo.eventMark; i < playerWindow.eventCount; ++i) {
         const PlayerEvent &event = playerEventAt(i);
         if (event.fromOtherThread && event.id == CMD_PAUSE && event.stateAfter == demo.awaitedState)
-            return TRUE;
+            return &event;
     }
-    return FALSE;
+    return NULL;
+}
+
+static BOOL pluginToggledTo(void)
+{
+    return pluginToggle() != NULL;
 }
 
 static BOOL waitForPluginToggle(LONG state)
@@ -80,12 +91,30 @@ static void systemDoes(const char *what, void (*change)(BOOL), BOOL on)
 {
     sayAt(what);
     markEvents();
+    demo.changedAt = GetTickCount();
     change(on);
 }
 
 static void muteSwitch(BOOL muted)
 {
     (void)setUserMute(muted);
+}
+
+static void sleepSwitch(BOOL asleep)
+{
+    demo.awaitedState = PLAY_STATE_PAUSED;
+    if (asleep)
+        broadcastSuspend();
+    else
+        broadcastResume();
+}
+
+static void headphonesSwitch(BOOL unplugged)
+{
+    if (unplugged)
+        unplugHeadphones();
+    else
+        plugInHeadphones();
 }
 
 static void expectPluginPause(const char *what)
@@ -98,10 +127,34 @@ static void expectPluginResume(const char *what)
     judge(waitForPluginToggle(PLAY_STATE_PLAYING) && playerWindow.playState == PLAY_STATE_PLAYING, what);
 }
 
+// Judged by how soon the toggle followed the change, which the line shows.
+static void expectPluginPauseAtOnce(const char *what)
+{
+    BOOL toggled = waitForPluginToggle(PLAY_STATE_PAUSED);
+    DWORD took = toggled ? pluginToggle()->tick - demo.changedAt : REACTION_TIMEOUT_MS;
+    char text[120];
+    wsprintfA(text, "%s at once (%lu ms)", what, took);
+    judge(toggled && took <= AT_ONCE_MS && playerWindow.playState == PLAY_STATE_PAUSED, text);
+}
+
 static void expectNothingFromPlugin(LONG state, const char *what)
 {
     pumpMessagesFor(QUIET_PERIOD_MS);
     judge(pluginCommandsSinceMark() == 0 && playerWindow.playState == state, what);
+}
+
+// The pause for headphones that went away is the user's: the music does not move on to the
+// speakers, not even later.
+static void playsOnHeadphonesUntilUnplugged(void)
+{
+    systemDoes("headphones plugged in: the sound moves to them", headphonesSwitch, FALSE);
+    expectNothingFromPlugin(PLAY_STATE_PLAYING, "plays on the headphones");
+    systemDoes("headphones unplugged: the sound would move to the speakers", headphonesSwitch, TRUE);
+    expectPluginPauseAtOnce("plug-in pauses the player");
+    markEvents();
+    expectNothingFromPlugin(PLAY_STATE_PAUSED, "stays paused until the user plays again");
+    userPresses(CMD_PLAY);
+    judge(playerWindow.playState == PLAY_STATE_PLAYING, "the user plays on the speakers");
 }
 
 static void playTheStory(void)
@@ -117,7 +170,7 @@ static void playTheStory(void)
     char muting[96];
     wsprintfA(muting, "%s set", userMuteName());
     systemDoes(muting, muteSwitch, TRUE);
-    expectPluginPause("plug-in pauses the player");
+    expectPluginPauseAtOnce("plug-in pauses the player");
     markEvents();
     userPresses(CMD_PLAY);
     const PlayerEvent &play = playerEventAt(playerWindow.eventCount - 1);
@@ -126,9 +179,16 @@ static void playTheStory(void)
     expectNothingFromPlugin(PLAY_STATE_PLAYING, "playing, and the plug-in sends nothing");
 
     systemDoes("workstation locked (simulated)", setWorkstationLocked, TRUE);
-    expectPluginPause("plug-in pauses the player");
+    expectPluginPauseAtOnce("plug-in pauses the player");
     systemDoes("workstation unlocked", setWorkstationLocked, FALSE);
     expectPluginResume("plug-in resumes the player");
+
+    systemDoes("system goes to sleep", sleepSwitch, TRUE);
+    judge(pluginToggledTo() && playerWindow.playState == PLAY_STATE_PAUSED, "paused before the machine sleeps");
+    systemDoes("system wakes up", sleepSwitch, FALSE);
+    expectPluginResume("plug-in resumes the player");
+
+    playsOnHeadphonesUntilUnplugged();
 
     userPresses(CMD_PAUSE);
     judge(playerWindow.playState == PLAY_STATE_PAUSED, "the player is paused by the user");
@@ -166,6 +226,7 @@ BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
     (void)setSystemMute(FALSE);
     (void)setUserMute(FALSE);
     setWorkstationLocked(FALSE);
+    resetSimulatedSpeakers();
     if (plugins.count == 0) {
         say("verdict: FAIL - no plug-in was loaded");
         return FALSE;

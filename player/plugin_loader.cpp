@@ -61,10 +61,14 @@ BOOL addPlugin(const char *path, HWND player, PluginSet &set, void (*report)(con
         report(error);
         return FALSE;
     }
-    if (!loadPlugin(path, player, set.plugins[set.count], error)) {
+    LoadedPlugin &loaded = set.plugins[set.count];
+    if (!openPlugin(path, player, loaded, error)) {
         report(error);
         return FALSE;
     }
+    if (set.beforeInit != NULL)
+        set.beforeInit(loaded.module);
+    (void)loaded.header->init();
     ++set.count;
     return TRUE;
 }

@@ -16,6 +16,8 @@ struct LoadedPlugin {
 struct PluginSet {
     LoadedPlugin plugins[MAX_LOADED_PLUGINS];
     int count;
+    // Called between loading a module and its init, for a player that intercepts its imports.
+    void (*beforeInit)(HMODULE module);
 };
 
 // FALSE with a one-line reason when the file is missing, is no plug-in or has the wrong

@@ -332,3 +332,8 @@ void chooseDefaultDevice(LONG device)
     simulatedSpeakers.defaultDevice = device;
     tellClients(device, FALSE, TRUE);
 }
+
+BOOL headphonesUnplugged(void)
+{
+    return simulatedSpeakers.state[HEADPHONES] != DEVICE_STATE_ACTIVE;
+}

@@ -51,3 +51,4 @@ const wchar_t *speakerDeviceId(LONG device);
 void plugInHeadphones(void);   // they become the default
 void unplugHeadphones(void);   // the speakers become the default
 void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active
+BOOL headphonesUnplugged(void);

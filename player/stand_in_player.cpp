@@ -17,6 +17,8 @@ enum {
     IDC_SWITCH_SCREEN_SAVER,
     IDC_SWITCH_MUTE,
     IDC_SWITCH_LOCK,
+    IDC_SWITCH_HEADPHONES,
+    IDC_SLEEP,
     IDC_EVENT_LOG,
     IDM_EXIT = 2100,
     IDM_CONFIGURE_FIRST = 2200,
@@ -84,8 +86,9 @@ static void refreshStatus(void)
     SetWindowTextA(standIn.status, text);
     LONG muted = userMuteOn();
     BOOL saver = screenSaverRunning();
-    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s", muted ? "on" : "off",
-              saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked");
+    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Output: %s", muted ? "on" : "off",
+              saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
+              simulatedSpeakers.defaultDevice == HEADPHONES ? "headphones" : "speakers");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
         char line[96];
@@ -99,6 +102,8 @@ static void refreshStatus(void)
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SCREEN_SAVER, saver ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_MUTE, muted ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_LOCK, workstationLocked() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_HEADPHONES,
+                   headphonesUnplugged() ? BST_CHECKED : BST_UNCHECKED);
 }
 
 static void logPlayerEvent(const PlayerEvent &event)
@@ -139,11 +144,13 @@ static void buildControls(void)
         addControl("BUTTON", button.label, BS_PUSHBUTTON, x, 54, 96, 26, button.command);
         x += 104;
     }
-    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 46, 0);
+    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 70, 0);
     addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
     addControl("BUTTON", "Sound muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
-    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 140, 520, 210,
+    addControl("BUTTON", "Unplug headphones", BS_AUTOCHECKBOX, 24, 128, 160, 20, IDC_SWITCH_HEADPHONES);
+    addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 190, 126, 120, 24, IDC_SLEEP);
+    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 164, 520, 186,
                              IDC_EVENT_LOG);
 }
 
@@ -171,10 +178,32 @@ static void flipCondition(int id)
         setScreenSaverRunning(on);
     if (id == IDC_SWITCH_MUTE && !setUserMute(on))
         addLogLine("no mixer with a speaker mute on this machine");
+    if (id == IDC_SWITCH_HEADPHONES) {
+        if (on)
+            unplugHeadphones();
+        else
+            plugInHeadphones();
+        addLogLine(on ? "headphones unplugged: the speakers are the default output"
+                      : "headphones plugged in: they are the default output");
+    }
     if (id == IDC_SWITCH_LOCK) {
         setWorkstationLocked(on);
         addLogLine(on ? "workstation locked (simulated)" : "workstation unlocked");
     }
+    refreshStatus();
+}
+
+// What Windows broadcasts around a sleep; the log shows where the player stood when the
+// machine would have gone to sleep.
+static void sleepAndWake(void)
+{
+    addLogLine("system going to sleep");
+    broadcastSuspend();
+    char text[80];
+    wsprintfA(text, "asleep: the player is %s", playStateName(playerWindow.playState));
+    addLogLine(text);
+    broadcastResume();
+    addLogLine("system woke up");
     refreshStatus();
 }
 
@@ -195,7 +224,11 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case IDC_SWITCH_SCREEN_SAVER:
         case IDC_SWITCH_MUTE:
         case IDC_SWITCH_LOCK:
+        case IDC_SWITCH_HEADPHONES:
             flipCondition(LOWORD(wParam));
+            return 0;
+        case IDC_SLEEP:
+            sleepAndWake();
             return 0;
         case IDM_EXIT:
             DestroyWindow(hwnd);
@@ -219,8 +252,18 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// Wine can neither lock a workstation, nor mute the speakers for every process, nor unplug
+// headphones, and it never calls back about the session: the plug-in's own imports are
+// intercepted instead, before its init starts the watch thread.
+static void interceptPluginImports(HMODULE module)
+{
+    (void)interceptLockProbe(module);
+    (void)interceptSpeakers(module);
+}
+
 static void loadRequestedPlugins(int count, char **paths)
 {
+    standIn.plugins.beforeInit = interceptPluginImports;
     for (int i = 0; i < count; ++i)
         (void)addPlugin(paths[i], playerWindow.hwnd, standIn.plugins, complain);
     char folder[MAX_PATH];
@@ -231,10 +274,6 @@ static void loadRequestedPlugins(int count, char **paths)
         wsprintfA(text, "loaded %.120s (%s)", standIn.plugins.plugins[i].header->description,
                   standIn.plugins.plugins[i].path);
         say(text);
-        // Wine can neither lock a workstation nor mute the speakers for every process: the
-        // plug-in's own SwitchDesktop and CoCreateInstance are intercepted instead.
-        (void)interceptLockProbe(standIn.plugins.plugins[i].module);
-        (void)interceptSpeakers(standIn.plugins.plugins[i].module);
     }
 }
 
