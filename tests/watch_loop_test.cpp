@@ -1,5 +1,6 @@
 // The watch loop against a player window on this thread: the decision table one poll at a
 // time, then the real thread for its interval, its stop and quit.
+#include "simulated_speakers.h"
 #include "test_support.h"
 
 class WatchLoop : public PluginTest {
@@ -232,4 +233,175 @@ TEST_F(WatchThread, QuitServesASendBlockedOnThisThreadEvenOnceTheHostHasSeenIt)
     EXPECT_EQ((WNDPROC)GetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC), original);
     EXPECT_EQ(pluginState.watchThread, (HANDLE)NULL);
     EXPECT_EQ(pluginState.modulePinned, 0);
+}
+
+// --- what wakes the loop ------------------------------------------------------------------
+
+static HWND signalWindow(void)
+{
+    return FindWindowA("HushgateSignals", NULL);
+}
+
+static void lockNotice(BOOL on)
+{
+    setWorkstationLocked(on);  // the simulated session tells the registered window
+}
+
+static void speakersMuteNotice(BOOL on)
+{
+    setSpeakersMuted(on);  // the simulated speakers call the registered mute callback
+}
+
+static void mixerMuteNotice(BOOL on)
+{
+    (void)setSystemMute(on);
+    (void)SendMessageA(signalWindow(), MM_MIXM_CONTROL_CHANGE, 0, 0);
+}
+
+// The new default device is muted: the loop holds at once, then follows the move back.
+static void defaultMovesToMutedHeadphones(BOOL on)
+{
+    simulatedSpeakers.muted[HEADPHONES] = 1;
+    chooseDefaultDevice(on ? HEADPHONES : SPEAKERS);
+}
+
+// After a move the mute notices come from the new default: the registration moved with it.
+static void newDefaultMutes(BOOL on)
+{
+    if (on) {
+        chooseDefaultDevice(HEADPHONES);
+        (void)waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000);
+    }
+    setSpeakersMuted(on);
+}
+
+static void consoleConnectNotice(BOOL)
+{
+    (void)SendMessageA(signalWindow(), WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 0);
+}
+
+static BOOL playsOnAgain(void)
+{
+    return playerWindow.playState == PLAY_STATE_PLAYING && pluginState.pausedByPlugin == 0;
+}
+
+struct SignalRow {
+    int row;
+    const char *signal;
+    void (*change)(BOOL on);
+    BOOL holds;  // FALSE: nothing holds, so the poll it brings sends nothing
+};
+
+static void expectNothingOfOursLeft(const char *when)
+{
+    WNDCLASSA windowClass;
+    EXPECT_EQ(signalWindow(), (HWND)NULL) << when;
+    EXPECT_FALSE(GetClassInfoA(pluginHeader.hDllInstance, "HushgateSignals", &windowClass)) << when;
+    EXPECT_EQ(simulatedSession.registeredWindows, 0) << when;
+    EXPECT_EQ(simulatedSpeakers.deviceClients, 0) << when;
+    EXPECT_EQ(simulatedSpeakers.muteCallbacks, 0) << when;
+}
+
+// At an interval of 10 s, only a signal can bring a poll within the 2 s each row allows.
+TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
+{
+    BOOL machineHasMixer = mixerGetNumDevs() > 0;
+    static const SignalRow rows[] = {
+        {1, "session lock notice", lockNotice, TRUE},
+        {2, "speakers' mute notice", speakersMuteNotice, TRUE},
+        {3, "mixer's change notice", mixerMuteNotice, TRUE},
+        {4, "default output moved", defaultMovesToMutedHeadphones, TRUE},
+        {5, "mute of the new default", newDefaultMutes, TRUE},
+        {6, "console connect, nothing holds", consoleConnectNotice, FALSE},
+    };
+    for (const SignalRow &row : rows) {
+        if (row.change == mixerMuteNotice && !machineHasMixer)
+            continue;
+        resetConditions();
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
+        startCountingCalls();
+        pluginHeader.init();
+        ASSERT_TRUE(waitForWatchThreadWaits(1, 2000)) << row.signal;
+        LONG waits = callCounts.watchThreadWaits, events = playerWindow.eventCount;
+        row.change(TRUE);
+        if (row.holds) {
+            EXPECT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin)) << "row " << row.row << ": " << row.signal;
+            row.change(FALSE);
+            EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": " << row.signal << " ended";
+        } else {
+            EXPECT_TRUE(waitForWatchThreadWaits(waits + 1, 2000)) << "row " << row.row << ": no poll";
+            EXPECT_EQ(playerWindow.eventCount, events) << "row " << row.row << ": sent something";
+        }
+        pluginHeader.quit();
+        expectNothingOfOursLeft(row.signal);
+    }
+}
+
+// The suspend broadcast is answered only once the player is paused; the pause stays the
+// plug-in's until the system has resumed and no condition holds, a lock that came with the
+// sleep included.
+TEST_F(WatchThread, SleepPausesBeforeTheMachineSleepsAndHoldsUntilResumedAndUnlocked)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    broadcastSuspend();
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "the machine would sleep with the music on";
+    EXPECT_EQ(pluginState.pausedByPlugin, 1);
+    setWorkstationLocked(TRUE);  // locked for the sleep
+    broadcastResume();
+    LONG waits = callCounts.watchThreadWaits;
+    EXPECT_TRUE(waitForWatchThreadWaits(waits + 1, 2000)) << "no poll on resume";
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "resumed on a locked workstation";
+    setWorkstationLocked(FALSE);
+    EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "not resumed at the unlock";
+    pluginHeader.quit();
+}
+
+struct FallbackRow {
+    int row;
+    const char *what;
+    LONG sessionFailures;  // registrations refused before the session service is ready
+    BOOL olderSystem;      // no wtsapi32 and no Core Audio, as on Windows 2000
+    BOOL coreAudioRefuses;
+    LONG registerCalls, registeredWindows, deviceClients;
+};
+
+// Whatever signal is missing, the loop polls at the interval as it always did; a session
+// registration that failed is tried again at each poll until it holds, then never again.
+TEST_F(WatchThread, WithoutItsSignalsItPollsAtTheIntervalAsBefore)
+{
+    static const FallbackRow rows[] = {
+        {1, "session service not ready for three tries", 3, FALSE, FALSE, 4, 1, 1},
+        {2, "Windows 2000", 0, TRUE, FALSE, 0, 0, 0},
+        {3, "Core Audio refuses every registration", 0, FALSE, TRUE, 1, 1, 0},
+    };
+    for (const FallbackRow &row : rows) {
+        resetConditions();
+        simulatedSession.failuresToCome = row.sessionFailures;
+        simulatedSession.libraryMissing = row.olderSystem;
+        simulatedSession.coreAudioMissing = row.olderSystem;
+        simulatedSpeakers.failing[SPEAKER_STEP_DEVICE_NOTICES] = row.coreAudioRefuses;
+        simulatedSpeakers.failing[SPEAKER_STEP_MUTE_NOTICES] = row.coreAudioRefuses;
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+        startCountingCalls();
+        pluginHeader.init();
+        ASSERT_TRUE(waitForWatchThreadWaits(8, 3000)) << "row " << row.row;
+        EXPECT_EQ(simulatedSession.registerCalls, row.registerCalls) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(simulatedSession.registeredWindows, row.registeredWindows) << "row " << row.row;
+        EXPECT_EQ(simulatedSpeakers.deviceClients, row.deviceClients) << "row " << row.row;
+        if (row.olderSystem) {
+            EXPECT_EQ(simulatedSpeakers.calls[SPEAKER_STEP_CREATE], 0) << "row " << row.row << ": COM without Core Audio";
+        }
+        setWorkstationLocked(TRUE);
+        EXPECT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin)) << "row " << row.row << ": no pause at the interval";
+        setWorkstationLocked(FALSE);
+        EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": no resume at the interval";
+        pluginHeader.quit();
+        expectNothingOfOursLeft(row.what);
+    }
 }
