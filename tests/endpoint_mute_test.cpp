@@ -86,6 +86,11 @@ TEST_F(EndpointMute, AFailureAtAnyStepReadsAsNotMutedAndIsTriedAgain)
     simulatedSpeakers.failing[SPEAKER_STEP_SET_MUTE] = 0;
     (void)writeMasterMute(0);
     EXPECT_FALSE(speakersMuted());
+    // A mute that could not be read is not known to be clear: it is cleared all the same.
+    setSpeakersMuted(TRUE);
+    simulatedSpeakers.failing[SPEAKER_STEP_GET_MUTE] = 1;
+    EXPECT_TRUE(writeEndpointMute(0));
+    EXPECT_FALSE(speakersMuted());
 }
 
 // The plug-in is a guest on the player's thread: an apartment the host set up stays exactly as
@@ -189,4 +194,113 @@ TEST_F(EndpointMute, WinesOwnEndpointRunsAndLeavesNothingBehind)
     EXPECT_EQ(countOpenHandles(), handles);
     EXPECT_EQ(countThreads(), threads);
     EXPECT_EQ(simulatedSpeakers.calls[SPEAKER_STEP_CREATE], 0) << "the simulated endpoint was used";
+}
+
+static void setWinesDefaultOutput(const char *name)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers\\winealsa.drv", 0, NULL, 0, KEY_SET_VALUE, NULL,
+                        &key, NULL) != ERROR_SUCCESS)
+        return;
+    if (name != NULL)
+        (void)RegSetValueExA(key, "DefaultOutput", 0, REG_SZ, (const BYTE *)name, lstrlenA(name) + 1);
+    else
+        (void)RegDeleteValueA(key, "DefaultOutput");
+    RegCloseKey(key);
+}
+
+// Wine's own device notices: a new default output in Wine's settings calls the notification
+// client the watch thread registered, and the loop polls at once despite its 10 s interval.
+TEST_F(EndpointMute, WinesDefaultOutputNoticeWakesTheLoop)
+{
+    simulatedSpeakers.passThrough = 1;
+    playerWindow.playState = PLAY_STATE_STOPPED;
+    writeTestSettings("[Hushgate]\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 3000));
+    LONG waits = callCounts.watchThreadWaits;
+    setWinesDefaultOutput("hushgate-elsewhere");
+    EXPECT_TRUE(waitForWatchThreadWaits(waits + 1, 3000)) << "the new default output brought no poll";
+    waits = callCounts.watchThreadWaits;
+    setWinesDefaultOutput(NULL);
+    EXPECT_TRUE(waitForWatchThreadWaits(waits + 1, 3000)) << "the default output back brought no poll";
+    pluginHeader.quit();
+}
+
+// --- the output device going away ---------------------------------------------------------
+
+static void unplug(void)
+{
+    unplugHeadphones();
+}
+
+static void pickTheSpeakers(void)
+{
+    chooseDefaultDevice(SPEAKERS);  // the headphones stay plugged in
+}
+
+static void plugIn(void)
+{
+    plugInHeadphones();
+}
+
+struct LossRow {
+    int row;
+    const char *what;
+    LONG startOn;        // the default device while the music starts
+    LONG playState;      // where the player stands when the change comes
+    BOOL lockHeld;       // the plug-in holds a pause of its own for the lock
+    LONG isDeviceLost;
+    BOOL silent;         // nobody is called back: only the poll can see it
+    void (*change)(void);
+    LONG toggles;        // the plug-in's, over the change and the polls after it
+    LONG stateAfter;
+};
+
+// Only a default that moved off a device no longer active pauses, once, for the user to undo;
+// the poll sees it without any notice, and a pause the plug-in held stays its own.
+TEST_F(EndpointMute, APlayingOutputThatGoesAwayPausesOnceForTheUser)
+{
+    static const LossRow rows[] = {
+        {1, "headphones unplugged", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, FALSE, unplug, 1, PLAY_STATE_PAUSED},
+        {2, "the poll alone", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, TRUE, unplug, 1, PLAY_STATE_PAUSED},
+        {3, "the user picks the speakers", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, FALSE, pickTheSpeakers, 0,
+         PLAY_STATE_PLAYING},
+        {4, "headphones plugged in", SPEAKERS, PLAY_STATE_PLAYING, FALSE, 1, FALSE, plugIn, 0, PLAY_STATE_PLAYING},
+        {5, "unplugged while stopped", HEADPHONES, PLAY_STATE_STOPPED, FALSE, 1, FALSE, unplug, 0, PLAY_STATE_STOPPED},
+        {6, "unplugged with the key off", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 0, FALSE, unplug, 0, PLAY_STATE_PLAYING},
+        {7, "unplugged during a lock", HEADPHONES, PLAY_STATE_PLAYING, TRUE, 1, FALSE, unplug, 0, PLAY_STATE_PAUSED},
+    };
+    installFilter();
+    for (const LossRow &row : rows) {
+        resetConditions();
+        setSettings(1, 0, 0, 100);
+        pluginState.settings.isDeviceLost = row.isDeviceLost;
+        pluginState.pausedByPlugin = 0;
+        if (row.startOn == HEADPHONES)
+            plugInHeadphones();
+        else
+            unplugHeadphones();
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        pollOnce();
+        setWorkstationLocked(row.lockHeld);
+        if (row.playState == PLAY_STATE_STOPPED)
+            pressPlayerButton(CMD_STOP);
+        pollOnce();
+        simulatedSpeakers.silent = row.silent;
+        clearPlayerLog();
+        row.change();
+        for (int poll = 0; poll < 3; ++poll)
+            pollOnce();
+        EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(playerWindow.playState, row.stateAfter) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(pluginState.pausedByPlugin, row.lockHeld ? 1 : 0) << "row " << row.row << ": " << row.what;
+        if (!row.lockHeld)
+            continue;
+        setWorkstationLocked(FALSE);
+        pollOnce();
+        pollOnce();
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": the unlock did not resume";
+    }
 }

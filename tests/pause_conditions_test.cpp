@@ -180,13 +180,62 @@ TEST_F(PauseConditions, LockIsSeenWhenTheInputDesktopCannotBeOpenedOrSwitchedTo)
     for (const auto &row : rows) {
         setWorkstationLocked(row.switchFails);
         inputDesktopRefused = row.openRefused;
+        lastInputDesktopOpened = NULL;
+        lastDesktopSwitchedTo = NULL;
         startCountingCalls();
         EXPECT_EQ(isWorkstationLocked() != FALSE, row.locked != FALSE) << "row " << row.row;
         stopCountingCalls();
         EXPECT_EQ(callCounts.lockProbes, 1) << "row " << row.row;
+        // The switch goes to the very desktop that has the input, never to one found by name.
+        if (!row.openRefused) {
+            EXPECT_NE(lastInputDesktopOpened, (HDESK)NULL) << "row " << row.row;
+            EXPECT_EQ(lastDesktopSwitchedTo, lastInputDesktopOpened) << "row " << row.row;
+        }
     }
     setSettings(0, 0, 0, 500);
     EXPECT_FALSE(shouldHoldPlayback());
+}
+
+static volatile LONG mixerRaceOver;
+
+static DWORD WINAPI useTheMixerUntilOver(LPVOID write)
+{
+    while (!mixerRaceOver) {
+        if (write)
+            (void)writeMasterMute(0);
+        else
+            (void)readMasterMute();
+    }
+    return 0;
+}
+
+// Both threads read and write while the device keeps failing, which releases the mixer: no call
+// ever reaches a handle that the other thread has closed meanwhile.
+TEST_F(PauseConditions, NoMixerCallReachesAHandleTheOtherThreadClosed)
+{
+    if (!machineHasMixer)
+        GTEST_SKIP() << "needs a mixer";
+    mixerRaceOver = 0;
+    mixerCallsTakeLong = 1;
+    startCountingCalls();
+    HANDLE reader = CreateThread(NULL, 0, useTheMixerUntilOver, (LPVOID)0, 0, NULL);
+    HANDLE writer = CreateThread(NULL, 0, useTheMixerUntilOver, (LPVOID)1, 0, NULL);
+    // One failed call at a time, each followed by a fresh open: Wine's mixer stops answering
+    // after 256 opens in one process.
+    for (int failure = 0; failure < 40; ++failure) {
+        mixerCallFailuresToCome = 1;
+        Sleep(5);
+    }
+    mixerRaceOver = 1;
+    (void)WaitForSingleObject(reader, 5000);
+    (void)WaitForSingleObject(writer, 5000);
+    CloseHandle(reader);
+    CloseHandle(writer);
+    mixerCallFailuresToCome = 0;
+    stopCountingCalls();
+    EXPECT_GT(callCounts.mixerOpen, 5) << "the device never came and went";
+    EXPECT_LT(callCounts.mixerOpen, 100);
+    EXPECT_EQ(callCounts.callsOnClosedMixer, 0);
 }
 
 // A sound card unplugged: every call on the handle the plug-in holds fails from then on. After

@@ -15,6 +15,8 @@ CallCounts callCounts;
 void (*onWatchThreadWait)(void);
 volatile LONG inputDesktopRefused;
 volatile LONG mixerDeviceGone;
+volatile LONG mixerCallFailuresToCome;
+volatile LONG mixerCallsTakeLong;
 void (*duringLockProbe)(void);
 HDESK lastInputDesktopOpened;
 static volatile LONG counting;
@@ -55,6 +57,38 @@ static BOOL WINAPI versionOfChoice(LPOSVERSIONINFOA version)
     return result;
 }
 
+// The mixer handles the plug-in holds open now, to tell a call on one it has closed.
+enum { TRACKED_MIXERS = 16 };
+static HMIXER volatile openMixers[TRACKED_MIXERS];
+
+static void trackMixer(HMIXER opened, HMIXER closed)
+{
+    for (HMIXER volatile &slot : openMixers) {
+        if (InterlockedCompareExchangePointer((PVOID volatile *)&slot, opened, closed) == closed)
+            return;
+    }
+}
+
+static BOOL mixerCallFails(void)
+{
+    if (mixerDeviceGone)
+        return TRUE;
+    LONG left = mixerCallFailuresToCome;
+    return left > 0 && InterlockedCompareExchange(&mixerCallFailuresToCome, left - 1, left) == left;
+}
+
+static void noteCallOn(HMIXEROBJ mixer)
+{
+    if (mixerCallsTakeLong)
+        Sleep(1);
+    for (HMIXER open : openMixers) {
+        if (open == (HMIXER)mixer)
+            return;
+    }
+    if (counting)
+        InterlockedIncrement(&callCounts.callsOnClosedMixer);
+}
+
 static MMRESULT WINAPI countedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {
     MMRESULT result = realMixerOpen(mixer, id, callback, instance, flags);
@@ -62,6 +96,8 @@ static MMRESULT WINAPI countedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callb
         InterlockedIncrement(&callCounts.mixerOpenAttempts);
     if (counting && result == MMSYSERR_NOERROR)
         InterlockedIncrement(&callCounts.mixerOpen);
+    if (result == MMSYSERR_NOERROR)
+        trackMixer(*mixer, NULL);
     return result;
 }
 
@@ -69,6 +105,7 @@ static MMRESULT WINAPI countedMixerClose(HMIXER mixer)
 {
     if (counting)
         InterlockedIncrement(&callCounts.mixerClose);
+    trackMixer(NULL, mixer);
     return realMixerClose(mixer);
 }
 
@@ -76,14 +113,16 @@ static MMRESULT WINAPI countedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIXERCO
 {
     if (counting)
         InterlockedIncrement(&callCounts.mixerDetails);
-    if (mixerDeviceGone)
+    noteCallOn(mixer);
+    if (mixerCallFails())
         return MMSYSERR_NODRIVER;
     return realMixerGetControlDetailsA(mixer, details, flags);
 }
 
 static MMRESULT WINAPI failableMixerSetControlDetails(HMIXEROBJ mixer, LPMIXERCONTROLDETAILS details, DWORD flags)
 {
-    if (mixerDeviceGone)
+    noteCallOn(mixer);
+    if (mixerCallFails())
         return MMSYSERR_NODRIVER;
     return realMixerSetControlDetails(mixer, details, flags);
 }
@@ -225,6 +264,8 @@ void PluginTest::resetConditions(void)
 {
     inputDesktopRefused = 0;
     mixerDeviceGone = 0;
+    mixerCallFailuresToCome = 0;
+    mixerCallsTakeLong = 0;
     reportedMajorVersion = 0;
     resetSimulatedSpeakers();
     resetSimulatedSession();

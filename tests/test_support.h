@@ -17,6 +17,7 @@ struct CallCounts {
     volatile LONG mixerOpen;  // successful opens, to set against closes
     volatile LONG mixerClose;
     volatile LONG mixerDetails;
+    volatile LONG callsOnClosedMixer;  // a details call on a handle not open at that moment
     volatile LONG lockProbes;  // input desktops opened
     volatile LONG screenSaverQuery;
     volatile LONG watchThreadWaits;  // waits between two polls begun by the watch thread
@@ -33,8 +34,12 @@ void stopCountingCalls(void);
 extern void (*onWatchThreadWait)(void);
 // Makes the plug-in's OpenInputDesktop fail, as it does while Winlogon's desktop has the input.
 extern volatile LONG inputDesktopRefused;
-// Makes the plug-in's mixer control calls fail, as they do once its sound card is unplugged.
+// Makes the plug-in's mixer control calls fail, as they do once its sound card is unplugged;
+// or only the next few of them.
 extern volatile LONG mixerDeviceGone;
+extern volatile LONG mixerCallFailuresToCome;
+// Makes each of those calls take a millisecond, as a busy driver's may: races show.
+extern volatile LONG mixerCallsTakeLong;
 // The major version GetVersionExA reports to the plug-in; 0 for the system's own.
 extern DWORD reportedMajorVersion;
 // The desktop the lock probe opened last, to set beside the one it switched to.
