@@ -186,19 +186,40 @@ Function un.removeFile
     Quit
 FunctionEnd
 
+; Where the player's folder could not be written, the plug-in keeps its settings in the user's
+; profile; only this account's can be reached. That file is the plug-in's alone, so once its
+; section is gone and nothing else is in it, the file and then its folder go too.
+Function un.removeUserSettings
+    SetShellVarContext current
+    StrCpy $0 "$APPDATA\Hushgate\plugin.ini"
+    ${IfNot} ${FileExists} $0
+        Return
+    ${EndIf}
+    DeleteINISec $0 "Hushgate"
+    FlushINI $0
+    FileOpen $1 $0 r
+    FileSeek $1 0 END $2
+    FileClose $1
+    ${If} $2 == 0
+        Delete $0
+        RMDir "$APPDATA\Hushgate"
+    ${EndIf}
+FunctionEnd
+
 ; The uninstaller lives in Plugins, so here $INSTDIR is the Plugins folder. The registration
 ; goes last, once every file is gone or set to go at the next restart: while anything of the
 ; plug-in is left, Apps still offers to remove it.
 Section "Uninstall"
     ${If} $removeSettings == 0
     ${AndIfNot} ${Silent}
-        MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Remove Hushgate's settings too? Only its own section of plugin.ini is removed; the file and the other plug-ins' settings stay." IDNO keepSettings
+        MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Remove Hushgate's settings too? Only its own section of plugin.ini is removed; the file and the other plug-ins' settings stay. Its settings file in your user profile, if there is one, goes too." IDNO keepSettings
         StrCpy $removeSettings 1
     keepSettings:
     ${EndIf}
     ${If} $removeSettings == 1
         DeleteINISec "$INSTDIR\plugin.ini" "Hushgate"
         FlushINI "$INSTDIR\plugin.ini"
+        Call un.removeUserSettings
     ${EndIf}
     StrCpy $0 "$INSTDIR\${PLUGIN_FILE}"
     Call un.removeFile

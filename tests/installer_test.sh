@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The installer under Wine, unattended: a refused folder, setup and the uninstaller refused
 # while the player runs, a fresh install that the stand-in player then loads, an upgrade that
-# keeps the settings, uninstalls with and without the settings, and one while the
-# plug-in is in use. Usage: installer_test.sh SETUP.exe PLAYER.exe PLAYER_WINDOW.exe SCRATCH
+# keeps the settings, uninstalls with and without the settings (the per-user file too), and one
+# while the plug-in is in use. Usage: installer_test.sh SETUP.exe PLAYER.exe PLAYER_WINDOW.exe SCRATCH
 set -uo pipefail
 setup=$1 player=$2 player_window=$3 scratch=$4
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hushgate'
@@ -32,6 +32,8 @@ plugins() { ls "$scratch/player/Plugins" | tr '\n' ' '; }
 rm -rf "$scratch"
 mkdir -p "$scratch/no-plugins" "$scratch/player/Plugins"
 wine reg delete "$key" /f >/dev/null 2>&1
+appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")
+rm -rf "$appdata/Hushgate"
 
 install_into "$scratch/no-plugins"
 check "a folder without Plugins is refused with a non-zero exit" [ $? -ne 0 ]
@@ -78,10 +80,13 @@ check "  and its registration" bash -c "! wine reg query '$key' >/dev/null 2>&1"
 check "  and keeps the settings unless asked" cmp -s "$scratch/settings-before" "$scratch/player/Plugins/plugin.ini"
 
 install_into "$scratch/player"
+mkdir -p "$appdata/Hushgate"
+printf '[Hushgate]\r\nISLOCK=0\r\n' >"$appdata/Hushgate/plugin.ini"
 uninstall_from "$scratch/player" /REMOVESETTINGS
 check "an uninstall with /REMOVESETTINGS exits 0" [ $? -eq 0 ]
 check "  and removes only the [Hushgate] section" \
   cmp -s <(printf '[Other]\r\nKEY=1\r\n') "$scratch/player/Plugins/plugin.ini"
+check "  and the user's own settings file with its folder" [ ! -e "$appdata/Hushgate" ]
 
 # Held by the stand-in player, whose window is not the player's: the uninstall goes ahead.
 install_into "$scratch/player"
