@@ -4,7 +4,11 @@
 ;
 ; Unattended: setup.exe /S [/D=C:\path\to\player] installs; exit code 0 on success, 2 when the
 ; folder is refused (nothing is copied then). The uninstaller takes /S too, and keeps the
-; plug-in's settings unless /REMOVESETTINGS is given.
+; plug-in's settings unless /REMOVESETTINGS is given. It exits 2 with nothing removed while the
+; player runs, 2 with its registration kept when a file can be neither removed nor set to go at
+; the next restart, and 3010 when a file in use goes only at the next restart. Its exit code
+; reaches the caller only from a copy run with _?=<the Plugins folder>: otherwise NSIS hands
+; over to a copy of itself and returns at once.
 Unicode true
 !include MUI2.nsh
 !include LogicLib.nsh
@@ -15,6 +19,7 @@ Unicode true
 !define UNINSTALLER "uninstall_hushgate.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Hushgate"
 !define PLAYER_WINDOW_CLASS "Winamp v1.x"
+!define PLAYER_RUNNING "The player is running. Close it, then continue: a running player keeps its plug-ins open."
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -39,6 +44,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "${PRODUCT} is installed. Start the player; the plug-in appears as $\"Hushgate v1.0$\" among the general-purpose plug-ins in its preferences."
 !insertmacro MUI_PAGE_FINISH
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE un.checkPlayerClosed
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
@@ -95,7 +101,7 @@ Function checkPlayerFolder
     Delete "$INSTDIR\Plugins\hushgate-write-test.tmp"
     FindWindow $1 "${PLAYER_WINDOW_CLASS}"
     ${If} $1 != 0
-        StrCpy $0 "The player is running. Close it, then continue: a running player keeps its plug-ins open."
+        StrCpy $0 "${PLAYER_RUNNING}"
         Goto refuse
     ${EndIf}
     Return
@@ -144,24 +150,91 @@ Function un.onInit
     ${IfNot} ${Errors}
         StrCpy $removeSettings 1
     ${EndIf}
+    ${If} ${Silent}
+        Call un.checkPlayerClosed
+    ${EndIf}
 FunctionEnd
 
-; The uninstaller lives in Plugins, so here $INSTDIR is the Plugins folder. It removes itself
-; last, so that a caller waiting for it to go knows the rest is done.
+; Refuses a running player, as setup does, before anything is removed. Interactive: says why
+; and stays on the page; silent: exits 2.
+Function un.checkPlayerClosed
+    FindWindow $0 "${PLAYER_WINDOW_CLASS}"
+    ${If} $0 == 0
+        Return
+    ${EndIf}
+    ${If} ${Silent}
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONEXCLAMATION "${PLAYER_RUNNING}"
+    Abort
+FunctionEnd
+
+; Removes the file named by $0, or has it removed at the next restart while something holds it
+; open. One that can be neither (a removal at restart needs administrator rights) ends the
+; uninstall with the registration still there, so that it can be run again.
+Function un.removeFile
+    ClearErrors
+    Delete /REBOOTOK $0
+    ${IfNot} ${Errors}
+        Return
+    ${EndIf}
+    ${IfNot} ${Silent}
+        MessageBox MB_OK|MB_ICONSTOP "$0 is in use and could not be removed. Close the player, or restart Windows, then uninstall Hushgate again."
+    ${EndIf}
+    SetErrorLevel 2
+    Quit
+FunctionEnd
+
+; Where the player's folder could not be written, the plug-in keeps its settings in the user's
+; profile; only this account's can be reached. That file is the plug-in's alone, so once its
+; section is gone and nothing else is in it, the file and then its folder go too.
+Function un.removeUserSettings
+    SetShellVarContext current
+    StrCpy $0 "$APPDATA\Hushgate\plugin.ini"
+    ${IfNot} ${FileExists} $0
+        Return
+    ${EndIf}
+    DeleteINISec $0 "Hushgate"
+    FlushINI $0
+    FileOpen $1 $0 r
+    FileSeek $1 0 END $2
+    FileClose $1
+    ${If} $2 == 0
+        Delete $0
+        RMDir "$APPDATA\Hushgate"
+    ${EndIf}
+FunctionEnd
+
+; The uninstaller lives in Plugins, so here $INSTDIR is the Plugins folder. The registration
+; goes last, once every file is gone or set to go at the next restart: while anything of the
+; plug-in is left, Apps still offers to remove it.
 Section "Uninstall"
     ${If} $removeSettings == 0
     ${AndIfNot} ${Silent}
-        MessageBox MB_YESNO|MB_ICONQUESTION "Remove Hushgate's settings too? Only its own section of plugin.ini is removed; the file and the other plug-ins' settings stay." IDNO keepSettings
+        MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Remove Hushgate's settings too? Only its own section of plugin.ini is removed; the file and the other plug-ins' settings stay. Its settings file in your user profile, if there is one, goes too." IDNO keepSettings
         StrCpy $removeSettings 1
     keepSettings:
     ${EndIf}
     ${If} $removeSettings == 1
         DeleteINISec "$INSTDIR\plugin.ini" "Hushgate"
         FlushINI "$INSTDIR\plugin.ini"
+        Call un.removeUserSettings
+    ${EndIf}
+    StrCpy $0 "$INSTDIR\${PLUGIN_FILE}"
+    Call un.removeFile
+    ; Run in place (with _?=) it cannot remove itself; whoever ran it so removes it.
+    StrCpy $0 "$INSTDIR\${UNINSTALLER}"
+    ${If} $0 != $EXEPATH
+        Call un.removeFile
     ${EndIf}
     SetRegView 32
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
-    Delete "$INSTDIR\${PLUGIN_FILE}"
-    Delete "$INSTDIR\${UNINSTALLER}"
+    ${If} ${RebootFlag}
+        SetErrorLevel 3010
+        ${IfNot} ${Silent}
+            MessageBox MB_OK|MB_ICONINFORMATION "Hushgate is uninstalled, but ${PLUGIN_FILE} is still in use: it will be removed when Windows restarts."
+        ${EndIf}
+    ${EndIf}
 SectionEnd

@@ -5,6 +5,12 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/setup.sh
+command -v makensis >/dev/null ||
+  { echo "package: makensis not found; install NSIS (apt-get install nsis, or run scripts/setup.sh as root)" >&2; exit 1; }
+# A build configured while NSIS was missing has no installer: configuring again finds it.
+if grep -q '^MAKENSIS:FILEPATH=.*NOTFOUND' build/CMakeCache.txt 2>/dev/null; then
+  cmake --preset mingw >/dev/null || { echo "package: configuring failed; run 'cmake --preset mingw' to see why" >&2; exit 1; }
+fi
 source scripts/build.sh
 version=$(sed -n 's/^project(hushgate VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 stage=dist/hushgate-$version

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The installer under Wine, unattended: a refused folder, a fresh install that the stand-in
-# player then loads, an upgrade that keeps the settings, and uninstalls with and without the
-# settings. Usage: installer_test.sh SETUP.exe PLAYER.exe SCRATCH_FOLDER
+# The installer under Wine, unattended: a refused folder, setup and the uninstaller refused
+# while the player runs, a fresh install that the stand-in player then loads, an upgrade that
+# keeps the settings, uninstalls with and without the settings (the per-user file too), and one
+# while the plug-in is in use. Usage: installer_test.sh SETUP.exe PLAYER.exe PLAYER_WINDOW.exe SCRATCH
 set -uo pipefail
-setup=$1 player=$2 scratch=$3
+setup=$1 player=$2 player_window=$3 scratch=$4
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hushgate'
+restart_key='HKLM\System\CurrentControlSet\Control\Session Manager'
 failures=0
 check() {  # check DESCRIPTION COMMAND...
   local what=$1; shift
@@ -12,16 +14,26 @@ check() {  # check DESCRIPTION COMMAND...
 }
 registered() { wine reg query "$key" >/dev/null 2>&1; }
 install_into() { wine "$setup" /S "/D=$(winepath -w "$1")"; }
-# The uninstaller hands over to a copy of itself and returns at once; it removes itself last.
+# Run from Plugins, the uninstaller hands over to a copy of itself and returns at once; a copy
+# run with _?= is waited for, and its exit code seen.
 uninstall_from() {
-  wine "$1/Plugins/uninstall_hushgate.exe" /S "${@:2}"
-  for _ in $(seq 150); do [ -e "$1/Plugins/uninstall_hushgate.exe" ] || return 0; sleep 0.2; done
-  return 1
+  mkdir -p "$scratch/run" && cp "$1/Plugins/uninstall_hushgate.exe" "$scratch/run/"
+  wine "$scratch/run/uninstall_hushgate.exe" /S "${@:2}" "_?=$(winepath -w "$1/Plugins")"
 }
+start() {  # start LINE PROGRAM ARGS...: starts PROGRAM and waits for its LINE; stop ends it
+  wine "${@:2}" >"$scratch/started.log" 2>&1 &
+  started=$!
+  for _ in $(seq 100); do grep -q "$1" "$scratch/started.log" && return 0; sleep 0.2; done
+  cat "$scratch/started.log"; return 1
+}
+stop() { kill "$started"; wait "$started" 2>/dev/null; }
+plugins() { ls "$scratch/player/Plugins" | tr '\n' ' '; }
 
 rm -rf "$scratch"
 mkdir -p "$scratch/no-plugins" "$scratch/player/Plugins"
 wine reg delete "$key" /f >/dev/null 2>&1
+appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")
+rm -rf "$appdata/Hushgate"
 
 install_into "$scratch/no-plugins"
 check "a folder without Plugins is refused with a non-zero exit" [ $? -ne 0 ]
@@ -31,6 +43,13 @@ check "  and nothing is registered" bash -c "! wine reg query '$key' >/dev/null 
 cp "$player" "$scratch/player/"
 printf 'stand-in for another plug-in' >"$scratch/player/Plugins/gen_other.dll"
 printf '[Other]\r\nKEY=1\r\n' >"$scratch/player/Plugins/plugin.ini"
+start ready "$player_window"
+install_into "$scratch/player"
+check "setup while the player runs exits 2" [ $? -eq 2 ]
+stop
+check "  and copies nothing" [ "$(plugins)" = "gen_other.dll plugin.ini " ]
+check "  and registers nothing" bash -c "! wine reg query '$key' >/dev/null 2>&1"
+
 install_into "$scratch/player"
 check "a silent install into the player's folder exits 0" [ $? -eq 0 ]
 check "  and puts the plug-in and its uninstaller into Plugins" \
@@ -46,16 +65,40 @@ install_into "$scratch/player"
 check "an upgrade over the installed copy exits 0" [ $? -eq 0 ]
 check "  and keeps the user's settings byte for byte" cmp -s "$scratch/settings-before" "$scratch/player/Plugins/plugin.ini"
 
-check "a silent uninstall finishes" uninstall_from "$scratch/player"
-check "  and removes exactly the plug-in and its uninstaller" \
-  [ "$(ls "$scratch/player/Plugins" | tr '\n' ' ')" = "gen_other.dll plugin.ini " ]
+start ready "$player_window"
+uninstall_from "$scratch/player" /REMOVESETTINGS
+check "an uninstall while the player runs exits 2" [ $? -eq 2 ]
+stop
+check "  and removes no file" [ "$(plugins)" = "gen_hushgate_amp.dll gen_other.dll plugin.ini uninstall_hushgate.exe " ]
+check "  nor the settings" cmp -s "$scratch/settings-before" "$scratch/player/Plugins/plugin.ini"
+check "  nor the registration" registered
+
+uninstall_from "$scratch/player"
+check "a silent uninstall exits 0" [ $? -eq 0 ]
+check "  and removes exactly the plug-in and its uninstaller" [ "$(plugins)" = "gen_other.dll plugin.ini " ]
 check "  and its registration" bash -c "! wine reg query '$key' >/dev/null 2>&1"
 check "  and keeps the settings unless asked" cmp -s "$scratch/settings-before" "$scratch/player/Plugins/plugin.ini"
 
 install_into "$scratch/player"
-check "an uninstall with /REMOVESETTINGS finishes" uninstall_from "$scratch/player" /REMOVESETTINGS
+mkdir -p "$appdata/Hushgate"
+printf '[Hushgate]\r\nISLOCK=0\r\n' >"$appdata/Hushgate/plugin.ini"
+uninstall_from "$scratch/player" /REMOVESETTINGS
+check "an uninstall with /REMOVESETTINGS exits 0" [ $? -eq 0 ]
 check "  and removes only the [Hushgate] section" \
   cmp -s <(printf '[Other]\r\nKEY=1\r\n') "$scratch/player/Plugins/plugin.ini"
+check "  and the user's own settings file with its folder" [ ! -e "$appdata/Hushgate" ]
+
+# Held by the stand-in player, whose window is not the player's: the uninstall goes ahead.
+install_into "$scratch/player"
+start '^loaded' "$scratch/player/stand_in_player.exe"
+uninstall_from "$scratch/player"
+check "an uninstall while the plug-in is in use exits 3010 (its low byte under Wine)" [ $? -eq 194 ]
+stop
+check "  and has the plug-in removed at the next restart" \
+  bash -c "wine reg query '$restart_key' /v PendingFileRenameOperations | grep -q 'Plugins.gen_hushgate_amp.dll'"
+check "  and removes its uninstaller and registration" \
+  bash -c "[ ! -e '$scratch/player/Plugins/uninstall_hushgate.exe' ] && ! wine reg query '$key' >/dev/null 2>&1"
+wine reg delete "$restart_key" /v PendingFileRenameOperations /f >/dev/null 2>&1
 
 echo "installer: $failures failed"
 [ "$failures" -eq 0 ]
