@@ -22,6 +22,7 @@ struct Interception {
     HANDLE watchThread;  // our own duplicate of the handle the plug-in created
     volatile LONG failMixerOpen, failMixerDetails;
     HANDLE waitHang;  // while set, the watch thread's next wait blocks on it: a hung platform call
+    BOOL signalsLeft;  // after the last quit: a window, class, registration or callback of ours
 };
 static Interception seen;
 
@@ -154,6 +155,7 @@ protected:
     static void resetConditions(void)
     {
         resetSimulatedSpeakers();
+        resetSimulatedSession();
         setWorkstationLocked(FALSE);
         setScreenSaverRunning(FALSE);
         (void)setSystemMute(FALSE);
@@ -187,6 +189,11 @@ protected:
         if (plugin.module == NULL)
             return TRUE;
         plugin.header->quit();
+        WNDCLASSA signalClass;
+        seen.signalsLeft = FindWindowA("HushgateSignals", NULL) != NULL ||
+                           GetClassInfoA(plugin.module, "HushgateSignals", &signalClass) ||
+                           simulatedSession.registeredWindows != 0 || simulatedSpeakers.deviceClients != 0 ||
+                           simulatedSpeakers.muteCallbacks != 0;
         BOOL ended = seen.watchThread != NULL && WaitForSingleObject(seen.watchThread, 0) == WAIT_OBJECT_0;
         if (seen.watchThread != NULL)
             CloseHandle(seen.watchThread);
@@ -229,7 +236,16 @@ LONG HostedPlugin::togglesFromPlugin;
 
 static void toggleConditionAtRandom(void)
 {
-    switch (rand() % 3) {
+    switch (rand() % 5) {
+    case 3:
+        setSpeakersMuted(!speakersMuted());
+        break;
+    case 4:
+        if (headphonesUnplugged())
+            plugInHeadphones();
+        else
+            unplugHeadphones();
+        break;
     case 0:
         setWorkstationLocked(!workstationLocked());
         break;
@@ -268,6 +284,7 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
             pumpMessagesFor(50 < runFor - ran ? 50 : runFor - ran);
         }
         ASSERT_TRUE(stop()) << "cycle " << cycle << ": the watch thread outlived quit";
+        ASSERT_FALSE(seen.signalsLeft) << "cycle " << cycle << ": a window, class or registration outlived quit";
         ASSERT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "cycle " << cycle;
         LONG events = playerWindow.eventCount, queries = playerWindow.queryCount;
         pumpMessagesFor(rand() % 3 == 0 ? 120 : 5);

@@ -127,7 +127,8 @@ static BOOL previousWatchThreadEnded(void)
         return TRUE;
     if (!waitForWatchThread())
         return FALSE;
-    closeWatchThread();
+    // Its mixer still announces changes to the window of that earlier run: all goes afresh.
+    releaseWatchThreadResources();
     return TRUE;
 }
 
