@@ -14,6 +14,7 @@ struct DialogScript {
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
     char reportText[512];
+    BOOL playerEnabledUnderReport;
     BOOL shownChecks[3];
     char shownInterval[64];
     BOOL found;
@@ -46,6 +47,7 @@ static void answerReport(DialogScript &script, HWND dialog)
     if (box == NULL)
         return;
     (void)GetDlgItemTextA(box, 0xFFFF, script.reportText, sizeof script.reportText);
+    script.playerEnabledUnderReport = IsWindowEnabled(pluginHeader.hwndParent);
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
@@ -170,6 +172,7 @@ TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndSaysWhereItFailed)
     script.answerReport = TRUE;
     run(script);
     CloseHandle(holder);
+    EXPECT_FALSE(script.playerEnabledUnderReport) << "the warning must be modal over the player";
     EXPECT_EQ(pluginState.settings.isLock, 0);
     EXPECT_EQ(pluginState.settings.checkTime, 300);
     EXPECT_NE(strstr(script.reportText, testSettingsPath()), nullptr) << script.reportText;

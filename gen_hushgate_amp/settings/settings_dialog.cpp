@@ -105,11 +105,12 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            // The window stays until this procedure returns, so the controls can still be read.
-            (void)EndDialog(dialog, 1);
+            // The dialog ends last: while the warning is up the player stays disabled under it,
+            // so Configure cannot be pressed again nor the player closed beneath the message.
             applySettings(dialog);
             if (!saveSettings())
                 reportUnsavedSettings(dialog);
+            (void)EndDialog(dialog, 1);
             break;
         case IDCANCEL:
             (void)EndDialog(dialog, 0);
