@@ -147,16 +147,19 @@ TEST_F(SettingsDialog, OkTakesOnlyAnIntervalFrom100To10000)
     }
 }
 
-TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOne)
+// ISDEVICELOST has no box: OK keeps and writes what it was.
+TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOneAndKeepsTheKeyWithoutABox)
 {
     setSettings(1, 0, 7, 500);
+    pluginState.settings.isDeviceLost = 0;
     DialogScript script = {};
     script.finish = IDOK;
     run(script);
     EXPECT_EQ(pluginState.settings.isMute, 1);
+    EXPECT_EQ(pluginState.settings.isDeviceLost, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n");
 }
 
 TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndSaysWhereItFailed)
@@ -217,5 +220,5 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     EXPECT_EQ(callCounts.lockProbes + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=1\r\n");
 }

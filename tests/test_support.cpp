@@ -186,6 +186,7 @@ void PluginTest::SetUp()
     pluginHeader.hDllInstance = GetModuleHandleA(NULL);
     pluginState.osMajorVersion = 6;
     setSettings(1, 1, 1, 500);
+    pluginState.settings.isDeviceLost = 1;
     clearPlayerLog();
     filterInstalled = FALSE;
 }

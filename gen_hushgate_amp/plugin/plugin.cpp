@@ -48,6 +48,7 @@ static void setDefaultSettings(void)
     pluginState.settings.isScreenSave = 1;
     pluginState.settings.isMute = 1;
     pluginState.settings.checkTime = DEFAULT_CHECK_TIME;
+    pluginState.settings.isDeviceLost = 1;
 }
 
 static void installTransportFilter(void)

@@ -9,6 +9,7 @@ struct Settings {
     volatile LONG isScreenSave;
     volatile LONG isMute;
     volatile LONG checkTime;
+    volatile LONG isDeviceLost;
 };
 
 struct PluginState {

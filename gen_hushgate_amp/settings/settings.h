@@ -1,4 +1,4 @@
-// The four settings on disk (plugin.ini beside the module) and the dialog that edits them.
+// The settings on disk (plugin.ini beside the module) and the dialog that edits them.
 // loadSettings runs in init; saveSettings and the dialog run on the player's window thread.
 #pragma once
 #include <windows.h>

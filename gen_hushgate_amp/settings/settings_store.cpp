@@ -11,12 +11,15 @@ struct SettingKey {
     volatile LONG *field;
 };
 
-// The order in which both load and save handle the keys.
+// The order in which both load and save handle the keys; a key added later goes last, so
+// that files written before it keep their layout. ISDEVICELOST has no box in the dialog: OK
+// writes back whatever was loaded.
 static const SettingKey settingKeys[] = {
     {"ISLOCK", &pluginState.settings.isLock},
     {"ISSCREENSAVE", &pluginState.settings.isScreenSave},
     {"ISMUTE", &pluginState.settings.isMute},
     {"CHECKTIME", &pluginState.settings.checkTime},
+    {"ISDEVICELOST", &pluginState.settings.isDeviceLost},
 };
 
 BOOL settingsFilePath(char (&path)[MAX_PATH])
