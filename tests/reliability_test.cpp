@@ -124,6 +124,8 @@ protected:
         wsprintfA(pluginPath, "%s\\gen_hushgate_amp.dll", folder);
         wsprintfA(settingsPath, "%s\\plugin.ini", folder);
         (void)CopyFileA(source, pluginPath, FALSE);
+        // A per-user file left in the prefix would be read first; none is ever written here.
+        (void)SetEnvironmentVariableA("APPDATA", folder);
         (void)AddVectoredExceptionHandler(1, stopAtFault);
     }
 

@@ -1,5 +1,5 @@
-// plugin.ini beside the module, through the real profile functions: what load takes, what
-// save writes, and that nothing outside the "Hushgate" section changes.
+// plugin.ini beside the module and the per-user one, through the real profile functions: what
+// load takes, what save writes and where, and that nothing outside the "Hushgate" section changes.
 #include "settings/settings.h"
 #include "test_support.h"
 
@@ -93,24 +93,43 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
                        "[After]\r\nCHECKTIME=1\r\n");
 }
 
-TEST_F(SettingsStore, AFileThatCannotBeWrittenIsReportedAndKeepsTheValuesInMemory)
+TEST_F(SettingsStore, AFileThatCannotBeWrittenGivesWayToTheUsersOwnAndOnlyBothFailingIsReported)
 {
     writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
     // Read-only attributes do not stop root under Wine; a handle that denies writing does.
-    HANDLE holder = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    HANDLE besideModule = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     setSettings(0, 0, 0, 300);
-    EXPECT_FALSE(saveSettings());
-    CloseHandle(holder);
-    EXPECT_EQ(pluginState.settings.checkTime, 300);
-    char text[256];
-    readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nCHECKTIME=900\r\n");
     EXPECT_TRUE(saveSettings());
+    char text[256];
+    readTestSettings(text, sizeof text, testUserSettingsPath());
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=300\r\nISDEVICELOST=1\r\n");
+    loadFrom(NULL);
+    EXPECT_EQ(pluginState.settings.checkTime, 300) << "the per-user file is read first";
+
+    HANDLE perUser = CreateFileA(testUserSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    setSettings(0, 0, 0, 700);
+    EXPECT_FALSE(saveSettings());
+    EXPECT_EQ(pluginState.settings.checkTime, 700);
+    CloseHandle(besideModule);
+    // The per-user file, holding the section, is tried first; beside the module takes over.
+    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), 700);
+    CloseHandle(perUser);
+    setSettings(0, 0, 0, 800);
+    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testUserSettingsPath()), 800);
+    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), 700);
 }
 
-// A copy of a module at the end of a folder path so long that "plugin.ini" no longer fits.
-TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameReadsAndWritesNothing)
+struct AppDataRow {
+    int row;
+    const char *appData;  // NULL: unset
+    BOOL saved;
+};
+
+// A copy of a module at the end of a folder path so long that "plugin.ini" no longer fits:
+// nothing beside it is read or written, and only a usable APPDATA keeps the settings.
+TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameLeavesOnlyThePerUserFile)
 {
     char folder[MAX_PATH];
     DWORD length = GetTempPathA(MAX_PATH, folder);
@@ -144,7 +163,16 @@ TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameReadsAndWritesNothing)
     setSettings(1, 1, 1, 500);
     loadSettings();
     EXPECT_EQ(pluginState.settings.checkTime, 500);
-    EXPECT_FALSE(saveSettings());
+    const AppDataRow rows[] = {
+        {1, testAppDataFolder(), TRUE},
+        {2, folder, FALSE},     // 249 characters: no room for "\Hushgate\plugin.ini"
+        {3, "appdata", FALSE},  // relative, though the current folder holds the scratch one
+        {4, NULL, FALSE},
+    };
+    for (const AppDataRow &row : rows) {
+        (void)SetEnvironmentVariableA("APPDATA", row.appData);
+        EXPECT_EQ(saveSettings(), row.saved) << "row " << row.row;
+    }
     EXPECT_EQ(GetFileAttributesA(expectedFile), INVALID_FILE_ATTRIBUTES);
 
     FreeLibrary(copy);
