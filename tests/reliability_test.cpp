@@ -126,6 +126,8 @@ protected:
         wsprintfA(pluginPath, "%s\\gen_hushgate_amp.dll", folder);
         wsprintfA(settingsPath, "%s\\plugin.ini", folder);
         (void)CopyFileA(source, pluginPath, FALSE);
+        // A per-user file left in the prefix would be read first; none is ever written here.
+        (void)SetEnvironmentVariableA("APPDATA", folder);
         (void)AddVectoredExceptionHandler(1, stopAtFault);
     }
 
@@ -620,7 +622,7 @@ TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
     CloseHandle(file);
     std::string expected = before;
     expected.replace(expected.find("[Hushgate]"), std::string("[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\n").size(),
-                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\n");
+                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\nISDEVICELOST=1\r\n");
     EXPECT_TRUE(after == expected) << "bytes outside the section changed (sizes " << before.size() << " -> "
                                    << after.size() << ")";
 }

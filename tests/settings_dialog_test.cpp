@@ -13,7 +13,8 @@ struct DialogScript {
     const char *intervalText;  // NULL: leave the box as it is
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
-    char reportText[512];
+    char reportText[1024];
+    BOOL playerEnabledUnderReport;
     BOOL shownChecks[3];
     char shownInterval[64];
     BOOL found;
@@ -46,6 +47,7 @@ static void answerReport(DialogScript &script, HWND dialog)
     if (box == NULL)
         return;
     (void)GetDlgItemTextA(box, 0xFFFF, script.reportText, sizeof script.reportText);
+    script.playerEnabledUnderReport = IsWindowEnabled(pluginHeader.hwndParent);
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
@@ -145,23 +147,31 @@ TEST_F(SettingsDialog, OkTakesOnlyAnIntervalFrom100To10000)
     }
 }
 
-TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOne)
+// ISDEVICELOST has no box: OK keeps and writes what it was.
+TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOneAndKeepsTheKeyWithoutABox)
 {
     setSettings(1, 0, 7, 500);
+    pluginState.settings.isDeviceLost = 0;
     DialogScript script = {};
     script.finish = IDOK;
     run(script);
     EXPECT_EQ(pluginState.settings.isMute, 1);
+    EXPECT_EQ(pluginState.settings.isDeviceLost, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n");
 }
 
+// Neither beside the module nor in the user's own file.
 TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndSaysWhereItFailed)
 {
-    writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
-    HANDLE holder = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    HANDLE holders[2];
+    const char *paths[2] = {testSettingsPath(), testUserSettingsPath()};
+    for (int i = 0; i < 2; ++i) {
+        writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n", paths[i]);
+        holders[i] = CreateFileA(paths[i], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(holders[i], INVALID_HANDLE_VALUE);
+    }
     setSettings(1, 1, 1, 900);
     DialogScript script = {};
     script.setChecks = TRUE;
@@ -169,10 +179,13 @@ TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndSaysWhereItFailed)
     script.finish = IDOK;
     script.answerReport = TRUE;
     run(script);
-    CloseHandle(holder);
+    CloseHandle(holders[0]);
+    CloseHandle(holders[1]);
+    EXPECT_FALSE(script.playerEnabledUnderReport) << "the warning must be modal over the player";
     EXPECT_EQ(pluginState.settings.isLock, 0);
     EXPECT_EQ(pluginState.settings.checkTime, 300);
     EXPECT_NE(strstr(script.reportText, testSettingsPath()), nullptr) << script.reportText;
+    EXPECT_NE(strstr(script.reportText, testUserSettingsPath()), nullptr) << script.reportText;
     EXPECT_NE(strstr(script.reportText, "until the player closes"), nullptr) << script.reportText;
 }
 
@@ -214,5 +227,5 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     EXPECT_EQ(callCounts.lockProbes + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=1\r\n");
 }

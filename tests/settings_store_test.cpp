@@ -1,5 +1,5 @@
-// plugin.ini beside the module, through the real profile functions: what load takes, what
-// save writes, and that nothing outside the "Hushgate" section changes.
+// plugin.ini beside the module and the per-user one, through the real profile functions: what
+// load takes, what save writes and where, and that nothing outside the "Hushgate" section changes.
 #include "settings/settings.h"
 #include "test_support.h"
 
@@ -10,6 +10,7 @@ protected:
         if (contents != NULL)
             writeTestSettings(contents);
         setSettings(1, 1, 1, 500);
+        pluginState.settings.isDeviceLost = 1;
         loadSettings();
     }
 };
@@ -17,23 +18,24 @@ protected:
 struct LoadRow {
     int row;
     const char *contents;  // NULL: no file at all
-    LONG isLock, isScreenSave, isMute, checkTime;
+    LONG isLock, isScreenSave, isMute, checkTime, isDeviceLost;
 };
 
 TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
 {
     static const LoadRow rows[] = {
-        {1, NULL, 1, 1, 1, 500},
-        {2, "[Other]\r\nISLOCK=0\r\nCHECKTIME=900\r\n", 1, 1, 1, 500},
-        {3, "[Hushgate]\r\nISLOCK=0\r\n", 0, 1, 1, 500},
-        {4, "[Hushgate]\r\nISMUTE=7\r\n", 1, 1, 7, 500},
-        {5, "[Hushgate]\r\nCHECKTIME=50\r\n", 1, 1, 1, 50},
-        {6, "[A]\r\nISLOCK=0\r\n[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=2500\r\n[B]\r\nISMUTE=0\r\n", 1, 0, 1, 2500},
-        {7, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n", 0, 0, 0, 10000},
-        {8, "[Hushgate]\r\nISLOCK=-1\r\nCHECKTIME=-1\r\n", -1, 1, 1, -1},
-        {9, "[Hushgate]\r\nCHECKTIME=2147483647\r\n", 1, 1, 1, 2147483647},
-        {10, "[Hushgate]\r\nCHECKTIME=  300\r\n", 1, 1, 1, 300},
-        {11, "[Hushgate]\r\nCHECKTIME=0\r\n", 1, 1, 1, 0},
+        {1, NULL, 1, 1, 1, 500, 1},
+        {2, "[Other]\r\nISLOCK=0\r\nCHECKTIME=900\r\n", 1, 1, 1, 500, 1},
+        {3, "[Hushgate]\r\nISLOCK=0\r\n", 0, 1, 1, 500, 1},
+        {4, "[Hushgate]\r\nISMUTE=7\r\n", 1, 1, 7, 500, 1},
+        {5, "[Hushgate]\r\nCHECKTIME=50\r\n", 1, 1, 1, 50, 1},
+        {6, "[A]\r\nISLOCK=0\r\n[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=2500\r\n[B]\r\nISMUTE=0\r\n", 1, 0, 1, 2500, 1},
+        {7, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n", 0, 0, 0, 10000, 1},
+        {8, "[Hushgate]\r\nISLOCK=-1\r\nCHECKTIME=-1\r\n", -1, 1, 1, -1, 1},
+        {9, "[Hushgate]\r\nCHECKTIME=2147483647\r\n", 1, 1, 1, 2147483647, 1},
+        {10, "[Hushgate]\r\nCHECKTIME=  300\r\n", 1, 1, 1, 300, 1},
+        {11, "[Hushgate]\r\nCHECKTIME=0\r\n", 1, 1, 1, 0, 1},
+        {12, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=700\r\nISDEVICELOST=0\r\n", 0, 0, 0, 700, 0},
     };
     for (const LoadRow &row : rows) {
         removeTestSettings();
@@ -42,6 +44,7 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
         EXPECT_EQ(pluginState.settings.isScreenSave, row.isScreenSave) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.isMute, row.isMute) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isDeviceLost, row.isDeviceLost) << "row " << row.row;
     }
 }
 
@@ -51,10 +54,10 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
 TEST_F(SettingsStore, OddValuesLoadAsTheProfileFunctionsReadThem)
 {
     static const LoadRow rows[] = {
-        {1, "[Hushgate]\r\nCHECKTIME=fast\r\nISLOCK=\r\n", 1, 1, 1, 0},
-        {2, "[Hushgate]\r\nCHECKTIME=  -250ms\r\nISMUTE=0\r\n", 1, 1, 0, -250},
-        {3, "[Hushgate\r\nCHECKTIME=300\r\n", 1, 1, 1, 500},
-        {4, "\xEF\xBB\xBF[Hushgate]\r\nISMUTE=0\r\n", 1, 1, 0, 500},
+        {1, "[Hushgate]\r\nCHECKTIME=fast\r\nISLOCK=\r\n", 1, 1, 1, 0, 1},
+        {2, "[Hushgate]\r\nCHECKTIME=  -250ms\r\nISMUTE=0\r\n", 1, 1, 0, -250, 1},
+        {3, "[Hushgate\r\nCHECKTIME=300\r\n", 1, 1, 1, 500, 1},
+        {4, "\xEF\xBB\xBF[Hushgate]\r\nISMUTE=0\r\n", 1, 1, 0, 500, 1},
     };
     for (const LoadRow &row : rows) {
         loadFrom(row.contents);
@@ -62,16 +65,18 @@ TEST_F(SettingsStore, OddValuesLoadAsTheProfileFunctionsReadThem)
         EXPECT_EQ(pluginState.settings.isScreenSave, row.isScreenSave) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.isMute, row.isMute) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isDeviceLost, row.isDeviceLost) << "row " << row.row;
     }
 }
 
-TEST_F(SettingsStore, SaveWritesTheFourKeysInOrderIntoANewFile)
+TEST_F(SettingsStore, SaveWritesTheFiveKeysInOrderIntoANewFile)
 {
     setSettings(0, 1, 7, 2500);
+    pluginState.settings.isDeviceLost = 0;
     EXPECT_TRUE(saveSettings());
     char text[512];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n");
 }
 
 TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
@@ -84,28 +89,47 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
     char text[1024];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Before]\r\nISLOCK=5\r\nkeep=me\r\n"
-                       "[Hushgate]\r\nCHECKTIME=300\r\nEXTRA=x\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=1\r\n"
+                       "[Hushgate]\r\nCHECKTIME=300\r\nEXTRA=x\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nISDEVICELOST=1\r\n"
                        "[After]\r\nCHECKTIME=1\r\n");
 }
 
-TEST_F(SettingsStore, AFileThatCannotBeWrittenIsReportedAndKeepsTheValuesInMemory)
+TEST_F(SettingsStore, AFileThatCannotBeWrittenGivesWayToTheUsersOwnAndOnlyBothFailingIsReported)
 {
     writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
     // Read-only attributes do not stop root under Wine; a handle that denies writing does.
-    HANDLE holder = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    HANDLE besideModule = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     setSettings(0, 0, 0, 300);
-    EXPECT_FALSE(saveSettings());
-    CloseHandle(holder);
-    EXPECT_EQ(pluginState.settings.checkTime, 300);
-    char text[256];
-    readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nCHECKTIME=900\r\n");
     EXPECT_TRUE(saveSettings());
+    char text[256];
+    readTestSettings(text, sizeof text, testUserSettingsPath());
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=300\r\nISDEVICELOST=1\r\n");
+    loadFrom(NULL);
+    EXPECT_EQ(pluginState.settings.checkTime, 300) << "the per-user file is read first";
+
+    HANDLE perUser = CreateFileA(testUserSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    setSettings(0, 0, 0, 700);
+    EXPECT_FALSE(saveSettings());
+    EXPECT_EQ(pluginState.settings.checkTime, 700);
+    CloseHandle(besideModule);
+    // The per-user file, holding the section, is tried first; beside the module takes over.
+    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), 700);
+    CloseHandle(perUser);
+    setSettings(0, 0, 0, 800);
+    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testUserSettingsPath()), 800);
+    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), 700);
 }
 
-// A copy of a module at the end of a folder path so long that "plugin.ini" no longer fits.
-TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameReadsAndWritesNothing)
+struct AppDataRow {
+    int row;
+    const char *appData;  // NULL: unset
+    BOOL saved;
+};
+
+// A copy of a module at the end of a folder path so long that "plugin.ini" no longer fits:
+// nothing beside it is read or written, and only a usable APPDATA keeps the settings.
+TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameLeavesOnlyThePerUserFile)
 {
     char folder[MAX_PATH];
     DWORD length = GetTempPathA(MAX_PATH, folder);
@@ -139,7 +163,16 @@ TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameReadsAndWritesNothing)
     setSettings(1, 1, 1, 500);
     loadSettings();
     EXPECT_EQ(pluginState.settings.checkTime, 500);
-    EXPECT_FALSE(saveSettings());
+    const AppDataRow rows[] = {
+        {1, testAppDataFolder(), TRUE},
+        {2, folder, FALSE},     // 249 characters: no room for "\Hushgate\plugin.ini"
+        {3, "appdata", FALSE},  // relative, though the current folder holds the scratch one
+        {4, NULL, FALSE},
+    };
+    for (const AppDataRow &row : rows) {
+        (void)SetEnvironmentVariableA("APPDATA", row.appData);
+        EXPECT_EQ(saveSettings(), row.saved) << "row " << row.row;
+    }
     EXPECT_EQ(GetFileAttributesA(expectedFile), INVALID_FILE_ATTRIBUTES);
 
     FreeLibrary(copy);

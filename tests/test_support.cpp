@@ -213,6 +213,8 @@ void stopCountingCalls(void)
 void PluginTest::SetUp()
 {
     patchTestProgramImports();
+    (void)CreateDirectoryA(testAppDataFolder(), NULL);
+    (void)SetEnvironmentVariableA("APPDATA", testAppDataFolder());
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
     prepareMixerLock();
@@ -243,6 +245,7 @@ void PluginTest::TearDown()
     resetConditions();
     closeConditionMixer();
     removeTestSettings();
+    (void)RemoveDirectoryA(testAppDataFolder());
 }
 
 void PluginTest::installFilter(void)
@@ -315,29 +318,63 @@ const char *testSettingsPath(void)
     return path;
 }
 
-void removeTestSettings(void)
+const char *testAppDataFolder(void)
 {
-    (void)SetFileAttributesA(testSettingsPath(), FILE_ATTRIBUTE_NORMAL);
-    (void)DeleteFileA(testSettingsPath());
-    // The profile functions cache the last file they touched; flush that cache.
-    (void)WritePrivateProfileStringA(NULL, NULL, NULL, testSettingsPath());
+    static char path[MAX_PATH];
+    if (path[0] == '\0')
+        (void)pathBesideProgram(path, "appdata");
+    return path;
 }
 
-void writeTestSettings(const char *contents)
+static const char *testUserSettingsFolder(void)
 {
-    removeTestSettings();
-    HANDLE file = CreateFileA(testSettingsPath(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    static char path[MAX_PATH];
+    if (path[0] == '\0')
+        (void)pathBesideProgram(path, "appdata\\Hushgate");
+    return path;
+}
+
+const char *testUserSettingsPath(void)
+{
+    static char path[MAX_PATH];
+    if (path[0] == '\0')
+        (void)pathBesideProgram(path, "appdata\\Hushgate\\plugin.ini");
+    return path;
+}
+
+static void removeSettingsFile(const char *path)
+{
+    (void)SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    (void)DeleteFileA(path);
+    // The profile functions cache the last file they touched; flush that cache.
+    (void)WritePrivateProfileStringA(NULL, NULL, NULL, path);
+}
+
+void removeTestSettings(void)
+{
+    removeSettingsFile(testSettingsPath());
+    removeSettingsFile(testUserSettingsPath());
+    (void)RemoveDirectoryA(testUserSettingsFolder());
+}
+
+void writeTestSettings(const char *contents, const char *path)
+{
+    removeSettingsFile(path);
+    // Only for the per-user file: the plug-in must be seen creating its folder itself.
+    if (lstrcmpiA(path, testUserSettingsPath()) == 0)
+        (void)CreateDirectoryA(testUserSettingsFolder(), NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written;
     ASSERT_TRUE(WriteFile(file, contents, lstrlenA(contents), &written, NULL));
     CloseHandle(file);
 }
 
-void readTestSettings(char *buffer, DWORD size)
+void readTestSettings(char *buffer, DWORD size, const char *path)
 {
-    (void)WritePrivateProfileStringA(NULL, NULL, NULL, testSettingsPath());
+    (void)WritePrivateProfileStringA(NULL, NULL, NULL, path);
     buffer[0] = '\0';
-    HANDLE file = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;

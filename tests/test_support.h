@@ -66,12 +66,16 @@ struct Step;
 // Acts out a condition change or a user's command on the player; FALSE for other steps.
 BOOL applyStepToPlayer(const Step &step);
 
-// The plug-in's plugin.ini beside the test program.
+// The plug-in's plugin.ini beside the test program, and its per-user one under the scratch
+// folder each test gives as APPDATA, so that no test reaches the real profile.
 const char *testSettingsPath(void);
+const char *testAppDataFolder(void);
+const char *testUserSettingsPath(void);
+// Both files and the per-user folder.
 void removeTestSettings(void);
-void writeTestSettings(const char *contents);
+void writeTestSettings(const char *contents, const char *path = testSettingsPath());
 // Reads the whole file; empty when it does not exist.
-void readTestSettings(char *buffer, DWORD size);
+void readTestSettings(char *buffer, DWORD size, const char *path = testSettingsPath());
 
 // Counts the open handles of this process by probing every candidate value.
 LONG countOpenHandles(void);

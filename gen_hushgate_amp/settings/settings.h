@@ -1,13 +1,17 @@
-// The four settings on disk (plugin.ini beside the module) and the dialog that edits them.
+// The settings on disk (plugin.ini beside the module, else the user's own) and the dialog
+// that edits them.
 // loadSettings runs in init; saveSettings and the dialog run on the player's window thread.
 #pragma once
 #include <windows.h>
 
-// FALSE when no trustworthy path exists (a module path cut short or too long to take the
-// file name): then nothing is read or written.
+// plugin.ini beside the module. FALSE when no trustworthy path exists (a module path cut
+// short or too long to take the file name): then that file is neither read nor written.
 BOOL settingsFilePath(char (&path)[MAX_PATH]);
+// %APPDATA%\Hushgate\plugin.ini, for when the module's folder cannot be written. FALSE when
+// APPDATA is unset, relative, or too long to take the rest of the path.
+BOOL userSettingsFilePath(char (&path)[MAX_PATH]);
 void loadSettings(void);
-// FALSE when any key could not be written (a folder without write access, no usable path).
+// FALSE when neither file could take every key (folders without write access, no usable path).
 BOOL saveSettings(void);
 
 // What the interval box's text reads as: leading white space, one sign, decimal digits up to

@@ -85,14 +85,18 @@ static void applySettings(HWND dialog)
 // The one place the plug-in speaks: the user pressed OK and believes the settings are kept.
 static void reportUnsavedSettings(HWND dialog)
 {
-    char path[MAX_PATH];
-    if (!settingsFilePath(path))
-        (void)lstrcpyA(path, "plugin.ini in the plug-in's folder (its path is too long)");
-    char text[MAX_PATH + 200];
+    char besideModule[MAX_PATH];
+    if (!settingsFilePath(besideModule))
+        (void)lstrcpyA(besideModule, "plugin.ini in the plug-in's folder (its path is too long)");
+    char perUser[MAX_PATH];
+    if (!userSettingsFilePath(perUser))
+        (void)lstrcpyA(perUser, "%APPDATA%\\Hushgate\\plugin.ini (no usable APPDATA folder)");
+    // Well within the 1024 characters wsprintfA writes at most.
+    char text[2 * MAX_PATH + 200];
     (void)wsprintfA(text,
-                    "Hushgate could not save its settings to\r\n%s\r\n\r\n"
+                    "Hushgate could not save its settings to\r\n%s\r\nor to\r\n%s\r\n\r\n"
                     "The new settings apply until the player closes.",
-                    path);
+                    besideModule, perUser);
     (void)MessageBoxA(dialog, text, "Hushgate", MB_OK | MB_ICONWARNING);
 }
 
@@ -105,11 +109,12 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            // The window stays until this procedure returns, so the controls can still be read.
-            (void)EndDialog(dialog, 1);
+            // The dialog ends last: while the warning is up the player stays disabled under it,
+            // so Configure cannot be pressed again nor the player closed beneath the message.
             applySettings(dialog);
             if (!saveSettings())
                 reportUnsavedSettings(dialog);
+            (void)EndDialog(dialog, 1);
             break;
         case IDCANCEL:
             (void)EndDialog(dialog, 0);
