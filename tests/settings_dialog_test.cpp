@@ -229,3 +229,19 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=1\r\n");
 }
+
+// A long wait under way ends at OK: the loop polls at once and waits the new interval.
+TEST_F(SettingsDialog, ANewIntervalActsWithinTheWaitUnderWay)
+{
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    DialogScript script = {};
+    script.intervalText = "100";
+    script.finish = IDOK;
+    run(script);
+    EXPECT_TRUE(waitForWatchThreadWaits(2, 2000)) << "the wait begun under 10000 ms went on";
+    EXPECT_EQ(callCounts.lastWaitMs, 100);
+    pluginHeader.quit();
+}

@@ -1,5 +1,6 @@
 // The modal settings dialog that config shows over the player window. OK applies the three
 // switches at once and takes an interval from 100 to 10000 ms, then saves; Cancel does nothing.
+#include "engine/engine.h"
 #include "plugin/plugin.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -112,6 +113,9 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             // The dialog ends last: while the warning is up the player stays disabled under it,
             // so Configure cannot be pressed again nor the player closed beneath the message.
             applySettings(dialog);
+            // The loop polls with the new switches now and waits the new interval from there,
+            // rather than finishing a long wait begun under the old one.
+            wakeWatchLoop();
             if (!saveSettings())
                 reportUnsavedSettings(dialog);
             (void)EndDialog(dialog, 1);
