@@ -183,8 +183,12 @@ static BOOL WINAPI simulatedRegisterSessionNotification(HWND window, DWORD)
     return FALSE;
 }
 
+// As on Windows, a window already destroyed can no longer be unregistered: its registration
+// stays behind, where a test sees it.
 static BOOL WINAPI simulatedUnRegisterSessionNotification(HWND window)
 {
+    if (!IsWindow(window))
+        return FALSE;
     for (HWND &slot : simulatedSession.windows) {
         if (slot == window) {
             slot = NULL;

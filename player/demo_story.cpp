@@ -9,9 +9,9 @@
 // Long enough for two polls at the default 500 ms interval and the send behind them.
 static const DWORD REACTION_TIMEOUT_MS = 1500;
 static const DWORD QUIET_PERIOD_MS = 1200;
-// What the system announces is acted on at once, well inside the 500 ms interval: a wait for
-// the next poll would show here.
-static const DWORD AT_ONCE_MS = 250;
+// What the system announces is acted on at once, well inside the 500 ms interval: a loop that
+// waited for its next poll would pass this only now and then.
+static const DWORD AT_ONCE_MS = 150;
 
 struct DemoRun {
     void (*say)(const char *line);

@@ -192,7 +192,7 @@ protected:
             return TRUE;
         plugin.header->quit();
         WNDCLASSA signalClass;
-        seen.signalsLeft = FindWindowA("HushgateSignals", NULL) != NULL ||
+        seen.signalsLeft = ownSignalWindow() != NULL ||
                            GetClassInfoA(plugin.module, "HushgateSignals", &signalClass) ||
                            simulatedSession.registeredWindows != 0 || simulatedSpeakers.deviceClients != 0 ||
                            simulatedSpeakers.muteCallbacks != 0;

@@ -98,6 +98,8 @@ static MMRESULT WINAPI countedMixerOpen(LPHMIXER mixer, UINT id, DWORD_PTR callb
         InterlockedIncrement(&callCounts.mixerOpen);
     if (result == MMSYSERR_NOERROR)
         trackMixer(*mixer, NULL);
+    callCounts.mixerOpenCallback = callback;
+    callCounts.mixerOpenFlags = flags;
     return result;
 }
 
@@ -241,6 +243,7 @@ void PluginTest::TearDown()
     if (filterInstalled && IsWindow(pluginHeader.hwndParent))
         (void)SetWindowLongA(pluginHeader.hwndParent, GWL_WNDPROC, (LONG)pluginState.previousWndProc);
     destroyPlayerWindow();
+    prepareMixerLock();  // a quit in the test may have deleted it
     releaseMixer();
     resetConditions();
     closeConditionMixer();
@@ -382,6 +385,25 @@ void readTestSettings(char *buffer, DWORD size, const char *path)
     (void)ReadFile(file, buffer, size - 1, &read, NULL);
     buffer[read] = '\0';
     CloseHandle(file);
+}
+
+static BOOL CALLBACK findOwnSignalWindow(HWND window, LPARAM found)
+{
+    DWORD process = 0;
+    char className[32];
+    (void)GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !GetClassNameA(window, className, sizeof className) ||
+        lstrcmpA(className, "HushgateSignals") != 0)
+        return TRUE;
+    *(HWND *)found = window;
+    return FALSE;
+}
+
+HWND ownSignalWindow(void)
+{
+    HWND found = NULL;
+    (void)EnumWindows(findOwnSignalWindow, (LPARAM)&found);
+    return found;
 }
 
 LONG countOpenHandles(void)

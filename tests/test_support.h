@@ -18,6 +18,8 @@ struct CallCounts {
     volatile LONG mixerClose;
     volatile LONG mixerDetails;
     volatile LONG callsOnClosedMixer;  // a details call on a handle not open at that moment
+    DWORD_PTR mixerOpenCallback;        // where the last open asked for its notices
+    DWORD mixerOpenFlags;
     volatile LONG lockProbes;  // input desktops opened
     volatile LONG screenSaverQuery;
     volatile LONG watchThreadWaits;  // waits between two polls begun by the watch thread
@@ -76,6 +78,9 @@ void removeTestSettings(void);
 void writeTestSettings(const char *contents, const char *path = testSettingsPath());
 // Reads the whole file; empty when it does not exist.
 void readTestSettings(char *buffer, DWORD size, const char *path = testSettingsPath());
+
+// The plug-in's hidden signal window in this process (other test programs may run beside it).
+HWND ownSignalWindow(void);
 
 // Counts the open handles of this process by probing every candidate value.
 LONG countOpenHandles(void);

@@ -239,7 +239,7 @@ TEST_F(WatchThread, QuitServesASendBlockedOnThisThreadEvenOnceTheHostHasSeenIt)
 
 static HWND signalWindow(void)
 {
-    return FindWindowA("HushgateSignals", NULL);
+    return ownSignalWindow();
 }
 
 static void lockNotice(BOOL on)
@@ -252,10 +252,13 @@ static void speakersMuteNotice(BOOL on)
     setSpeakersMuted(on);  // the simulated speakers call the registered mute callback
 }
 
+// Wine's mixer announces nothing: the notice the driver would send is sent here, to the
+// window the plug-in gave mixerOpen.
 static void mixerMuteNotice(BOOL on)
 {
     (void)setSystemMute(on);
-    (void)SendMessageA(signalWindow(), MM_MIXM_CONTROL_CHANGE, 0, 0);
+    EXPECT_EQ(callCounts.mixerOpenFlags, (DWORD)CALLBACK_WINDOW);
+    (void)SendMessageA((HWND)callCounts.mixerOpenCallback, MM_MIXM_CONTROL_CHANGE, 0, (LPARAM)masterMute.muteControlId);
 }
 
 // The new default device is muted: the loop holds at once, then follows the move back.

@@ -16,6 +16,8 @@ struct MasterMute {
     MIXERCAPSA mixerCaps;
     CRITICAL_SECTION mixerLock;
     LONG mixerLockReady;  // initialised, and not yet deleted by a quit whose thread ended
+    volatile DWORD mixerLockOwner;  // the thread inside, 0 when none
+    LONG mixerLockDepth;            // written only by that thread
 };
 extern MasterMute masterMute;
 
@@ -37,6 +39,7 @@ struct WakeSignals {
     volatile LONG pollsFinished;
     volatile LONG defaultOutputMoved;  // set by the device notification client
     LONG windowDepth;                  // frames of the window procedure on the player's thread
+    volatile LONG callbacksMayCome;    // an unregistration failed: the platform may still call us
     // The watch thread's own.
     IMMDeviceEnumerator *deviceEnumerator;
     IAudioEndpointVolume *watchedSpeakers;
@@ -71,6 +74,8 @@ LONG readMasterMute(void);
 BOOL writeMasterMute(LONG value);
 void prepareMixerLock(void);
 void deleteMixerLock(void);
+// Under Wine a mixer call serves sent messages while it waits: this thread may be inside one.
+BOOL mixerBusyOnThisThread(void);
 void releaseMixer(void);
 
 // The default render endpoint's mute, used where the system has Core Audio; elsewhere no COM

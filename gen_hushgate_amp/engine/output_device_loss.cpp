@@ -16,19 +16,28 @@ void forgetOutputDevice(void)
     outputDevice.defaultWhilePlaying[0] = L'\0';
 }
 
-// Empty when there is no default render device, or it cannot be told.
-static void readDefaultOutput(IMMDeviceEnumerator *enumerator, WCHAR (&id)[DEVICE_ID_CAPACITY])
+enum DefaultOutput { OUTPUT_READ, OUTPUT_NONE, OUTPUT_UNKNOWN };
+
+// Only E_NOTFOUND says there is no default render device; any other failure tells nothing.
+static DefaultOutput readDefaultOutput(IMMDeviceEnumerator *enumerator, WCHAR (&id)[DEVICE_ID_CAPACITY])
 {
     id[0] = L'\0';
     IMMDevice *device = NULL;
-    if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) || device == NULL)
-        return;
+    HRESULT found = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
+    if (found == E_NOTFOUND)
+        return OUTPUT_NONE;
+    if (FAILED(found) || device == NULL)
+        return OUTPUT_UNKNOWN;
     LPWSTR text = NULL;
+    DefaultOutput result = OUTPUT_UNKNOWN;
     // An id too long to keep whole is not kept: a cut one would name no device.
-    if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < DEVICE_ID_CAPACITY)
+    if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < DEVICE_ID_CAPACITY) {
         (void)lstrcpynW(id, text, DEVICE_ID_CAPACITY);
+        result = OUTPUT_READ;
+    }
     CoTaskMemFree(text);
     device->Release();
+    return result;
 }
 
 // Gone means unplugged, disabled, not present or removed; any failure to tell says it is not.
@@ -60,11 +69,13 @@ BOOL outputDeviceWentAway(BOOL playing)
     BOOL lost = FALSE;
     if (enumerator != NULL) {
         WCHAR current[DEVICE_ID_CAPACITY];
-        readDefaultOutput(enumerator, current);
-        const WCHAR *previous = outputDevice.defaultWhilePlaying;
-        if (previous[0] != L'\0' && lstrcmpW(previous, current) != 0)
-            lost = deviceHasGone(enumerator, previous);
-        (void)lstrcpynW(outputDevice.defaultWhilePlaying, current, DEVICE_ID_CAPACITY);
+        // What could not be read keeps the device remembered, to be compared at the next poll.
+        if (readDefaultOutput(enumerator, current) != OUTPUT_UNKNOWN) {
+            const WCHAR *previous = outputDevice.defaultWhilePlaying;
+            if (previous[0] != L'\0' && lstrcmpW(previous, current) != 0)
+                lost = deviceHasGone(enumerator, previous);
+            (void)lstrcpynW(outputDevice.defaultWhilePlaying, current, DEVICE_ID_CAPACITY);
+        }
         enumerator->Release();
     }
     leaveComApartment(apartment);

@@ -4,7 +4,7 @@
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
-MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}, {}, 0};
+MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}, {}, 0, 0, 0};
 
 static_assert(sizeof(MIXERCAPSA) == 48, "MIXERCAPSA layout");
 static_assert(sizeof(MIXERLINEA) == 168, "MIXERLINEA layout");
@@ -29,6 +29,25 @@ void deleteMixerLock(void)
         return;
     DeleteCriticalSection(&masterMute.mixerLock);
     masterMute.mixerLockReady = 0;
+}
+
+static void lockMixer(void)
+{
+    EnterCriticalSection(&masterMute.mixerLock);
+    if (masterMute.mixerLockDepth++ == 0)
+        masterMute.mixerLockOwner = GetCurrentThreadId();
+}
+
+static void unlockMixer(void)
+{
+    if (--masterMute.mixerLockDepth == 0)
+        masterMute.mixerLockOwner = 0;
+    LeaveCriticalSection(&masterMute.mixerLock);
+}
+
+BOOL mixerBusyOnThisThread(void)
+{
+    return masterMute.mixerLockOwner == GetCurrentThreadId();
 }
 
 // Every mixer call below runs under mixerLock; none of them waits on the other thread.
@@ -112,9 +131,9 @@ static BOOL muteControlDetails(MIXERCONTROLDETAILS_BOOLEAN *value, BOOL write)
 static LONG readMixerMute(void)
 {
     MIXERCONTROLDETAILS_BOOLEAN value = {};
-    EnterCriticalSection(&masterMute.mixerLock);
+    lockMixer();
     BOOL read = muteControlDetails(&value, FALSE);
-    LeaveCriticalSection(&masterMute.mixerLock);
+    unlockMixer();
     return read ? (LONG)value.fValue : 0;
 }
 
@@ -122,9 +141,9 @@ static BOOL writeMixerMute(LONG value)
 {
     MIXERCONTROLDETAILS_BOOLEAN wanted = {};
     wanted.fValue = value;
-    EnterCriticalSection(&masterMute.mixerLock);
+    lockMixer();
     BOOL written = muteControlDetails(&wanted, TRUE);
-    LeaveCriticalSection(&masterMute.mixerLock);
+    unlockMixer();
     return written;
 }
 
@@ -149,9 +168,9 @@ BOOL writeMasterMute(LONG value)
 
 void releaseMixer(void)
 {
-    EnterCriticalSection(&masterMute.mixerLock);
+    lockMixer();
     releaseMixerLocked();
-    LeaveCriticalSection(&masterMute.mixerLock);
+    unlockMixer();
 }
 
 BOOL isScreenSaverRunning(void)

@@ -10,6 +10,10 @@ static void releaseMuteForUser(void)
         return;
     if (pluginState.settings.isMute == 0)
         return;
+    // A command that arrived while this thread waits inside a mixer call: the outer call
+    // still uses the mixer, which a failure here would release under it.
+    if (mixerBusyOnThisThread())
+        return;
     if (readMasterMute() == 0)
         return;
     (void)writeMasterMute(0);

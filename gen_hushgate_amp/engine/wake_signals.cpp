@@ -49,21 +49,6 @@ BOOL waitServingSends(HANDLE object, DWORD limitMs, BOOL (*done)(void))
 
 // --- the events the loop waits on -----------------------------------------------------------
 
-// An earlier quit that gave up on its thread left them to that thread; a later init that saw
-// the thread end takes them over.
-BOOL createWakeEvents(void)
-{
-    if (wakeSignals.stopEvent == NULL)
-        wakeSignals.stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (wakeSignals.wakeEvent == NULL)
-        wakeSignals.wakeEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (wakeSignals.stopEvent == NULL || wakeSignals.wakeEvent == NULL)
-        return FALSE;
-    (void)ResetEvent(wakeSignals.stopEvent);
-    (void)ResetEvent(wakeSignals.wakeEvent);
-    return TRUE;
-}
-
 static void closeEvent(HANDLE &event)
 {
     if (event != NULL)
@@ -75,6 +60,24 @@ void closeWakeEvents(void)
 {
     closeEvent(wakeSignals.stopEvent);
     closeEvent(wakeSignals.wakeEvent);
+}
+
+// An earlier quit that gave up on its thread left them to that thread; a later init that saw
+// the thread end takes them over.
+BOOL createWakeEvents(void)
+{
+    if (wakeSignals.stopEvent == NULL)
+        wakeSignals.stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (wakeSignals.wakeEvent == NULL)
+        wakeSignals.wakeEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    // Half a pair is no pair: the loop then rests in slices, as it would without signals.
+    if (wakeSignals.stopEvent == NULL || wakeSignals.wakeEvent == NULL) {
+        closeWakeEvents();
+        return FALSE;
+    }
+    (void)ResetEvent(wakeSignals.stopEvent);
+    (void)ResetEvent(wakeSignals.wakeEvent);
+    return TRUE;
 }
 
 void wakeWatchLoop(void)
@@ -136,7 +139,8 @@ static void holdForSleep(void)
     pollsStartedAtSuspend = wakeSignals.pollsStarted;
     wakeSignals.systemSuspended = 1;
     wakeWatchLoop();
-    if (pluginState.watchThread != NULL)
+    // Inside a mixer call of this thread the poll could not read the mute until we return.
+    if (pluginState.watchThread != NULL && !mixerBusyOnThisThread())
         (void)waitServingSends(NULL, SUSPEND_PAUSE_LIMIT_MS, suspendPollFinished);
 }
 
@@ -159,8 +163,12 @@ static void onPowerBroadcast(WPARAM event)
 static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_WTSSESSION_CHANGE:
     case MM_MIXM_CONTROL_CHANGE:
+        // The player's own volume steps come here too: only the mute is worth a poll.
+        if ((DWORD)lParam == masterMute.muteControlId)
+            wakeWatchLoop();
+        return 0;
+    case WM_WTSSESSION_CHANGE:
     case MM_MIXM_LINE_CHANGE:
         wakeWatchLoop();
         return 0;
@@ -327,7 +335,8 @@ static void detachSpeakerNotices(void)
     IAudioEndpointVolume *speakers = wakeSignals.watchedSpeakers;
     if (speakers == NULL)
         return;
-    (void)speakers->UnregisterControlChangeNotify(&speakerNotices);
+    if (FAILED(speakers->UnregisterControlChangeNotify(&speakerNotices)))
+        wakeSignals.callbacksMayCome = 1;
     speakers->Release();
     wakeSignals.watchedSpeakers = NULL;
 }
@@ -359,8 +368,8 @@ void watchSignalsEnd(void)
     IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
     if (enumerator == NULL)
         return;
-    if (wakeSignals.deviceNoticesRegistered)
-        (void)enumerator->UnregisterEndpointNotificationCallback(&deviceNotices);
+    if (wakeSignals.deviceNoticesRegistered && FAILED(enumerator->UnregisterEndpointNotificationCallback(&deviceNotices)))
+        wakeSignals.callbacksMayCome = 1;
     wakeSignals.deviceNoticesRegistered = FALSE;
     enumerator->Release();
     wakeSignals.deviceEnumerator = NULL;

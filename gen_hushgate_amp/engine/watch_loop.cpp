@@ -83,13 +83,24 @@ static BOOL stopHasBeenRequested(void)
 
 // The stop request and every signal end the wait at once; a new interval from the dialog
 // wakes it too, so it acts within the wait under way.
+// Without its events (they could not be made) the loop rests the interval in slices, looking
+// at the stop request before each.
+static BOOL waitInSlices(DWORD interval)
+{
+    for (DWORD waited = 0; waited < interval; waited += MIN_POLL_INTERVAL_MS) {
+        if (stopHasBeenRequested())
+            return FALSE;
+        Sleep(MIN_POLL_INTERVAL_MS);
+    }
+    return !stopHasBeenRequested();
+}
+
 BOOL waitForNextPoll(void)
 {
+    DWORD interval = pollInterval(pluginState.settings.checkTime);
     HANDLE signals[2] = {wakeSignals.stopEvent, wakeSignals.wakeEvent};
-    DWORD waited = WaitForMultipleObjects(2, signals, FALSE, pollInterval(pluginState.settings.checkTime));
-    // Without its events (they could not be made) the loop still rests between polls.
-    if (waited == WAIT_FAILED)
-        Sleep(MIN_POLL_INTERVAL_MS);
+    if (signals[0] == NULL || WaitForMultipleObjects(2, signals, FALSE, interval) == WAIT_FAILED)
+        return waitInSlices(interval);
     return !stopHasBeenRequested();
 }
 

@@ -129,6 +129,7 @@ static BOOL previousWatchThreadEnded(void)
         return FALSE;
     // Its mixer still announces changes to the window of that earlier run: all goes afresh.
     releaseWatchThreadResources();
+    closeSignalWindow();
     return TRUE;
 }
 
@@ -179,11 +180,15 @@ static void quit(void)
     // The watch thread undoes its own Core Audio registrations on its way out.
     BOOL threadEnded = waitForWatchThread();
     removeTransportFilter();
-    // A stuck thread may still read the mixer and its lock: they stay with the module.
-    if (threadEnded)
+    // A stuck thread may still use the mixer, its lock, the events and the signal window: they
+    // stay with the module, and the init that sees the thread end releases them.
+    if (threadEnded) {
         releaseWatchThreadResources();
-    closeSignalWindow();
-    // Returning from here into a frame of ours that the player unloads under us would crash it.
-    if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0)
+        closeSignalWindow();
+    }
+    // Returning from here into a frame of ours that the player unloads under us would crash it,
+    // and so would a callback the platform still holds.
+    if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0 ||
+        wakeSignals.callbacksMayCome)
         pinModule();
 }
