@@ -76,7 +76,7 @@ static const double NEVER = 1e9;
 
 struct PluginProbe {
     volatile LONG measuringPolls;
-    double lastWaitExit;  // the watch thread's own
+    double lastWaitExit;  // written by the watch thread, cleared by the bench before it measures
     Samples polls;
     volatile DWORD watchThreadId;
     volatile LONG waitsEntered;
@@ -328,7 +328,7 @@ static BOOL bareConditions(void)
 
 // --- the bare slice loop ------------------------------------------------------------------
 
-// The watch loop as it stands without signals, made of the same platform calls: a poll, then
+// A watch loop without signals, made of the same platform calls: a poll, then
 // the interval slept away in 100 ms slices with the stop flag looked at before each slice.
 struct SliceLoop {
     DWORD interval;
@@ -445,41 +445,55 @@ static double stopSliceLoop(void)
 
 // --- one poll against the bare calls ---------------------------------------------------
 
-static int pollSamples(void)
+// The machine's load drifts while other work runs beside the bench: the plug-in and the bare
+// loop take turns in short blocks, so that both see the same drift.
+static int pollBlocks(void)
 {
-    return config.quick ? 20 : 200;
+    return config.quick ? 2 : 8;
 }
+
+static int pollsPerBlock(void)
+{
+    return config.quick ? 10 : 25;
+}
+
+static int pollsWanted;
 
 static BOOL pluginPollsEnough(void)
 {
-    return probe.polls.count >= pollSamples();
+    return probe.polls.count >= pollsWanted;
 }
 
 static BOOL sliceLoopPollsEnough(void)
 {
-    return sliceLoop.pollTimes.count >= pollSamples();
+    return sliceLoop.pollTimes.count >= pollsWanted;
 }
 
 // Wine's own platform on both sides; the player plays and nothing holds, so every poll makes
 // every call and decides nothing.
 static void measurePollCost(Samples &pluginPolls, Samples &barePolls, Samples &endpointReads)
 {
-    Session session = {};
-    playerWindow.playState = PLAY_STATE_PLAYING;
-    if (!startPlugin(session, 100, REAL_PLATFORM))
-        exit(1);
-    pumpMessagesFor(300);  // the first polls open the mixer and register for the notices
     probe.polls.count = 0;
-    probe.lastWaitExit = 0;
-    probe.measuringPolls = 1;
-    (void)pumpMessagesUntil(120000, pluginPollsEnough);
-    probe.measuringPolls = 0;
-    pluginPolls = probe.polls;
-    (void)stopPlugin(session);
+    sliceLoop.pollTimes.count = 0;
+    sliceLoop.endpointReads.count = 0;
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    for (int block = 1; block <= pollBlocks(); ++block) {
+        pollsWanted = block * pollsPerBlock();
+        Session session = {};
+        if (!startPlugin(session, 100, REAL_PLATFORM))
+            exit(1);
+        pumpMessagesFor(300);  // the first polls open the mixer and register for the notices
+        probe.lastWaitExit = 0;
+        probe.measuringPolls = 1;
+        (void)pumpMessagesUntil(60000, pluginPollsEnough);
+        probe.measuringPolls = 0;
+        (void)stopPlugin(session);
 
-    startSliceLoop(100, FALSE, TRUE);
-    (void)pumpMessagesUntil(120000, sliceLoopPollsEnough);
-    (void)stopSliceLoop();
+        startSliceLoop(100, FALSE, TRUE);
+        (void)pumpMessagesUntil(60000, sliceLoopPollsEnough);
+        (void)stopSliceLoop();
+    }
+    pluginPolls = probe.polls;
     barePolls = sliceLoop.pollTimes;
     endpointReads = sliceLoop.endpointReads;
 }
