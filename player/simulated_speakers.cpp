@@ -27,8 +27,19 @@ struct Listeners {
 };
 static Listeners listeners;
 
+// Made on first use, which comes before any second thread: whoever touches the registry first.
+static void prepareListeners(void)
+{
+    static BOOL ready;
+    if (ready)
+        return;
+    InitializeCriticalSection(&listeners.lock);
+    ready = TRUE;
+}
+
 template <typename Entry> static BOOL addListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry, LONG &slot)
 {
+    prepareListeners();
     EnterCriticalSection(&listeners.lock);
     slot = -1;
     for (LONG i = 0; i < MAX_SPEAKER_LISTENERS && slot < 0; ++i) {
@@ -44,6 +55,7 @@ template <typename Entry> static BOOL addListener(Entry *(&slots)[MAX_SPEAKER_LI
 template <typename Entry> static BOOL removeListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry)
 {
     BOOL found = FALSE;
+    prepareListeners();
     EnterCriticalSection(&listeners.lock);
     for (LONG i = 0; i < MAX_SPEAKER_LISTENERS && !found; ++i) {
         if (slots[i] == entry) {
@@ -227,11 +239,7 @@ static HRESULT WINAPI speakerAwareCoCreateInstance(REFCLSID clsid, LPUNKNOWN out
 
 BOOL interceptSpeakers(HMODULE module)
 {
-    static BOOL lockReady;
-    if (!lockReady) {
-        InitializeCriticalSection(&listeners.lock);
-        lockReady = TRUE;
-    }
+    prepareListeners();
     return interceptImport(module, "ole32.dll", "CoCreateInstance", speakerAwareCoCreateInstance,
                            systemCoCreateInstance);
 }
@@ -259,6 +267,7 @@ static LONG snapshot(Entry *const (&slots)[MAX_SPEAKER_LISTENERS], Entry *(&copy
     LONG count = 0;
     if (simulatedSpeakers.silent)
         return 0;
+    prepareListeners();
     EnterCriticalSection(&listeners.lock);
     for (LONG i = 0; i < MAX_SPEAKER_LISTENERS; ++i) {
         if (slots[i] != NULL && (onlyDevice < 0 || listeners.muteDevice[i] == onlyDevice))

@@ -322,6 +322,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return 1;
     }
     buildControls();
+    // The music starts on headphones, so that there is something to unplug.
+    resetSimulatedSpeakers();
+    plugInHeadphones();
     playerWindow.onEvent = logPlayerEvent;
     standIn.shownMute = userMuteOn();
     standIn.shownSaver = screenSaverRunning();
