@@ -226,7 +226,9 @@ BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
     (void)setSystemMute(FALSE);
     (void)setUserMute(FALSE);
     setWorkstationLocked(FALSE);
-    resetSimulatedSpeakers();
+    // The story starts on the speakers; the move is announced, as Windows would announce it.
+    if (simulatedSpeakers.defaultDevice != SPEAKERS)
+        chooseDefaultDevice(SPEAKERS);
     if (plugins.count == 0) {
         say("verdict: FAIL - no plug-in was loaded");
         return FALSE;
