@@ -520,6 +520,20 @@ struct IdleFigures {
 
 static const int IDLE_INTERVAL = 500;
 
+static LONG waitsMark;
+static BOOL pluginWaitedAgain(void)
+{
+    return probe.waitsEntered != waitsMark;
+}
+
+// Returns just after the plug-in's next wait began: a stretch measured from one such moment to
+// another holds whole intervals, so that its count is not off by one at either end.
+static void alignOnPluginWait(void)
+{
+    waitsMark = probe.waitsEntered;
+    (void)pumpMessagesUntil(5000, pluginWaitedAgain);
+}
+
 // Both loops side by side over the same stretch, the player stopped: each poll is then only
 // the play-state query.
 static void measureIdle(IdleFigures &idle)
@@ -534,10 +548,12 @@ static void measureIdle(IdleFigures &idle)
     pumpMessagesFor(50);
     double pluginStart = threadCpuMs(watchThread);
     double bareStart = threadCpuMs(sliceLoop.thread);
+    alignOnPluginWait();
     LONG pluginWaits = probe.waitsEntered;
     LONG bareSleeps = sliceLoop.sleeps;
     double start = nowMs();
     pumpMessagesFor(config.quick ? 2000 : 60000);
+    alignOnPluginWait();
     idle.seconds = (nowMs() - start) / 1000;
     double perMinute = 60.0 / idle.seconds;
     idle.pluginCpuPerMinute = (threadCpuMs(watchThread) - pluginStart) * perMinute;
