@@ -37,7 +37,9 @@ static void prepareListeners(void)
     ready = TRUE;
 }
 
-template <typename Entry> static BOOL addListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry, LONG &slot)
+// The count beside the registry says how many are registered now.
+template <typename Entry>
+static BOOL addListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry, volatile LONG &count, LONG &slot)
 {
     prepareListeners();
     EnterCriticalSection(&listeners.lock);
@@ -49,10 +51,13 @@ template <typename Entry> static BOOL addListener(Entry *(&slots)[MAX_SPEAKER_LI
         }
     }
     LeaveCriticalSection(&listeners.lock);
+    if (slot >= 0)
+        InterlockedIncrement(&count);
     return slot >= 0;
 }
 
-template <typename Entry> static BOOL removeListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry)
+template <typename Entry>
+static BOOL removeListener(Entry *(&slots)[MAX_SPEAKER_LISTENERS], Entry *entry, volatile LONG &count)
 {
     BOOL found = FALSE;
     prepareListeners();
@@ -64,6 +69,8 @@ template <typename Entry> static BOOL removeListener(Entry *(&slots)[MAX_SPEAKER
         }
     }
     LeaveCriticalSection(&listeners.lock);
+    if (found)
+        InterlockedDecrement(&count);
     return found;
 }
 
@@ -119,18 +126,15 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
     {
         LONG slot;
-        if (stepFails(SPEAKER_STEP_MUTE_NOTICES) || callback == NULL || !addListener(listeners.muteCallbacks, callback, slot))
+        if (stepFails(SPEAKER_STEP_MUTE_NOTICES) || callback == NULL ||
+            !addListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks, slot))
             return E_FAIL;
         listeners.muteDevice[slot] = device;
-        InterlockedIncrement(&simulatedSpeakers.muteCallbacks);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
     {
-        if (!removeListener(listeners.muteCallbacks, callback))
-            return E_INVALIDARG;
-        InterlockedDecrement(&simulatedSpeakers.muteCallbacks);
-        return S_OK;
+        return removeListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks) ? S_OK : E_INVALIDARG;
     }
     // Nothing else is asked of the speakers.
     HRESULT STDMETHODCALLTYPE GetChannelCount(UINT *) override { return E_NOTIMPL; }
@@ -209,17 +213,14 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *client) override
     {
         LONG slot;
-        if (stepFails(SPEAKER_STEP_DEVICE_NOTICES) || client == NULL || !addListener(listeners.clients, client, slot))
+        if (stepFails(SPEAKER_STEP_DEVICE_NOTICES) || client == NULL ||
+            !addListener(listeners.clients, client, simulatedSpeakers.deviceClients, slot))
             return E_FAIL;
-        InterlockedIncrement(&simulatedSpeakers.deviceClients);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient *client) override
     {
-        if (!removeListener(listeners.clients, client))
-            return E_NOTFOUND;
-        InterlockedDecrement(&simulatedSpeakers.deviceClients);
-        return S_OK;
+        return removeListener(listeners.clients, client, simulatedSpeakers.deviceClients) ? S_OK : E_NOTFOUND;
     }
 };
 

@@ -44,6 +44,18 @@ IMMDeviceEnumerator *createDeviceEnumerator(void)
     return enumerator;
 }
 
+IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator)
+{
+    IMMDevice *device = NULL;
+    if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) || device == NULL)
+        return NULL;
+    IAudioEndpointVolume *speakers = NULL;
+    HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
+                                         (void **)&speakers);
+    device->Release();
+    return SUCCEEDED(activated) ? speakers : NULL;
+}
+
 // Looked up afresh at every use: the default device moves when the user plugs in headphones or
 // picks another output, and no interface is kept that the other thread could touch.
 static IAudioEndpointVolume *openDefaultSpeakers(void)
@@ -51,17 +63,8 @@ static IAudioEndpointVolume *openDefaultSpeakers(void)
     IMMDeviceEnumerator *enumerator = createDeviceEnumerator();
     if (enumerator == NULL)
         return NULL;
-    IMMDevice *device = NULL;
-    HRESULT found = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
+    IAudioEndpointVolume *speakers = activateDefaultSpeakers(enumerator);
     enumerator->Release();
-    if (FAILED(found) || device == NULL)
-        return NULL;
-    IAudioEndpointVolume *speakers = NULL;
-    HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
-                                         (void **)&speakers);
-    device->Release();
-    if (FAILED(activated))
-        return NULL;
     return speakers;
 }
 

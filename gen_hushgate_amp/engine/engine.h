@@ -87,6 +87,8 @@ BOOL writeEndpointMute(LONG value);
 HRESULT enterComApartment(void);
 void leaveComApartment(HRESULT entered);
 IMMDeviceEnumerator *createDeviceEnumerator(void);
+// The volume object of the enumerator's default render device, or NULL.
+IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator);
 
 // The output device the music plays on went away (unplugged, disabled, removed) while the
 // player played: asked by the poll with the state it just read. Remembers the default render
@@ -112,7 +114,5 @@ BOOL waitForNextPoll(void);
 void watchSignalsBegin(void);
 void watchSignalsBetweenPolls(void);
 void watchSignalsEnd(void);
-// Where the mixer announces its changes; NULL while there is no signal window.
-HWND mixerCallbackWindow(void);
 
 LRESULT CALLBACK transportFilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -56,7 +56,7 @@ static BOOL openMixer(void)
     if (masterMute.mixerHandle != NULL)
         return TRUE;
     // Changes of the mute are announced to the signal window, where the platform sends them.
-    HWND notices = mixerCallbackWindow();
+    HWND notices = wakeSignals.window;
     HMIXER opened = NULL;
     if (mixerOpen(&opened, 0, (DWORD_PTR)notices, 0, notices != NULL ? CALLBACK_WINDOW : 0) != MMSYSERR_NOERROR)
         return FALSE;

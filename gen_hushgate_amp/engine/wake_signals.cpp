@@ -226,11 +226,6 @@ void closeSignalWindow(void)
     wakeSignals.windowClass = 0;
 }
 
-HWND mixerCallbackWindow(void)
-{
-    return wakeSignals.window;
-}
-
 // A registration that failed because the session service was not ready yet (a player started
 // at logon) is tried again after every poll until it holds, on the window's own thread.
 static void askForSessionNoticesAgain(void)
@@ -313,14 +308,8 @@ static void attachSpeakerNotices(void)
     IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
     if (enumerator == NULL || wakeSignals.watchedSpeakers != NULL)
         return;
-    IMMDevice *device = NULL;
-    if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) || device == NULL)
-        return;
-    IAudioEndpointVolume *speakers = NULL;
-    HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
-                                         (void **)&speakers);
-    device->Release();
-    if (FAILED(activated) || speakers == NULL)
+    IAudioEndpointVolume *speakers = activateDefaultSpeakers(enumerator);
+    if (speakers == NULL)
         return;
     speakerNotices.lastMute = -1;
     if (FAILED(speakers->RegisterControlChangeNotify(&speakerNotices))) {

@@ -81,8 +81,6 @@ static BOOL stopHasBeenRequested(void)
     return stop;
 }
 
-// The stop request and every signal end the wait at once; a new interval from the dialog
-// wakes it too, so it acts within the wait under way.
 // Without its events (they could not be made) the loop rests the interval in slices, looking
 // at the stop request before each.
 static BOOL waitInSlices(DWORD interval)
@@ -95,6 +93,8 @@ static BOOL waitInSlices(DWORD interval)
     return !stopHasBeenRequested();
 }
 
+// The stop request and every signal end the wait at once; a new interval from the dialog
+// wakes it too, so it acts within the wait under way.
 BOOL waitForNextPoll(void)
 {
     DWORD interval = pollInterval(pluginState.settings.checkTime);

@@ -102,14 +102,14 @@ static void deleteStopLock(void)
     pluginState.stopLockReady = 0;
 }
 
-
 static void closeWatchThread(void)
 {
     CloseHandle(pluginState.watchThread);
     pluginState.watchThread = NULL;
 }
 
-// What only the watch thread uses goes once it has ended: a thread abandoned by quit keeps it.
+// What the watch thread uses goes once it has ended: a thread abandoned by quit keeps it, the
+// signal window included, whose handle it may still post to or hand to the mixer.
 static void releaseWatchThreadResources(void)
 {
     deleteStopLock();
@@ -117,6 +117,7 @@ static void releaseWatchThreadResources(void)
     releaseMixer();
     deleteMixerLock();
     closeWakeEvents();
+    closeSignalWindow();
 }
 
 // A quit that gave up left its thread inside a platform call, still owning the stop request
@@ -129,7 +130,6 @@ static BOOL previousWatchThreadEnded(void)
         return FALSE;
     // Its mixer still announces changes to the window of that earlier run: all goes afresh.
     releaseWatchThreadResources();
-    closeSignalWindow();
     return TRUE;
 }
 
@@ -180,12 +180,9 @@ static void quit(void)
     // The watch thread undoes its own Core Audio registrations on its way out.
     BOOL threadEnded = waitForWatchThread();
     removeTransportFilter();
-    // A stuck thread may still use the mixer, its lock, the events and the signal window: they
-    // stay with the module, and the init that sees the thread end releases them.
-    if (threadEnded) {
+    // A stuck thread keeps what it uses with the module; the init that sees it end releases it.
+    if (threadEnded)
         releaseWatchThreadResources();
-        closeSignalWindow();
-    }
     // Returning from here into a frame of ours that the player unloads under us would crash it,
     // and so would a callback the platform still holds.
     if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0 ||
