@@ -219,6 +219,9 @@ void PluginTest::SetUp()
     (void)SetEnvironmentVariableA("APPDATA", testAppDataFolder());
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
+    // The poll looks at the stop request under its lock, as init leaves it for the thread.
+    InitializeCriticalSection(&pluginState.stopLock);
+    pluginState.stopLockReady = 1;
     prepareMixerLock();
     releaseMixer();
     forgetOutputDevice();
