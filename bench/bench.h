@@ -120,9 +120,17 @@ double stopSliceLoop(void);
 
 // --- the table (harness.cpp) ----------------------------------------------------------------
 
+enum Verdict { MET, NOT_MET, NOT_MEASURED };
+
+// A target judged on no samples is not measured, whatever its comparison says; a comparison
+// passes the smaller count of its two sides. Every target not measured fails the run's exit status.
+Verdict judge(int samples, BOOL met);
+const char *verdictText(Verdict verdict);
+BOOL someTargetNotMeasured(void);
+
 void printMachine(void);
 void printTableHead(void);
-void printRow(const char *what, Samples &samples, const char *target, BOOL met);
+void printRow(const char *what, Samples &samples, const char *target, Verdict verdict);
 // A row without a target is there to be compared with the one above it.
 void printFigureRow(const char *what, Samples &samples);
 

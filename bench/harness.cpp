@@ -37,6 +37,34 @@ BOOL settingsPathBesidePlugin(void)
     return TRUE;
 }
 
+static int unmeasuredTargets;
+
+Verdict judge(int samples, BOOL met)
+{
+    if (samples > 0)
+        return met ? MET : NOT_MET;
+    ++unmeasuredTargets;
+    return NOT_MEASURED;
+}
+
+const char *verdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case MET:
+        return "met";
+    case NOT_MET:
+        return "NOT met";
+    case NOT_MEASURED:
+        break;
+    }
+    return "not measured";
+}
+
+BOOL someTargetNotMeasured(void)
+{
+    return unmeasuredTargets > 0;
+}
+
 void printMachine(void)
 {
     char processor[128] = "unknown processor";
@@ -64,18 +92,19 @@ void printTableHead(void)
     printf("| measure (ms) | samples | median | 95th | worst | target | |\n|---|---|---|---|---|---|---|\n");
 }
 
-void printRow(const char *what, Samples &samples, const char *target, BOOL met)
+// A row with no samples reads "not measured" whatever it was compared with.
+void printRow(const char *what, Samples &samples, const char *target, Verdict verdict)
 {
     if (samples.count == 0) {
-        printf("| %s | 0 | | | | %s | not run |\n", what, target != NULL ? target : "");
+        printf("| %s | 0 | | | | %s | not measured |\n", what, target != NULL ? target : "");
         return;
     }
     printf("| %s | %d | %.2f | %.2f | %.2f | %s | %s |\n", what, samples.count, median(samples),
            percentile(samples, 0.95), worst(samples), target != NULL ? target : "",
-           target == NULL ? "" : met ? "met" : "NOT met");
+           target == NULL ? "" : verdictText(verdict));
 }
 
 void printFigureRow(const char *what, Samples &samples)
 {
-    printRow(what, samples, NULL, TRUE);
+    printRow(what, samples, NULL, MET);
 }

@@ -1,8 +1,8 @@
 // Loads the real gen_hushgate_amp.dll into a stand-in player window and measures what the
 // plug-in costs, each figure beside a bare loop of the same platform calls that sleeps in
 // 100 ms slices: one poll, reaction to a lock, a mute and an unplugged output, quit, wakeups
-// and CPU while idle, and the footprint. Prints a Markdown table for the README.
-// Usage: hushgate_bench [--quick] PATH\gen_hushgate_amp.dll
+// and CPU while idle, and the footprint. Prints a Markdown table for the README; exits with 3
+// when a target measured nothing. Usage: hushgate_bench [--quick] PATH\gen_hushgate_amp.dll
 #include "bench.h"
 
 #include <stdio.h>
@@ -73,5 +73,9 @@ int main(int argc, char **argv)
     measureEverything();
     (void)DeleteFileA(config.settingsPath);
     printReport();
+    if (someTargetNotMeasured()) {
+        fprintf(stderr, "hushgate_bench: a target measured nothing (the rows that read \"not measured\")\n");
+        return 3;
+    }
     return 0;
 }

@@ -2,6 +2,7 @@
 // the same platform calls, and what one read of the default speakers' mute costs alone.
 #include "bench.h"
 
+#include <algorithm>
 #include <stdio.h>
 
 #include "player_window.h"
@@ -67,16 +68,16 @@ static double pollRatio(void)
     return median(pluginPolls) / median(barePolls);
 }
 
-static BOOL pollRatioMet(void)
+static Verdict pollVerdict(void)
 {
-    return pollRatio() <= POLL_RATIO;
+    return judge(std::min(pluginPolls.count, barePolls.count), pollRatio() <= POLL_RATIO);
 }
 
 static void printPollCostRows(void)
 {
     printRow(speakersApply ? "one poll, plug-in (playing; all conditions, speakers' mute and output device read)"
                            : "one poll, plug-in (playing; all conditions)",
-             pluginPolls, "ratio to bare <= 1.10", pollRatioMet());
+             pluginPolls, "ratio to bare <= 1.10", pollVerdict());
     printFigureRow("one poll, the same calls bare", barePolls);
     if (speakersApply)
         printFigureRow("one read of the default speakers' mute (Core Audio)", endpointReads);
@@ -85,7 +86,7 @@ static void printPollCostRows(void)
 static void printPollCostNotes(void)
 {
     printf("\nPoll cost ratio plug-in/bare (medians): %.2f (target <= 1.10: %s)\n", pollRatio(),
-           pollRatioMet() ? "met" : "NOT met");
+           verdictText(pollVerdict()));
 }
 
 const BenchRoom pollCostRoom = {measurePollCost, printPollCostRows, printPollCostNotes};

@@ -53,7 +53,7 @@ static const DWORD DLL_SIZE_LIMIT = 32768;
 static void printQuitRow(const char *what, Samples &samples)
 {
     printRow(what, samples, "median <= 5, worst <= 100",
-             median(samples) <= QUIT_MEDIAN_MS && worst(samples) <= QUIT_WORST_MS);
+             judge(samples.count, median(samples) <= QUIT_MEDIAN_MS && worst(samples) <= QUIT_WORST_MS));
 }
 
 static void printQuitRows(void)
@@ -77,9 +77,10 @@ static DWORD fileSize(const char *path)
 static void printFootprintNotes(void)
 {
     DWORD size = fileSize(config.pluginPath);
-    printf("DLL size: %lu bytes (target <= %lu: %s)\n", size, DLL_SIZE_LIMIT, size <= DLL_SIZE_LIMIT ? "met" : "NOT met");
+    printf("DLL size: %lu bytes (target <= %lu: %s)\n", size, DLL_SIZE_LIMIT,
+           verdictText(judge(size > 0 ? 1 : 0, size <= DLL_SIZE_LIMIT)));
     printf("Heap allocations by the plug-in between init and quit, every run: %ld (target 0: %s)\n", probe.heapCalls,
-           probe.heapCalls == 0 ? "met" : "NOT met");
+           verdictText(probe.heapCalls == 0 ? MET : NOT_MET));
 }
 
 const BenchRoom quitRoom = {measureQuits, printQuitRows, printFootprintNotes};

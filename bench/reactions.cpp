@@ -180,14 +180,14 @@ static const double SIGNALLED_WORST_MS = 50;
 
 static void printSignalledRow(const char *what, Samples &samples)
 {
-    printRow(what, samples, "worst <= 50", worst(samples) <= SIGNALLED_WORST_MS);
+    printRow(what, samples, "worst <= 50", judge(samples.count, worst(samples) <= SIGNALLED_WORST_MS));
 }
 
 static void printPolledRow(const char *what, Samples &samples, int interval)
 {
     char target[32];
     wsprintfA(target, "worst <= %d", interval + 30);
-    printRow(what, samples, target, worst(samples) <= interval + 30);
+    printRow(what, samples, target, judge(samples.count, worst(samples) <= interval + 30));
 }
 
 static void printReactionRows(void)
