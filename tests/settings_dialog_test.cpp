@@ -209,7 +209,8 @@ TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndNamesTheFilesThatRef
         EXPECT_FALSE(script.playerEnabledUnderReport) << "row " << row.row << ": the warning must be modal";
         EXPECT_EQ(pluginState.settings.isLock, 0) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.checkTime, 300) << "row " << row.row;
-        EXPECT_NE(wcsstr(script.reportText, paths[1].c_str()), nullptr) << "row " << row.row << ": " << script.reportText;
+        EXPECT_NE(wcsstr(script.reportText, paths[1].c_str()), nullptr)
+            << "row " << row.row << ": " << script.reportText;
         EXPECT_EQ(wcsstr(script.reportText, paths[0].c_str()) != nullptr, row.namesBesideModule)
             << "row " << row.row << ": " << script.reportText;
         EXPECT_NE(wcsstr(script.reportText, L"until the player closes"), nullptr) << "row " << row.row;

@@ -205,10 +205,12 @@ TEST_F(SettingsStore, FoldersNamedOutsideTheAnsiCodePageKeepTheSettingsInAnsiFil
         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n";
     static const UnicodeRow rows[] = {
         {1, TRUE, FALSE, "[Other]\r\nNAME=caf\xe9\r\n", NULL, FREE, FALSE,
-         "[Other]\r\nNAME=caf\xe9\r\n[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n"},
+         "[Other]\r\nNAME=caf\xe9\r\n"
+         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n"},
         {2, TRUE, TRUE, NULL, NULL, FREE, FALSE, savedKeys},
         {3, FALSE, TRUE, NULL, "[Hushgate]\r\nCHECKTIME=900\r\n[Other]\r\nNAME=caf\xe9\r\n", FREE, TRUE,
-         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\n[Other]\r\nNAME=caf\xe9\r\n"},
+         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\n"
+         "[Other]\r\nNAME=caf\xe9\r\n"},
         {4, TRUE, TRUE, "[Hushgate]\r\nCHECKTIME=900\r\n", NULL, DENY_WRITE, TRUE, savedKeys},  // folder made too
     };
     for (const UnicodeRow &row : rows) {
@@ -216,7 +218,8 @@ TEST_F(SettingsStore, FoldersNamedOutsideTheAnsiCodePageKeepTheSettingsInAnsiFil
         removeSettingsUnder(appData);
         removeTestSettings();
         pluginHeader.hDllInstance = row.unicodeModuleFolder ? copy : GetModuleHandleA(NULL);
-        std::wstring besideModule = row.unicodeModuleFolder ? playerFolder + L"\\plugin.ini" : widePath(testSettingsPath());
+        std::wstring besideModule =
+            row.unicodeModuleFolder ? playerFolder + L"\\plugin.ini" : widePath(testSettingsPath());
         std::wstring userFolder = row.unicodeAppData ? appData : widePath(testAppDataFolder());
         std::wstring perUser = userFolder + L"\\Hushgate\\plugin.ini";
         (void)SetEnvironmentVariableW(L"APPDATA", userFolder.c_str());
