@@ -676,15 +676,24 @@ TEST_F(HostedPlugin, HostileSettingsFilesKeepTheLoopSane)
     }
 }
 
+static volatile LONG configReturned, saveWarningShown;
+
+// Presses OK once the dialog shows, however slowly under load, and answers a warning that a
+// failed save would bring, so that the test fails instead of waiting on it for good.
 static DWORD WINAPI pressOkWhenTheDialogShows(LPVOID)
 {
-    for (int attempt = 0; attempt < 400; ++attempt) {
-        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
-        if (dialog != NULL) {
-            (void)SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-            return 0;
+    BOOL pressed = FALSE;
+    for (DWORD start = GetTickCount(); !configReturned && GetTickCount() - start < 30000; Sleep(5)) {
+        HWND warning = FindWindowA((LPCSTR)WC_DIALOG, "Hushgate");
+        if (warning != NULL) {
+            saveWarningShown = 1;
+            (void)PostMessageA(warning, WM_COMMAND, IDOK, 0);
         }
-        Sleep(5);
+        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+        if (dialog != NULL && !pressed) {
+            (void)SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+            pressed = TRUE;
+        }
     }
     return 0;
 }
@@ -707,10 +716,14 @@ TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
     setScreenSaverRunning(FALSE);
 
     // OK in the dialog saves: only the [Hushgate] lines may change.
+    configReturned = 0;
+    saveWarningShown = 0;
     HANDLE helper = CreateThread(NULL, 0, pressOkWhenTheDialogShows, NULL, 0, NULL);
     plugin.header->config();
+    configReturned = 1;
     (void)WaitForSingleObject(helper, 5000);
     CloseHandle(helper);
+    EXPECT_FALSE(saveWarningShown) << "the save beside the module was refused";
     EXPECT_TRUE(stop());
 
     HANDLE file = CreateFileA(settingsPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
