@@ -284,6 +284,19 @@ static void consoleConnectNotice(BOOL)
     (void)SendMessageA(signalWindow(), WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 0);
 }
 
+static LONG signalRowSession = NO_SESSION;
+
+// Wine's session manager tells of no session: these come from the simulated ones.
+static void otherProgramStartsSound(BOOL)
+{
+    (void)addSimulatedSession(SPEAKERS, 4, AudioSessionStateActive, FALSE);
+}
+
+static void playerSessionGoesIdle(BOOL)
+{
+    setSimulatedSessionState(signalRowSession, AudioSessionStateInactive);
+}
+
 static BOOL playsOnAgain(void)
 {
     return playerWindow.playState == PLAY_STATE_PLAYING && pluginState.pausedByPlugin == 0;
@@ -317,11 +330,14 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         {4, "default output moved", defaultMovesToMutedHeadphones, TRUE},
         {5, "mute of the new default", newDefaultMutes, TRUE},
         {6, "console connect, nothing holds", consoleConnectNotice, FALSE},
+        {7, "another program's new audio session, nothing holds", otherProgramStartsSound, FALSE},
+        {8, "the player's session goes idle, nothing holds", playerSessionGoesIdle, FALSE},
     };
     for (const SignalRow &row : rows) {
         if (row.change == mixerMuteNotice && !machineHasMixer)
             continue;
         resetConditions();
+        signalRowSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
         playerWindow.playState = PLAY_STATE_PLAYING;
         writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
         startCountingCalls();
