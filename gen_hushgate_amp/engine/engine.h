@@ -24,7 +24,7 @@ struct MasterMute {
 };
 extern MasterMute masterMute;
 
-enum { SESSION_ENDPOINT_CAPACITY = 8, PLAYER_SESSION_CAPACITY = 8 };
+enum { SESSION_ENDPOINT_CAPACITY = 16, PLAYER_SESSION_CAPACITY = 8 };
 
 // What wakes the watch loop before its interval is up. The events and the window belong to
 // the player's thread (made in init, undone in quit); the Core Audio registrations belong to
