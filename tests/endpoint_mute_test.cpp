@@ -300,6 +300,7 @@ struct LossRow {
     BOOL silent;        // nobody is called back: only the poll can see it
     LONG isDeviceLost;
     BOOL unreadable;    // the device watched cannot be read meanwhile, then can again
+    BOOL alsoOnSpeakers;  // a second session of the player's opens there once the first is watched
 };
 
 // Only the output the music plays on going away pauses, once, for the user to undo; a hold of
@@ -348,6 +349,8 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
          SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
         {20, "only another program's session on the headphones", SPEAKERS, HEADPHONES, OTHER_PROGRAM,
          SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {21, "a second session of the player's, listed first: the one watched stays", SPEAKERS, HEADPHONES,
+         PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, TRUE},
     };
     installFilter();
     for (const LossRow &row : rows) {
@@ -370,6 +373,8 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         simulatedSessions.failing[SESSION_STEP_ENUMERATOR] = row.fault == SESSIONS_NOT_LISTED;
         playerWindow.playState = PLAY_STATE_PLAYING;
         pollOnce();
+        if (row.alsoOnSpeakers)
+            (void)addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
         holdStarts(row.hold, TRUE);
         pollOnce();
         // A paused player's output is idle.
