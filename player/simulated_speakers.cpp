@@ -10,6 +10,7 @@
 #include <mmdeviceapi.h>
 
 #include "import_patch.h"
+#include "simulated_sessions.h"
 
 SimulatedSpeakers simulatedSpeakers;
 
@@ -17,6 +18,7 @@ static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFII
 
 static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {L"{0.0.0.00000000}.{hushgate-speakers}",
                                                                L"{0.0.0.00000000}.{hushgate-headphones}"};
+static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender};
 
 // Who listens: notification clients, and mute callbacks with the device they listen on.
 struct Listeners {
@@ -159,6 +161,8 @@ struct SpeakerDevice : Counted<IMMDevice> {
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT *, void **object) override
     {
         *object = NULL;
+        if (isSessionManagerInterface(iid))
+            return activateSessionManager(device, iid, object);
         if (stepFails(SPEAKER_STEP_ACTIVATE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
         SpeakerVolume *volume = new SpeakerVolume(device);
@@ -179,6 +183,29 @@ struct SpeakerDevice : Counted<IMMDevice> {
     {
         *state = (DWORD)simulatedSpeakers.state[device];
         return S_OK;
+    }
+};
+
+// The devices of one flow in some states, as they were when it was made.
+struct SpeakerCollection : Counted<IMMDeviceCollection> {
+    LONG count = 0;
+    LONG devices[SPEAKER_DEVICE_COUNT];
+    SpeakerCollection(EDataFlow flow, DWORD states)
+    {
+        for (LONG device = 0; device < SPEAKER_DEVICE_COUNT; ++device) {
+            if ((flow == eAll || flow == deviceFlows[device]) && ((DWORD)simulatedSpeakers.state[device] & states) != 0)
+                devices[count++] = device;
+        }
+    }
+    HRESULT STDMETHODCALLTYPE GetCount(UINT *devicesIn) override
+    {
+        *devicesIn = (UINT)count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice **device) override
+    {
+        *device = index < (UINT)count ? new SpeakerDevice(devices[index]) : NULL;
+        return *device != NULL ? S_OK : E_INVALIDARG;
     }
 };
 
@@ -205,11 +232,21 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice **device) override
     {
+        *device = NULL;
+        if (stepFails(SPEAKER_STEP_GET_DEVICE))
+            return E_OUTOFMEMORY;
         LONG index = deviceNamed(id);
         *device = index == NO_DEFAULT_SPEAKERS ? NULL : new SpeakerDevice(index);
         return *device != NULL ? S_OK : E_NOTFOUND;
     }
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD states, IMMDeviceCollection **devices) override
+    {
+        *devices = NULL;
+        if (stepFails(SPEAKER_STEP_ENUMERATE))
+            return E_OUTOFMEMORY;
+        *devices = new SpeakerCollection(flow, states);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *client) override
     {
         LONG slot;

@@ -11,6 +11,7 @@
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 
 // --- what the interception sees and does ---------------------------------------------------
@@ -168,6 +169,7 @@ protected:
     static void resetConditions(void)
     {
         resetSimulatedSpeakers();
+        resetSimulatedSessions();
         resetSimulatedSession();
         setWorkstationLocked(FALSE);
         setScreenSaverRunning(FALSE);
@@ -229,7 +231,8 @@ protected:
         seen.signalsLeft = ownSignalWindow() != NULL ||
                            GetClassInfoA(plugin.module, "HushgateSignals", &signalClass) ||
                            simulatedSession.registeredWindows != 0 || simulatedSpeakers.deviceClients != 0 ||
-                           simulatedSpeakers.muteCallbacks != 0;
+                           simulatedSpeakers.muteCallbacks != 0 || simulatedSessions.creationListeners != 0 ||
+                           simulatedSessions.stateListeners != 0 || simulatedSessions.liveObjects != 0;
         BOOL ended = seen.watchThread != NULL && WaitForSingleObject(seen.watchThread, 0) == WAIT_OBJECT_0;
         if (seen.watchThread != NULL)
             CloseHandle(seen.watchThread);
@@ -272,9 +275,34 @@ LONG HostedPlugin::togglesFromPlugin;
 
 // --- load and unload -----------------------------------------------------------------------
 
+// The player's own audio session comes and goes, or changes state, on whatever is the default.
+static LONG cycleSession = NO_SESSION;
+static void changePlayerSession(void)
+{
+    if (simulatedSessionDevice(cycleSession) == NO_SESSION)
+        cycleSession = addSimulatedSession(simulatedSpeakers.defaultDevice, GetCurrentProcessId(),
+                                           AudioSessionStateActive, FALSE);
+    else if (rand() % 2 == 0)
+        removeSimulatedSession(cycleSession);
+    else
+        setSimulatedSessionState(cycleSession, simulatedSessionState(cycleSession) == AudioSessionStateActive
+                                                   ? AudioSessionStateInactive
+                                                   : AudioSessionStateActive);
+}
+
 static void toggleConditionAtRandom(void)
 {
-    switch (rand() % 5) {
+    switch (rand() % 8) {
+    case 5:
+        changePlayerSession();
+        break;
+    case 6:
+        simulatedSession.secureDesktop = !simulatedSession.secureDesktop;
+        break;
+    case 7:
+        broadcastSuspend();
+        broadcastWake(PBT_APMRESUMEAUTOMATIC);
+        break;
     case 3:
         setSpeakersMuted(!speakersMuted());
         break;

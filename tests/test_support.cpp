@@ -9,11 +9,11 @@
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 
 CallCounts callCounts;
 void (*onWatchThreadWait)(void);
-volatile LONG inputDesktopRefused;
 volatile LONG mixerDeviceGone;
 volatile LONG mixerCallFailuresToCome;
 volatile LONG mixerCallsTakeLong;
@@ -135,7 +135,7 @@ static HDESK WINAPI countedOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MA
         InterlockedIncrement(&callCounts.lockProbes);
     if (duringLockProbe != NULL)
         duringLockProbe();
-    if (inputDesktopRefused) {
+    if (simulatedSession.secureDesktop) {
         SetLastError(ERROR_ACCESS_DENIED);
         return NULL;
     }
@@ -183,6 +183,8 @@ static void patchTestProgramImports(void)
         return;
     patched = TRUE;
     HMODULE self = GetModuleHandleA(NULL);
+    // First: the counting below takes over its OpenInputDesktop and keeps its secure desktop.
+    (void)interceptLockProbe(self);
     (void)interceptImport(self, "winmm.dll", "mixerOpen", countedMixerOpen, realMixerOpen);
     (void)interceptImport(self, "winmm.dll", "mixerClose", countedMixerClose, realMixerClose);
     (void)interceptImport(self, "winmm.dll", "mixerGetControlDetailsA", countedMixerGetControlDetailsA,
@@ -197,7 +199,6 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "ole32.dll", "CoInitializeEx", countedCoInitializeEx, realCoInitializeEx);
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
-    (void)interceptLockProbe(self);
     (void)interceptSpeakers(self);
 }
 
@@ -225,6 +226,9 @@ void PluginTest::SetUp()
     prepareMixerLock();
     releaseMixer();
     forgetOutputDevice();
+    outputDevice.lookupWanted = 0;
+    ZeroMemory((void *)&sessionLock, sizeof sessionLock);
+    ZeroMemory((void *)&sleepHold, sizeof sleepHold);
     onWatchThreadWait = NULL;
     resetConditions();
     pluginHeader.hwndParent = createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
@@ -271,12 +275,12 @@ void PluginTest::setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG c
 
 void PluginTest::resetConditions(void)
 {
-    inputDesktopRefused = 0;
     mixerDeviceGone = 0;
     mixerCallFailuresToCome = 0;
     mixerCallsTakeLong = 0;
     reportedMajorVersion = 0;
     resetSimulatedSpeakers();
+    resetSimulatedSessions();
     resetSimulatedSession();
     setWorkstationLocked(FALSE);
     setScreenSaverRunning(FALSE);

@@ -36,8 +36,6 @@ void stopCountingCalls(void);
 
 // Lets a test run code on the watch thread as it begins its wait between two polls.
 extern void (*onWatchThreadWait)(void);
-// Makes the plug-in's OpenInputDesktop fail, as it does while Winlogon's desktop has the input.
-extern volatile LONG inputDesktopRefused;
 // Makes the plug-in's mixer control calls fail, as they do once its sound card is unplugged;
 // or only the next few of them.
 extern volatile LONG mixerDeviceGone;
