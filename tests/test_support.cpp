@@ -220,6 +220,8 @@ void PluginTest::SetUp()
     (void)SetEnvironmentVariableA("APPDATA", testAppDataFolder());
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
+    // Every test starts as a freshly loaded module would: no callback left with the system.
+    wakeSignals.callbacksMayCome = 0;
     // The poll looks at the stop request under its lock, as init leaves it for the thread.
     InitializeCriticalSection(&pluginState.stopLock);
     pluginState.stopLockReady = 1;

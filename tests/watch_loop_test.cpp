@@ -361,6 +361,36 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
     }
 }
 
+// The system may still call a mute callback whose unregistration it refused: the event the
+// callback sets stays open with the pinned module, and the next start takes it over.
+TEST_F(WatchThread, ACallbackTheSystemKeptAfterQuitStillFindsItsEvent)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    simulatedSpeakers.muteUnregistrationRefused = 1;
+    pluginHeader.quit();
+    EXPECT_EQ(pluginState.modulePinned, 1);
+    HANDLE wake = wakeSignals.wakeEvent;
+    DWORD flags;
+    ASSERT_TRUE(wake != NULL && GetHandleInformation(wake, &flags)) << "closed under a callback still registered";
+    setSpeakersMuted(TRUE);
+    EXPECT_EQ(WaitForSingleObject(wake, 0), (DWORD)WAIT_OBJECT_0) << "the callback reached no event";
+    simulatedSpeakers.muteUnregistrationRefused = 0;
+    setSpeakersMuted(FALSE);
+    pluginHeader.init();
+    EXPECT_EQ(wakeSignals.wakeEvent, wake) << "the next start made a second event beside the one still signalled";
+    ASSERT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000));
+    setSpeakersMuted(TRUE);
+    EXPECT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin)) << "the kept event no longer wakes the loop";
+    pluginHeader.quit();
+    dropMuteCallbacks();
+    wakeSignals.callbacksMayCome = 0;
+    closeWakeEvents();
+}
+
 // The suspend broadcast is answered only once the player is paused; the pause stays the
 // plug-in's until the system has resumed and no condition holds, a lock that came with the
 // sleep included.
