@@ -26,6 +26,7 @@ struct Interception {
     HANDLE mixerHang;  // while set, the watch thread's next mixer read blocks on it, holding the mixer
     volatile LONG insideHungMixerCall;
     DWORD playerThreadId;
+    volatile DWORD windowProcedureSetOnThread;  // the thread of the plug-in's last SetWindowLongA
     BOOL signalsLeft;  // after the last quit: a window, class, registration or callback of ours
 };
 static Interception seen;
@@ -34,6 +35,13 @@ static MMRESULT(WINAPI *systemMixerOpen)(LPHMIXER, UINT, DWORD_PTR, DWORD_PTR, D
 static MMRESULT(WINAPI *systemMixerClose)(HMIXER);
 static MMRESULT(WINAPI *systemMixerGetControlDetailsA)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
 static DWORD(WINAPI *systemWaitForMultipleObjects)(DWORD, const HANDLE *, BOOL, DWORD);
+static LONG(WINAPI *systemSetWindowLongA)(HWND, int, LONG);
+
+static LONG WINAPI interceptedSetWindowLongA(HWND window, int index, LONG value)
+{
+    seen.windowProcedureSetOnThread = GetCurrentThreadId();
+    return systemSetWindowLongA(window, index, value);
+}
 static HANDLE(WINAPI *systemCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
 
 static HANDLE WINAPI interceptedCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
@@ -93,6 +101,7 @@ static void interceptImports(HMODULE plugin)
                           systemMixerGetControlDetailsA);
     (void)interceptImport(plugin, "kernel32.dll", "WaitForMultipleObjects", interceptedWaitForMultipleObjects,
                           systemWaitForMultipleObjects);
+    (void)interceptImport(plugin, "user32.dll", "SetWindowLongA", interceptedSetWindowLongA, systemSetWindowLongA);
     (void)interceptLockProbe(plugin);
     (void)interceptSpeakers(plugin);
 }
@@ -339,6 +348,7 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
     LONG handlesBefore = countOpenHandles();
     LONG threadsBefore = countThreads();
     ZeroMemory((void *)&seen, sizeof seen);
+    seen.playerThreadId = GetCurrentThreadId();
     printf("load/unload: %ld cycles (HUSHGATE_CYCLES)\n", cycles);
     for (LONG cycle = 0; cycle < cycles; ++cycle) {
         playerWindow.playState = cycle % 3 == 0 ? PLAY_STATE_STOPPED : PLAY_STATE_PLAYING;
@@ -356,6 +366,8 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
         ASSERT_FALSE(seen.signalsLeft) << "cycle " << cycle << ": a window, class or registration outlived quit"
                                        << (quitElsewhere ? " on a worker thread" : "");
         ASSERT_EQ(GetModuleHandleA(pluginPath), (HMODULE)NULL) << "cycle " << cycle << ": the module stayed mapped";
+        // The filter is taken off on the player's thread, never beside a message it is handling.
+        ASSERT_EQ(seen.windowProcedureSetOnThread, seen.playerThreadId) << "cycle " << cycle;
         ASSERT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "cycle " << cycle;
         // A window left behind would take this into the unmapped module: the fault handler ends the run.
         DWORD_PTR ignored;
@@ -539,6 +551,30 @@ TEST_F(HostEndings, UnloadedWhileTheSettingsDialogIsOpen)
     EXPECT_TRUE(moduleStillMapped(pluginPath));
 }
 
+// The pin is the last guard against an unload under a callback the system still holds: it must
+// hold in a player's folder named outside the ANSI code page too.
+TEST_F(HostEndings, ThePinHoldsInAFolderNamedOutsideTheAnsiCodePage)
+{
+    std::wstring folder = makeUnicodeFolder(L"pinned");
+    std::wstring path = folder + L"\\gen_hushgate_amp.dll";
+    ASSERT_TRUE(CopyFileW(widePath(pluginPath).c_str(), path.c_str(), FALSE));
+    HMODULE module = LoadLibraryW(path.c_str());
+    ASSERT_NE(module, (HMODULE)NULL);
+    PluginHeader *header = ((GetPluginHeaderProc)(void *)GetProcAddress(module, PLUGIN_HEADER_EXPORT))();
+    header->hwndParent = playerWindow.hwnd;
+    header->hDllInstance = module;
+    interceptImports(module);
+    (void)header->init();
+    ASSERT_TRUE(waitForPolls(1));
+    simulatedSpeakers.muteUnregistrationRefused = 1;  // the system may still call the plug-in
+    header->quit();
+    FreeLibrary(module);
+    EXPECT_NE(GetModuleHandleW(path.c_str()), (HMODULE)NULL) << "unloaded under a callback still registered";
+    dropMuteCallbacks();
+    CloseHandle(seen.watchThread);
+    seen.watchThread = NULL;
+}
+
 static HANDLE hungThread;
 static BOOL hungThreadEnded(void)
 {
@@ -585,30 +621,51 @@ static BOOL mixerMuteReleased(void)
     return readSystemMute() == 0;
 }
 
+struct HungMixerRow {
+    int row;
+    const char *what;
+    BOOL pausedFirst;  // the mute's pause is the plug-in's already; else the hung read brings it
+};
+
 // The watch thread hangs in a mixer read, holding the mixer: the user's Next goes through at
-// once and the mute goes once the call returns; after a quit that gave up on the thread, it
-// comes back and tells the player nothing.
+// once, the mute goes once the call returns, and the poll that read it pauses nothing; after a
+// quit that gave up on the thread, it comes back and tells the player nothing.
 TEST_F(HostEndings, AThreadHungInAMixerCallNeitherFreezesThePlayerNorSpeaksAfterQuit)
 {
     if (mixerGetNumDevs() == 0)
         GTEST_SKIP() << "no mixer on this machine";
-    playerWindow.playState = PLAY_STATE_PLAYING;
-    ASSERT_TRUE(start("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nCHECKTIME=100\r\n"));
-    (void)setSystemMute(TRUE);
-    ASSERT_TRUE(waitForPolls(2));
-    ASSERT_EQ(playerWindow.playState, PLAY_STATE_PAUSED);
+    static const HungMixerRow rows[] = {
+        {1, "a pause of the plug-in's for the mute", TRUE},
+        {2, "playing while the hung read finds the new mute", FALSE},
+    };
     HANDLE hang = CreateEventA(NULL, TRUE, FALSE, NULL);
-    seen.mixerHang = hang;
-    ASSERT_TRUE(pumpMessagesUntil(2000, insideHungMixerCall));
-    pressPlayerButton(CMD_NEXT);
-    EXPECT_TRUE(seen.insideHungMixerCall) << "the player's window waited for the watch thread's mixer call";
-    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
-    seen.mixerHang = NULL;
-    (void)SetEvent(hang);
-    EXPECT_TRUE(pumpMessagesUntil(2000, mixerMuteReleased)) << "the release handed to the watch thread never came";
-    ASSERT_TRUE(waitForPolls(2));
-    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
-    EXPECT_EQ(pluginToggles(), 1) << "the user's music was paused again";
+    for (const HungMixerRow &row : rows) {
+        (void)setSystemMute(FALSE);
+        (void)ResetEvent(hang);
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        ASSERT_TRUE(start("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nCHECKTIME=100\r\n"));
+        ASSERT_TRUE(waitForPolls(1));
+        LONG toggles = pluginToggles();
+        if (row.pausedFirst) {
+            (void)setSystemMute(TRUE);
+            ASSERT_TRUE(waitForPolls(2));
+            ASSERT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "row " << row.row;
+        }
+        seen.mixerHang = hang;
+        (void)setSystemMute(TRUE);
+        ASSERT_TRUE(pumpMessagesUntil(2000, insideHungMixerCall)) << "row " << row.row;
+        pressPlayerButton(CMD_NEXT);
+        EXPECT_TRUE(seen.insideHungMixerCall) << "row " << row.row << ": the player's window waited for the mixer";
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row;
+        seen.mixerHang = NULL;
+        (void)SetEvent(hang);
+        EXPECT_TRUE(pumpMessagesUntil(2000, mixerMuteReleased)) << "row " << row.row << ": the release never came";
+        ASSERT_TRUE(waitForPolls(2));
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(pluginToggles() - toggles, row.pausedFirst ? 1 : 0) << "row " << row.row << ": paused again";
+        if (&row != &rows[ARRAYSIZE(rows) - 1])
+            EXPECT_TRUE(stop()) << "row " << row.row;
+    }
 
     // The mute comes back and the thread hangs reading it; quit gives up on it.
     (void)ResetEvent(hang);

@@ -287,6 +287,17 @@ static void consoleConnectNotice(BOOL)
     (void)SendMessageA(signalWindow(), WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 0);
 }
 
+// Windows XP switches users rather than locks; a remote client may go without locking.
+static void consoleDisconnectNotice(BOOL on)
+{
+    (void)SendMessageA(signalWindow(), WM_WTSSESSION_CHANGE, on ? WTS_CONSOLE_DISCONNECT : WTS_CONSOLE_CONNECT, 0);
+}
+
+static void remoteDisconnectNotice(BOOL on)
+{
+    (void)SendMessageA(signalWindow(), WM_WTSSESSION_CHANGE, on ? WTS_REMOTE_DISCONNECT : WTS_REMOTE_CONNECT, 0);
+}
+
 static LONG signalRowSession = NO_SESSION;
 
 // Wine's session manager tells of no session: these come from the simulated ones.
@@ -335,6 +346,8 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         {6, "console connect, nothing holds", consoleConnectNotice, FALSE},
         {7, "another program's new audio session, nothing holds", otherProgramStartsSound, FALSE},
         {8, "the player's session goes idle, nothing holds", playerSessionGoesIdle, FALSE},
+        {9, "a user switched away: the console disconnects", consoleDisconnectNotice, TRUE},
+        {10, "the remote client went without locking", remoteDisconnectNotice, TRUE},
     };
     for (const SignalRow &row : rows) {
         if (row.change == mixerMuteNotice && !machineHasMixer)
@@ -472,6 +485,8 @@ struct LockSourceRow {
     BOOL secureDesktop;          // an elevation prompt is up: the input desktop cannot be opened
     BOOL paused;
     BOOL probesAtEveryPoll;
+    BOOL followsNotices;
+    BOOL promptGoes;  // then the secure desktop goes: the music plays again
 };
 
 static LONG lockProbesAtWait[8];
@@ -489,18 +504,22 @@ TEST_F(WatchThread, TheLockIsWhatTheSessionSaysWhereItsNoticesHold)
 {
     static const LockSourceRow rows[] = {
         {1, "the session says unlocked while a UAC prompt is up", FALSE, 0, SESSION_INFO_TELLS, FALSE, FALSE, TRUE,
-         FALSE, FALSE},
-        {2, "the session says locked", FALSE, 0, SESSION_INFO_TELLS, FALSE, TRUE, FALSE, TRUE, FALSE},
+         FALSE, FALSE, TRUE, FALSE},
+        {2, "the session says locked", FALSE, 0, SESSION_INFO_TELLS, FALSE, TRUE, FALSE, TRUE, FALSE, TRUE, FALSE},
         {3, "Windows 7 inverts its flag: unlocked, a UAC prompt up", FALSE, 0, SESSION_INFO_TELLS, TRUE, FALSE, TRUE,
-         FALSE, FALSE},
-        {4, "Windows 7 inverts its flag: locked", FALSE, 0, SESSION_INFO_TELLS, TRUE, TRUE, FALSE, TRUE, FALSE},
-        {5, "the session's state unknown: the probe once, locked", FALSE, 0, SESSION_INFO_UNKNOWN, FALSE, TRUE, FALSE,
-         TRUE, FALSE},
+         FALSE, FALSE, TRUE, FALSE},
+        {4, "Windows 7 inverts its flag: locked", FALSE, 0, SESSION_INFO_TELLS, TRUE, TRUE, FALSE, TRUE, FALSE, TRUE,
+         FALSE},
+        {5, "the session's state unknown: the probe, locked, looks again until it sees the desktop", FALSE, 0,
+         SESSION_INFO_UNKNOWN, FALSE, TRUE, FALSE, TRUE, TRUE, TRUE, FALSE},
         {6, "no answer, as under Wine: the probe once, unlocked", FALSE, 0, SESSION_INFO_FAILS, FALSE, FALSE, FALSE,
-         FALSE, FALSE},
-        {7, "Windows 2000: the probe at every poll", TRUE, 0, SESSION_INFO_FAILS, FALSE, FALSE, TRUE, TRUE, TRUE},
+         FALSE, FALSE, TRUE, FALSE},
+        {7, "Windows 2000: the probe at every poll", TRUE, 0, SESSION_INFO_FAILS, FALSE, FALSE, TRUE, TRUE, TRUE, FALSE,
+         FALSE},
         {8, "the session service not running: the probe at every poll", FALSE, 1000, SESSION_INFO_TELLS, FALSE, FALSE,
-         TRUE, TRUE, TRUE},
+         TRUE, TRUE, TRUE, FALSE, FALSE},
+        {9, "no answer and a UAC prompt up at the start: paused until the prompt goes", FALSE, 0, SESSION_INFO_FAILS,
+         FALSE, FALSE, TRUE, TRUE, TRUE, TRUE, TRUE},
     };
     for (const LockSourceRow &row : rows) {
         resetConditions();
@@ -524,7 +543,11 @@ TEST_F(WatchThread, TheLockIsWhatTheSessionSaysWhereItsNoticesHold)
             EXPECT_EQ(probes, 3) << "row " << row.row << ": " << row.what;
         else
             EXPECT_EQ(probes, 0) << "row " << row.row << ": " << row.what;
-        EXPECT_EQ(sessionLock.followsNotices, !row.probesAtEveryPoll) << "row " << row.row;
+        EXPECT_EQ(sessionLock.followsNotices, row.followsNotices) << "row " << row.row;
+        if (row.promptGoes) {
+            simulatedSession.secureDesktop = FALSE;
+            EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": the probe's lock stuck";
+        }
         pluginHeader.quit();
         EXPECT_EQ(simulatedSession.infoAnswersHeld, 0) << "row " << row.row << ": the answer was not freed";
         setWorkstationLocked(FALSE);

@@ -66,9 +66,19 @@ extern WakeSignals wakeSignals;
 // with no lock (an elevation prompt, the Ctrl+Alt+Del screen) pauses nothing; elsewhere
 // (Windows 2000, the session service not running) the desktop probe decides at every look.
 // Written on the player's thread by the signal window, read by both threads.
+enum {
+    SESSION_UNLOCKED,
+    SESSION_LOCKED,
+    // The probe said locked when the notices took over: a secure desktop then (an elevation
+    // prompt at logon) looks the same, and no unlock would ever come to end it.
+    SESSION_LOCKED_BY_THE_PROBE,
+};
 struct SessionLock {
     volatile LONG followsNotices;
-    volatile LONG locked;
+    volatile LONG state;  // one word, so that a notice and the probe's second look never interleave
+    // Nobody at this session's screen: a user switched away (Windows XP switches rather than
+    // locks), or the remote client went without locking.
+    volatile LONG disconnected;
 };
 extern SessionLock sessionLock;
 
@@ -130,6 +140,7 @@ void deleteMixerLock(void);
 BOOL mixerBusyOnThisThread(void);
 // The player's thread never waits on the lock: FALSE when another thread holds it.
 BOOL tryLockMixer(void);
+void lockMixer(void);  // the watch thread's own
 void unlockMixer(void);
 void releaseMixer(void);
 // Whether a release could be needed: a mute that is set, or one that could not be read.
@@ -184,6 +195,11 @@ void closeWakeEvents(void);
 void openSignalWindow(void);
 // FALSE when the window, its class or a registration stays: the module must stay mapped.
 BOOL closeSignalWindow(void);
+// Runs work on the thread of the signal window, the player's, from another thread. Not sent
+// when there is no window or this is that thread; unanswered when it did not serve the send in
+// time, and may still serve it later.
+enum WindowThreadRun { RAN_THERE, NOT_SENT, UNANSWERED };
+WindowThreadRun runOnSignalWindowThread(void (*work)(void), DWORD limitMs);
 // Ask the loop to poll now; safe from any thread, callbacks included.
 void wakeWatchLoop(void);
 // FALSE once the stop was requested; otherwise returns when the interval is up or a signal came.

@@ -37,7 +37,7 @@ static void noteMixerLockTaken(void)
         masterMute.mixerLockOwner = GetCurrentThreadId();
 }
 
-static void lockMixer(void)
+void lockMixer(void)
 {
     EnterCriticalSection(&masterMute.mixerLock);
     noteMixerLockTaken();

@@ -78,28 +78,58 @@ static SessionReport askTheSession(void)
 void followSessionNotices(void)
 {
     SessionReport report = askTheSession();
-    LONG locked = report == SESSION_SAYS_NOTHING ? inputDesktopLocked() : report == SESSION_SAYS_LOCKED;
-    InterlockedExchange(&sessionLock.locked, locked ? 1 : 0);
+    LONG state = report == SESSION_SAYS_LOCKED ? SESSION_LOCKED : SESSION_UNLOCKED;
+    if (report == SESSION_SAYS_NOTHING && inputDesktopLocked())
+        state = SESSION_LOCKED_BY_THE_PROBE;
+    InterlockedExchange(&sessionLock.state, state);
+    InterlockedExchange(&sessionLock.disconnected, 0);
     InterlockedExchange(&sessionLock.followsNotices, 1);
 }
 
 void stopFollowingSessionNotices(void)
 {
     InterlockedExchange(&sessionLock.followsNotices, 0);
-    InterlockedExchange(&sessionLock.locked, 0);
+    InterlockedExchange(&sessionLock.state, SESSION_UNLOCKED);
+    InterlockedExchange(&sessionLock.disconnected, 0);
 }
 
 void noteSessionChange(WPARAM event)
 {
-    if (event == WTS_SESSION_LOCK)
-        InterlockedExchange(&sessionLock.locked, 1);
-    else if (event == WTS_SESSION_UNLOCK)
-        InterlockedExchange(&sessionLock.locked, 0);
+    switch (event) {
+    case WTS_SESSION_LOCK:
+        InterlockedExchange(&sessionLock.state, SESSION_LOCKED);
+        break;
+    case WTS_SESSION_UNLOCK:
+        InterlockedExchange(&sessionLock.state, SESSION_UNLOCKED);
+        break;
+    case WTS_CONSOLE_DISCONNECT:
+    case WTS_REMOTE_DISCONNECT:
+        InterlockedExchange(&sessionLock.disconnected, 1);
+        break;
+    case WTS_CONSOLE_CONNECT:
+    case WTS_REMOTE_CONNECT:
+        InterlockedExchange(&sessionLock.disconnected, 0);
+        break;
+    }
+}
+
+// A lock only the probe saw is looked at again at every poll, until the probe sees the desktop
+// back or a notice tells; a notice that came meanwhile is never overwritten.
+static BOOL probedLockStillThere(void)
+{
+    if (inputDesktopLocked())
+        return TRUE;
+    (void)InterlockedCompareExchange(&sessionLock.state, SESSION_UNLOCKED, SESSION_LOCKED_BY_THE_PROBE);
+    return sessionLock.state != SESSION_UNLOCKED;
 }
 
 BOOL isWorkstationLocked(void)
 {
-    if (sessionLock.followsNotices)
-        return sessionLock.locked != 0;
-    return inputDesktopLocked();
+    if (!sessionLock.followsNotices)
+        return inputDesktopLocked();
+    if (sessionLock.disconnected)
+        return TRUE;
+    if (sessionLock.state == SESSION_LOCKED_BY_THE_PROBE)
+        return probedLockStillThere();
+    return sessionLock.state != SESSION_UNLOCKED;
 }

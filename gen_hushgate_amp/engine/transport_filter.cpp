@@ -4,7 +4,8 @@
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
-// Under the mixer lock, on whichever thread holds it.
+// Under the mixer lock, held by whichever thread releases: the read, the write and the
+// conditions asked again see one mixer.
 static void releaseMuteNow(void)
 {
     if (!masterMuteMayBeSet())
@@ -37,11 +38,17 @@ static void releaseMuteForUser(void)
     unlockMixer();
 }
 
+// The watch thread may wait for the lock: nobody waits on this thread meanwhile.
 void releaseMuteHandedOver(void)
 {
-    if (InterlockedExchange(&masterMute.releaseHandedOver, 0) == 0 || pluginState.settings.isMute == 0)
+    if (masterMute.releaseHandedOver == 0)
         return;
-    releaseMuteNow();
+    lockMixer();
+    // Cleared under the lock, so that the poll pauses nothing before the release is made.
+    masterMute.releaseHandedOver = 0;
+    if (pluginState.settings.isMute != 0)
+        releaseMuteNow();
+    unlockMixer();
 }
 
 static BOOL playerIsPaused(void)
@@ -69,10 +76,11 @@ static void checkTransportCommand(WORD id)
 
 LRESULT CALLBACK transportFilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // quit looks at the depth: while it is above 0, a frame of ours waits on this stack (a
+    // mixer call of the check serves sent messages under Wine, quit's among them).
+    ++pluginState.filterDepth;
     if (message == WM_COMMAND && !pluginState.filterBypassed)
         checkTransportCommand(LOWORD(wParam));
-    // quit looks at the depth: while it is above 0, a frame of ours waits on this stack.
-    ++pluginState.filterDepth;
     LRESULT result = CallWindowProcA(pluginState.previousWndProc, hwnd, message, wParam, lParam);
     --pluginState.filterDepth;
     return result;

@@ -16,7 +16,7 @@ WakeSignals wakeSignals;
 
 static const char SIGNAL_WINDOW_CLASS[] = "HushgateSignals";
 static const DWORD NOTIFY_FOR_THIS_SESSION_ONLY = 0;
-enum { WM_RETRY_SESSION_NOTICES = WM_APP + 1, WM_CLOSE_SIGNAL_WINDOW = WM_APP + 2 };
+enum { WM_RETRY_SESSION_NOTICES = WM_APP + 1, WM_CLOSE_SIGNAL_WINDOW = WM_APP + 2, WM_RUN_ON_WINDOW_THREAD = WM_APP + 3 };
 // A window is destroyed only by its own thread: quit may come from another one, whose send
 // waits this long for the player's thread to serve it.
 static const UINT CLOSE_WINDOW_LIMIT_MS = 1000;
@@ -215,6 +215,10 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
         unregisterSessionNotices();
         (void)DestroyWindow(window);
         return 0;
+    case WM_RUN_ON_WINDOW_THREAD:
+        // The sender waits in its own frame until this returns: no frame of ours stays here.
+        ((void (*)(void))wParam)();
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -263,6 +267,17 @@ static BOOL destroySignalWindow(void)
     wakeSignals.sessionRegistered = 0;
     stopFollowingSessionNotices();
     return TRUE;
+}
+
+WindowThreadRun runOnSignalWindowThread(void (*work)(void), DWORD limitMs)
+{
+    HWND window = wakeSignals.window;
+    if (window == NULL || GetWindowThreadProcessId(window, NULL) == GetCurrentThreadId())
+        return NOT_SENT;
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutA(window, WM_RUN_ON_WINDOW_THREAD, (WPARAM)work, 0, SMTO_NORMAL, limitMs, &ignored))
+        return RAN_THERE;
+    return UNANSWERED;
 }
 
 // The class goes after its last window, so that the next load in this process registers it

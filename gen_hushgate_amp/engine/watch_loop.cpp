@@ -74,7 +74,9 @@ void pollOnce(void)
     BOOL hold = shouldHoldPlayback();
     // pausedByPlugin is read afresh: the filter may have cleared it while the probes ran.
     if (hold && pluginState.pausedByPlugin == 0) {
-        if (!playerStillIn(PLAY_STATE_PLAYING))
+        // The user started the music while this poll read the mute: the read is stale, and the
+        // next poll releases the mute before it decides.
+        if (masterMute.releaseHandedOver != 0 || !playerStillIn(PLAY_STATE_PLAYING))
             return;
         pluginState.issuingCommand = 1;
         sendPauseToggle();

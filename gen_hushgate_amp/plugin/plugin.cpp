@@ -15,6 +15,9 @@ PluginState pluginState;
 
 // Past this the watch thread is stuck in a platform call; quit returns and leaves it be.
 static const DWORD WATCH_THREAD_HARD_CAP_MS = 2000;
+// A player's thread busy this long past the teardown's own limits is not coming: quit then
+// tears down on its caller's thread.
+static const DWORD TEAR_DOWN_HANDOVER_LIMIT_MS = WATCH_THREAD_HARD_CAP_MS + 2000;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA layout");
 
@@ -26,11 +29,12 @@ static void pinModule(void)
     // flag of GetModuleHandleEx would tie the DLL to XP and later). One is enough.
     if (pluginState.modulePinned)
         return;
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(pluginHeader.hDllInstance, path, MAX_PATH);
+    // Wide: a player folder named outside the ANSI code page has no ANSI path to load by.
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(pluginHeader.hDllInstance, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return;
-    if (LoadLibraryA(path) != NULL)
+    if (LoadLibraryW(path) != NULL)
         pluginState.modulePinned = 1;
 }
 
@@ -149,6 +153,8 @@ static int init(void)
     pluginState.stopRequested = 0;
     pluginState.issuingCommand = 0;
     pluginState.pausedByPlugin = 0;
+    // A release the filter handed to a thread that quit then gave up on is no command of now.
+    masterMute.releaseHandedOver = 0;
     forgetOutputDevice();
     // Without its events the loop still polls at the interval, as it does without any signal.
     (void)createWakeEvents();
@@ -176,18 +182,38 @@ static void requestStop(void)
         (void)SetEvent(wakeSignals.stopEvent);
 }
 
-static void quit(void)
+static void tearDown(void)
 {
+    // Whoever comes first, the player's thread serving the send or quit itself, does it once.
+    if (InterlockedExchange(&pluginState.tearDownPending, 0) == 0)
+        return;
     requestStop();
     // The watch thread undoes its own Core Audio registrations on its way out.
     BOOL threadEnded = waitForWatchThread();
     removeTransportFilter();
+    // Under Wine a mixer call serves sent messages: one of ours may wait on this very stack,
+    // holding the mixer, which then stays for the init that sees it free.
+    BOOL insideMixerCall = mixerBusyOnThisThread();
     // A stuck thread keeps what it uses with the module; the init that sees it end releases it.
-    BOOL nothingLeft = threadEnded && releaseWatchThreadResources();
+    BOOL nothingLeft = threadEnded && !insideMixerCall && releaseWatchThreadResources();
     // Returning from here into a frame of ours that the player unloads under us would crash it,
     // and so would a callback the platform still holds, or a window left to a thread that did
     // not answer.
     if (!nothingLeft || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0 ||
         wakeSignals.callbacksMayCome)
+        pinModule();
+}
+
+// The teardown belongs to the player's thread, where the filter and the signal window run: a
+// host that quits from a worker thread would otherwise race a message they are handling.
+static void quit(void)
+{
+    pluginState.tearDownPending = 1;
+    WindowThreadRun run = runOnSignalWindowThread(tearDown, TEAR_DOWN_HANDOVER_LIMIT_MS);
+    if (run == RAN_THERE)
+        return;
+    tearDown();
+    // The send may still be served once this has returned: it must find our code mapped.
+    if (run == UNANSWERED)
         pinModule();
 }

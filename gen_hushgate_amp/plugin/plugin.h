@@ -31,6 +31,7 @@ struct PluginState {
     LONG dialogDepth;  // the signal window keeps its own depth beside these
     volatile LONG filterBypassed;
     LONG modulePinned;
+    volatile LONG tearDownPending;  // set by quit, taken by whichever thread tears down first
 };
 
 extern PluginHeader pluginHeader;
