@@ -1,4 +1,5 @@
-// The simulated device enumerator, its devices and their volume objects. Objects are counted
+// The simulated device enumerator, its render and capture devices, their collections and
+// volume objects. Objects are counted
 // while alive, so that a caller can see every reference it took released again. Listeners are
 // called on the thread that made the change, outside the registry's lock.
 #include "simulated_speakers.h"
@@ -15,8 +16,10 @@ SimulatedSpeakers simulatedSpeakers;
 
 static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID *);
 
-static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {L"{0.0.0.00000000}.{hushgate-speakers}",
-                                                               L"{0.0.0.00000000}.{hushgate-headphones}"};
+static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {
+    L"{0.0.0.00000000}.{hushgate-speakers}", L"{0.0.0.00000000}.{hushgate-headphones}",
+    L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}"};
+static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender, eCapture, eCapture};
 
 // Who listens: notification clients, and mute callbacks with the device they listen on.
 struct Listeners {
@@ -182,6 +185,30 @@ struct SpeakerDevice : Counted<IMMDevice> {
     }
 };
 
+// The devices of one enumeration, as Windows lists them: those of the flow in one of the states
+// asked for, each handed out as a device object of its own.
+struct DeviceCollection : Counted<IMMDeviceCollection> {
+    LONG devices[SPEAKER_DEVICE_COUNT];
+    UINT count = 0;
+    DeviceCollection(EDataFlow flow, DWORD stateMask)
+    {
+        for (LONG device = 0; device < SPEAKER_DEVICE_COUNT; ++device) {
+            if ((flow == eAll || flow == deviceFlows[device]) && (simulatedSpeakers.state[device] & stateMask) != 0)
+                devices[count++] = device;
+        }
+    }
+    HRESULT STDMETHODCALLTYPE GetCount(UINT *found) override
+    {
+        *found = count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice **device) override
+    {
+        *device = index < count ? new SpeakerDevice(devices[index]) : NULL;
+        return *device != NULL ? S_OK : E_INVALIDARG;
+    }
+};
+
 static LONG deviceNamed(LPCWSTR id)
 {
     for (LONG device = 0; device < SPEAKER_DEVICE_COUNT; ++device) {
@@ -197,8 +224,12 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
         *device = NULL;
         if (stepFails(SPEAKER_STEP_DEFAULT_DEVICE))
             return E_OUTOFMEMORY;
-        LONG index = simulatedSpeakers.defaultDevice;
-        if (flow != eRender || index == NO_DEFAULT_SPEAKERS)
+        LONG index = NO_DEFAULT_SPEAKERS;
+        if (flow == eRender)
+            index = simulatedSpeakers.defaultDevice;
+        if (flow == eCapture)
+            index = simulatedSpeakers.defaultMicrophone;
+        if (index == NO_DEFAULT_SPEAKERS)
             return E_NOTFOUND;
         *device = new SpeakerDevice(index);
         return S_OK;
@@ -209,7 +240,14 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
         *device = index == NO_DEFAULT_SPEAKERS ? NULL : new SpeakerDevice(index);
         return *device != NULL ? S_OK : E_NOTFOUND;
     }
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask, IMMDeviceCollection **devices) override
+    {
+        *devices = NULL;
+        if (stepFails(SPEAKER_STEP_ENUM_DEVICES))
+            return E_OUTOFMEMORY;
+        *devices = new DeviceCollection(flow, stateMask);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *client) override
     {
         LONG slot;
@@ -252,6 +290,7 @@ void resetSimulatedSpeakers(void)
         simulatedSpeakers.state[index] = DEVICE_STATE_ACTIVE;
     }
     simulatedSpeakers.defaultDevice = SPEAKERS;
+    simulatedSpeakers.defaultMicrophone = MICROPHONE;
     simulatedSpeakers.passThrough = 0;
     simulatedSpeakers.silent = 0;
     for (int step = 0; step < SPEAKER_STEP_COUNT; ++step) {
@@ -346,4 +385,16 @@ void chooseDefaultDevice(LONG device)
 BOOL headphonesUnplugged(void)
 {
     return simulatedSpeakers.state[HEADPHONES] != DEVICE_STATE_ACTIVE;
+}
+
+void plugInHeadset(void)
+{
+    simulatedSpeakers.state[HEADSET] = DEVICE_STATE_ACTIVE;
+    tellClients(HEADSET, TRUE, FALSE);
+}
+
+void unplugHeadset(void)
+{
+    simulatedSpeakers.state[HEADSET] = DEVICE_STATE_UNPLUGGED;
+    tellClients(HEADSET, TRUE, FALSE);
 }
