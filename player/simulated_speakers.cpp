@@ -11,6 +11,7 @@
 #include <mmdeviceapi.h>
 
 #include "import_patch.h"
+#include "simulated_sessions.h"
 
 SimulatedSpeakers simulatedSpeakers;
 
@@ -162,6 +163,8 @@ struct SpeakerDevice : Counted<IMMDevice> {
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT *, void **object) override
     {
         *object = NULL;
+        if (isSessionManagerInterface(iid))
+            return activateSessionManager(device, iid, object);
         if (stepFails(SPEAKER_STEP_ACTIVATE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
         SpeakerVolume *volume = new SpeakerVolume(device);
@@ -185,26 +188,25 @@ struct SpeakerDevice : Counted<IMMDevice> {
     }
 };
 
-// The devices of one enumeration, as Windows lists them: those of the flow in one of the states
-// asked for, each handed out as a device object of its own.
-struct DeviceCollection : Counted<IMMDeviceCollection> {
+// The devices of one flow in some states, as they were when it was made.
+struct SpeakerCollection : Counted<IMMDeviceCollection> {
+    LONG count = 0;
     LONG devices[SPEAKER_DEVICE_COUNT];
-    UINT count = 0;
-    DeviceCollection(EDataFlow flow, DWORD stateMask)
+    SpeakerCollection(EDataFlow flow, DWORD states)
     {
         for (LONG device = 0; device < SPEAKER_DEVICE_COUNT; ++device) {
-            if ((flow == eAll || flow == deviceFlows[device]) && (simulatedSpeakers.state[device] & stateMask) != 0)
+            if ((flow == eAll || flow == deviceFlows[device]) && ((DWORD)simulatedSpeakers.state[device] & states) != 0)
                 devices[count++] = device;
         }
     }
-    HRESULT STDMETHODCALLTYPE GetCount(UINT *found) override
+    HRESULT STDMETHODCALLTYPE GetCount(UINT *devicesIn) override
     {
-        *found = count;
+        *devicesIn = (UINT)count;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice **device) override
     {
-        *device = index < count ? new SpeakerDevice(devices[index]) : NULL;
+        *device = index < (UINT)count ? new SpeakerDevice(devices[index]) : NULL;
         return *device != NULL ? S_OK : E_INVALIDARG;
     }
 };
@@ -236,16 +238,19 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice **device) override
     {
+        *device = NULL;
+        if (stepFails(SPEAKER_STEP_GET_DEVICE))
+            return E_OUTOFMEMORY;
         LONG index = deviceNamed(id);
         *device = index == NO_DEFAULT_SPEAKERS ? NULL : new SpeakerDevice(index);
         return *device != NULL ? S_OK : E_NOTFOUND;
     }
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask, IMMDeviceCollection **devices) override
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD states, IMMDeviceCollection **devices) override
     {
         *devices = NULL;
-        if (stepFails(SPEAKER_STEP_ENUM_DEVICES))
+        if (stepFails(SPEAKER_STEP_ENUMERATE))
             return E_OUTOFMEMORY;
-        *devices = new DeviceCollection(flow, stateMask);
+        *devices = new SpeakerCollection(flow, states);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *client) override

@@ -1,8 +1,9 @@
 // Stand-in speakers and microphones for the Core Audio calls of one module: Wine keeps an
 // endpoint's mute per object, so a system-wide speaker mute cannot be produced for real, and
-// it has no headphones to unplug. The module's own CoCreateInstance import hands out a simulated device enumerator;
-// every other caller in the process still gets the system's. Like Windows, it calls the
-// notification clients and mute callbacks registered with it when something changes.
+// it has no headphones to unplug. The module's own CoCreateInstance import hands out a
+// simulated device enumerator; every other caller in the process still gets the system's. Like Windows, it calls the
+// notification clients and mute callbacks registered with it when something changes. Its
+// devices carry the simulated audio sessions (simulated_sessions.h).
 #pragma once
 #include <windows.h>
 
@@ -14,7 +15,8 @@ enum SpeakerStep {
     SPEAKER_STEP_SET_MUTE,
     SPEAKER_STEP_DEVICE_NOTICES,  // IMMDeviceEnumerator::RegisterEndpointNotificationCallback
     SPEAKER_STEP_MUTE_NOTICES,    // IAudioEndpointVolume::RegisterControlChangeNotify
-    SPEAKER_STEP_ENUM_DEVICES,    // IMMDeviceEnumerator::EnumAudioEndpoints
+    SPEAKER_STEP_GET_DEVICE,      // IMMDeviceEnumerator::GetDevice
+    SPEAKER_STEP_ENUMERATE,       // IMMDeviceEnumerator::EnumAudioEndpoints
     SPEAKER_STEP_COUNT,
 };
 

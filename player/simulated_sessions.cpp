@@ -1,0 +1,481 @@
+// The simulated session managers, their session enumerators and session controls, and who
+// listens to them. Sessions and listeners sit in fixed tables under one lock; the COM objects
+// handed out are counted while alive, so that a caller can see every reference released.
+#include "simulated_sessions.h"
+
+#include <objbase.h>
+
+#include <audioclient.h>
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
+SimulatedSessions simulatedSessions;
+
+// A slot reused by a new session starts a new generation: what was handed out for the old
+// one reads expired.
+struct SessionRecord {
+    BOOL live;
+    LONG generation;
+    LONG device;
+    DWORD processId;
+    AudioSessionState state;
+    BOOL systemSounds;
+};
+
+struct SessionTables {
+    CRITICAL_SECTION lock;
+    SessionRecord sessions[MAX_SIMULATED_SESSIONS];
+    IAudioSessionNotification *creationListeners[MAX_SESSION_LISTENERS];
+    LONG creationDevice[MAX_SESSION_LISTENERS];
+    IAudioSessionEvents *stateListeners[MAX_SESSION_LISTENERS];
+    LONG stateSession[MAX_SESSION_LISTENERS];
+    LONG stateGeneration[MAX_SESSION_LISTENERS];
+    BOOL listRead[MAX_SESSION_DEVICES];  // a GetCount was answered: new-session notices flow
+};
+static SessionTables tables;
+
+// Made on first use, which comes before any second thread.
+static void lockTables(void)
+{
+    static BOOL ready;
+    if (!ready) {
+        InitializeCriticalSection(&tables.lock);
+        ready = TRUE;
+    }
+    EnterCriticalSection(&tables.lock);
+}
+
+static void unlockTables(void)
+{
+    LeaveCriticalSection(&tables.lock);
+}
+
+static BOOL stepFails(SessionStep step)
+{
+    InterlockedIncrement(&simulatedSessions.calls[step]);
+    return simulatedSessions.failing[step] != 0;
+}
+
+static BOOL validSession(LONG session)
+{
+    return session >= 0 && session < MAX_SIMULATED_SESSIONS;
+}
+
+// Under the lock.
+static BOOL sessionIs(LONG slot, LONG generation)
+{
+    return tables.sessions[slot].live && tables.sessions[slot].generation == generation;
+}
+
+template <typename Interface> struct Counted : Interface {
+    LONG references = 1;
+    Counted() { InterlockedIncrement(&simulatedSessions.liveObjects); }
+    virtual ~Counted() { InterlockedDecrement(&simulatedSessions.liveObjects); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG left = InterlockedDecrement(&references);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT answer(void *self, void **object)
+    {
+        AddRef();
+        *object = self;
+        return S_OK;
+    }
+};
+
+struct SessionControl : Counted<IAudioSessionControl2> {
+    LONG slot, generation;
+    DWORD processId;
+    BOOL systemSounds;
+    SessionControl(LONG at, const SessionRecord &record)
+        : slot(at), generation(record.generation), processId(record.processId), systemSounds(record.systemSounds)
+    {
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAudioSessionControl)) ||
+            IsEqualIID(iid, __uuidof(IAudioSessionControl2)))
+            return answer(static_cast<IAudioSessionControl2 *>(this), object);
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE GetState(AudioSessionState *state) override
+    {
+        if (stepFails(SESSION_STEP_GET_STATE))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
+        lockTables();
+        *state = sessionIs(slot, generation) ? tables.sessions[slot].state : AudioSessionStateExpired;
+        unlockTables();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterAudioSessionNotification(IAudioSessionEvents *listener) override
+    {
+        if (stepFails(SESSION_STEP_STATE_NOTICES))
+            return E_OUTOFMEMORY;
+        if (listener == NULL)
+            return E_POINTER;
+        BOOL added = FALSE;
+        lockTables();
+        for (LONG i = 0; i < MAX_SESSION_LISTENERS && !added; ++i) {
+            if (tables.stateListeners[i] != NULL)
+                continue;
+            tables.stateListeners[i] = listener;
+            tables.stateSession[i] = slot;
+            tables.stateGeneration[i] = generation;
+            added = TRUE;
+        }
+        unlockTables();
+        if (!added)
+            return E_OUTOFMEMORY;
+        listener->AddRef();
+        InterlockedIncrement(&simulatedSessions.stateListeners);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterAudioSessionNotification(IAudioSessionEvents *listener) override
+    {
+        BOOL found = FALSE;
+        lockTables();
+        for (LONG i = 0; i < MAX_SESSION_LISTENERS && !found; ++i) {
+            if (tables.stateListeners[i] != listener || listener == NULL || tables.stateSession[i] != slot ||
+                tables.stateGeneration[i] != generation)
+                continue;
+            tables.stateListeners[i] = NULL;
+            found = TRUE;
+        }
+        unlockTables();
+        if (!found)
+            return E_NOTFOUND;
+        InterlockedDecrement(&simulatedSessions.stateListeners);
+        listener->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetProcessId(DWORD *id) override
+    {
+        if (stepFails(SESSION_STEP_PROCESS_ID))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
+        *id = processId;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsSystemSoundsSession() override { return systemSounds ? S_OK : S_FALSE; }
+    // Nothing else is asked of a session here.
+    HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR, LPCGUID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIconPath(LPWSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetIconPath(LPCWSTR, LPCGUID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetGroupingParam(GUID *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetGroupingParam(LPCGUID, LPCGUID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDuckingPreference(BOOL) override { return E_NOTIMPL; }
+};
+
+// The sessions of its device as they were when it was made.
+struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
+    LONG device;
+    LONG count = 0;
+    LONG slots[MAX_SIMULATED_SESSIONS];
+    SessionRecord records[MAX_SIMULATED_SESSIONS];
+    explicit SessionEnumerator(LONG onDevice) : device(onDevice)
+    {
+        lockTables();
+        for (LONG slot = 0; slot < MAX_SIMULATED_SESSIONS; ++slot) {
+            if (!tables.sessions[slot].live || tables.sessions[slot].device != device)
+                continue;
+            slots[count] = slot;
+            records[count++] = tables.sessions[slot];
+        }
+        unlockTables();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAudioSessionEnumerator)))
+            return answer(static_cast<IAudioSessionEnumerator *>(this), object);
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE GetCount(int *sessionCount) override
+    {
+        if (stepFails(SESSION_STEP_GET_COUNT))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
+        *sessionCount = count;
+        lockTables();
+        tables.listRead[device] = TRUE;
+        unlockTables();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSession(int index, IAudioSessionControl **session) override
+    {
+        *session = NULL;
+        if (stepFails(SESSION_STEP_GET_SESSION))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (index < 0 || index >= count)
+            return E_INVALIDARG;
+        *session = new SessionControl(slots[index], records[index]);
+        return S_OK;
+    }
+};
+
+static BOOL addCreationListener(LONG device, IAudioSessionNotification *listener)
+{
+    BOOL added = FALSE;
+    lockTables();
+    for (LONG i = 0; i < MAX_SESSION_LISTENERS && !added; ++i) {
+        if (tables.creationListeners[i] != NULL)
+            continue;
+        tables.creationListeners[i] = listener;
+        tables.creationDevice[i] = device;
+        added = TRUE;
+    }
+    unlockTables();
+    return added;
+}
+
+static BOOL removeCreationListener(LONG device, IAudioSessionNotification *listener)
+{
+    BOOL found = FALSE;
+    lockTables();
+    for (LONG i = 0; i < MAX_SESSION_LISTENERS && !found; ++i) {
+        if (listener == NULL || tables.creationListeners[i] != listener || tables.creationDevice[i] != device)
+            continue;
+        tables.creationListeners[i] = NULL;
+        found = TRUE;
+    }
+    unlockTables();
+    return found;
+}
+
+struct SessionManager : Counted<IAudioSessionManager2> {
+    LONG device;
+    explicit SessionManager(LONG onDevice) : device(onDevice) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        // Vista's manager has no second version.
+        BOOL second = IsEqualIID(iid, __uuidof(IAudioSessionManager2));
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAudioSessionManager)) ||
+            (second && !simulatedSessions.failing[SESSION_STEP_MANAGER]))
+            return answer(static_cast<IAudioSessionManager2 *>(this), object);
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator **sessions) override
+    {
+        *sessions = NULL;
+        if (stepFails(SESSION_STEP_ENUMERATOR))
+            return E_NOTIMPL;
+        *sessions = new SessionEnumerator(device);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterSessionNotification(IAudioSessionNotification *listener) override
+    {
+        if (stepFails(SESSION_STEP_CREATED_NOTICES))
+            return E_NOTIMPL;
+        if (listener == NULL)
+            return E_POINTER;
+        if (!addCreationListener(device, listener))
+            return E_OUTOFMEMORY;
+        listener->AddRef();
+        InterlockedIncrement(&simulatedSessions.creationListeners);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterSessionNotification(IAudioSessionNotification *listener) override
+    {
+        if (!removeCreationListener(device, listener))
+            return E_NOTFOUND;
+        InterlockedDecrement(&simulatedSessions.creationListeners);
+        listener->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD, IAudioSessionControl **) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetSimpleAudioVolume(LPCGUID, DWORD, ISimpleAudioVolume **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterDuckNotification(LPCWSTR, IAudioVolumeDuckNotification *) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterDuckNotification(IAudioVolumeDuckNotification *) override { return E_NOTIMPL; }
+};
+
+BOOL isSessionManagerInterface(REFIID iid)
+{
+    return IsEqualIID(iid, __uuidof(IAudioSessionManager)) || IsEqualIID(iid, __uuidof(IAudioSessionManager2));
+}
+
+HRESULT activateSessionManager(LONG device, REFIID iid, void **object)
+{
+    *object = NULL;
+    if (stepFails(SESSION_STEP_MANAGER) && IsEqualIID(iid, __uuidof(IAudioSessionManager2)))
+        return E_NOINTERFACE;
+    if (device < 0 || device >= MAX_SESSION_DEVICES)
+        return E_INVALIDARG;
+    SessionManager *manager = new SessionManager(device);
+    HRESULT result = manager->QueryInterface(iid, object);
+    manager->Release();
+    return result;
+}
+
+void resetSimulatedSessions(void)
+{
+    lockTables();
+    for (SessionRecord &record : tables.sessions) {
+        record.live = FALSE;
+        ++record.generation;
+    }
+    for (BOOL &read : tables.listRead)
+        read = FALSE;
+    unlockTables();
+    simulatedSessions.silent = 0;
+    for (int step = 0; step < SESSION_STEP_COUNT; ++step) {
+        simulatedSessions.failing[step] = 0;
+        simulatedSessions.calls[step] = 0;
+    }
+}
+
+// Each creation listener of the device gets a control of its own, released after the call.
+static void tellSessionCreated(LONG slot)
+{
+    IAudioSessionNotification *listeners[MAX_SESSION_LISTENERS];
+    LONG count = 0;
+    SessionRecord record;
+    lockTables();
+    record = tables.sessions[slot];
+    if (tables.listRead[record.device]) {
+        for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
+            if (tables.creationListeners[i] != NULL && tables.creationDevice[i] == record.device)
+                listeners[count++] = tables.creationListeners[i];
+        }
+    }
+    unlockTables();
+    for (LONG i = 0; i < count; ++i) {
+        SessionControl *control = new SessionControl(slot, record);
+        (void)listeners[i]->OnSessionCreated(control);
+        control->Release();
+    }
+}
+
+LONG addSimulatedSession(LONG device, DWORD processId, AudioSessionState state, BOOL systemSounds)
+{
+    if (device < 0 || device >= MAX_SESSION_DEVICES)
+        return NO_SESSION;
+    LONG slot = NO_SESSION;
+    lockTables();
+    for (LONG i = 0; i < MAX_SIMULATED_SESSIONS && slot == NO_SESSION; ++i) {
+        SessionRecord &record = tables.sessions[i];
+        if (record.live)
+            continue;
+        record.live = TRUE;
+        ++record.generation;
+        record.device = device;
+        record.processId = processId;
+        record.state = state;
+        record.systemSounds = systemSounds;
+        slot = i;
+    }
+    unlockTables();
+    if (slot != NO_SESSION && !simulatedSessions.silent)
+        tellSessionCreated(slot);
+    return slot;
+}
+
+// A snapshot of the session's listeners under the lock; the calls go out after it.
+static LONG listenersOf(LONG slot, LONG generation, IAudioSessionEvents *(&listeners)[MAX_SESSION_LISTENERS])
+{
+    LONG count = 0;
+    if (simulatedSessions.silent)
+        return 0;
+    lockTables();
+    for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
+        if (tables.stateListeners[i] != NULL && tables.stateSession[i] == slot && tables.stateGeneration[i] == generation)
+            listeners[count++] = tables.stateListeners[i];
+    }
+    unlockTables();
+    return count;
+}
+
+void setSimulatedSessionState(LONG session, AudioSessionState state)
+{
+    if (!validSession(session))
+        return;
+    lockTables();
+    SessionRecord &record = tables.sessions[session];
+    BOOL changed = record.live && record.state != state;
+    if (changed)
+        record.state = state;
+    LONG generation = record.generation;
+    unlockTables();
+    if (!changed)
+        return;
+    IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
+    LONG count = listenersOf(session, generation, listeners);
+    for (LONG i = 0; i < count; ++i)
+        (void)listeners[i]->OnStateChanged(state);
+}
+
+// Under the lock: the session is gone; FALSE when it was gone already.
+static BOOL endSession(LONG session, LONG &generation)
+{
+    SessionRecord &record = tables.sessions[session];
+    BOOL wasLive = record.live;
+    record.live = FALSE;
+    generation = record.generation;
+    return wasLive;
+}
+
+void removeSimulatedSession(LONG session)
+{
+    if (!validSession(session))
+        return;
+    LONG generation;
+    lockTables();
+    BOOL ended = endSession(session, generation);
+    unlockTables();
+    if (!ended)
+        return;
+    IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
+    LONG count = listenersOf(session, generation, listeners);
+    for (LONG i = 0; i < count; ++i)
+        (void)listeners[i]->OnStateChanged(AudioSessionStateExpired);
+}
+
+void disconnectSimulatedSession(LONG session, LONG reason)
+{
+    if (!validSession(session))
+        return;
+    LONG generation;
+    lockTables();
+    BOOL ended = endSession(session, generation);
+    unlockTables();
+    if (!ended)
+        return;
+    IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
+    LONG count = listenersOf(session, generation, listeners);
+    for (LONG i = 0; i < count; ++i)
+        (void)listeners[i]->OnSessionDisconnected((AudioSessionDisconnectReason)reason);
+}
+
+AudioSessionState simulatedSessionState(LONG session)
+{
+    if (!validSession(session))
+        return AudioSessionStateExpired;
+    lockTables();
+    const SessionRecord &record = tables.sessions[session];
+    AudioSessionState state = record.live ? record.state : AudioSessionStateExpired;
+    unlockTables();
+    return state;
+}
+
+LONG simulatedSessionDevice(LONG session)
+{
+    if (!validSession(session))
+        return NO_SESSION;
+    lockTables();
+    const SessionRecord &record = tables.sessions[session];
+    LONG device = record.live ? record.device : (LONG)NO_SESSION;
+    unlockTables();
+    return device;
+}
