@@ -211,6 +211,9 @@ BOOL shouldHoldPlayback(void)
     // A system going to sleep counts as the user going away: the lock comes with the sleep.
     if (pluginState.settings.isLock != 0 && (isWorkstationLocked() || wakeSignals.systemSuspended != 0))
         result = TRUE;
+    // The watch thread's last poll decided the call; the filter's thread only reads it.
+    if (pluginState.settings.isCall != 0 && callCapture.holding != 0)
+        result = TRUE;
     if (pluginState.settings.isMute != 0 && readMasterMute() != 0)
         return TRUE;
     return result;

@@ -9,6 +9,7 @@
 #include <mmdeviceapi.h>
 
 #include "engine/engine.h"
+#include "engine/static_notices.h"
 #include "plugin/plugin.h"
 
 WakeSignals wakeSignals;
@@ -240,28 +241,10 @@ static void askForSessionNoticesAgain(void)
 
 // --- Core Audio notices, on the watch thread -------------------------------------------------
 
-// The platform holds these two for as long as they are registered: one static instance each,
-// counted but never freed, and every method only signals and returns.
-template <typename Interface> struct StaticNotices : Interface {
-    volatile LONG references;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
-    {
-        if (!IsEqualIID(iid, __uuidof(IUnknown)) && !IsEqualIID(iid, __uuidof(Interface))) {
-            *object = NULL;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<Interface *>(this);
-        return S_OK;
-    }
-};
-
 struct DeviceNotices : StaticNotices<IMMNotificationClient> {
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return woken(); }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return woken(); }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return woken(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return devicesChanged(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return devicesChanged(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return devicesChanged(); }
     HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override
     {
         if (flow != eRender || role != eConsole)
@@ -275,6 +258,12 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
     {
         wakeWatchLoop();
         return S_OK;
+    }
+    // The capture devices' sessions are listed afresh at the next poll.
+    static HRESULT devicesChanged(void)
+    {
+        wakeSignals.audioDevicesChanged = 1;
+        return woken();
     }
 };
 
@@ -333,6 +322,7 @@ static void detachSpeakerNotices(void)
 void watchSignalsBegin(void)
 {
     wakeSignals.defaultOutputMoved = 0;
+    wakeSignals.audioDevicesChanged = 0;
     if (!pluginState.hasCoreAudio)
         return;
     attachDeviceNotices();
@@ -353,6 +343,7 @@ void watchSignalsBetweenPolls(void)
 
 void watchSignalsEnd(void)
 {
+    stopFollowingCalls();
     detachSpeakerNotices();
     IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
     if (enumerator == NULL)
