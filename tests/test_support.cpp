@@ -9,6 +9,7 @@
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 
 CallCounts callCounts;
@@ -32,7 +33,21 @@ static DWORD(WINAPI *realWaitForMultipleObjects)(DWORD, const HANDLE *, BOOL, DW
 static HRESULT(WINAPI *realCoInitializeEx)(LPVOID, DWORD);
 static void(WINAPI *realCoUninitialize)(void);
 static BOOL(WINAPI *realGetVersionExA)(LPOSVERSIONINFOA);
+static DWORD(WINAPI *realGetTickCount)(void);
 DWORD reportedMajorVersion;
+static volatile LONG clockAheadMs;
+
+static DWORD WINAPI clockAhead(void)
+{
+    return realGetTickCount() + (DWORD)clockAheadMs;
+}
+
+void moveClockTo(DWORD tick)
+{
+    LONG ahead = (LONG)(tick - realGetTickCount());
+    if (ahead > clockAheadMs)
+        clockAheadMs = ahead;
+}
 
 // Every apartment the plug-in enters, and every one it leaves, on any thread.
 static HRESULT WINAPI countedCoInitializeEx(LPVOID reserved, DWORD model)
@@ -197,6 +212,7 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "ole32.dll", "CoInitializeEx", countedCoInitializeEx, realCoInitializeEx);
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
+    (void)interceptImport(self, "kernel32.dll", "GetTickCount", clockAhead, realGetTickCount);
     (void)interceptLockProbe(self);
     (void)interceptSpeakers(self);
 }
@@ -274,6 +290,7 @@ void PluginTest::resetConditions(void)
     mixerCallsTakeLong = 0;
     reportedMajorVersion = 0;
     resetSimulatedSpeakers();
+    resetSimulatedSessions();
     resetSimulatedSession();
     setWorkstationLocked(FALSE);
     setScreenSaverRunning(FALSE);
