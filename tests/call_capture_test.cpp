@@ -1,8 +1,12 @@
 // Hush for calls: simulated capture sessions on the simulated microphones (Wine lists no
 // sessions), reached through the plug-in's own CoCreateInstance import. The table drives the
 // poll on this thread with the clock moved ahead; the watch thread proves the wakes.
-#include <stdio.h>
 #include <stdlib.h>
+
+#include <objbase.h>
+
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
 
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
@@ -40,7 +44,6 @@ protected:
         PluginTest::SetUp();
         setSettings(1, 0, 0, 100);  // the simulated lock is the other condition: cheap and exact
         pluginState.settings.isCall = 1;
-        installFilter();
     }
     void TearDown() override
     {
@@ -136,6 +139,7 @@ void CallHold::runRow(const CallRow &row)
 
 TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
 {
+    installFilter();
     static const CallSession HEADSET_MIC = {HEADSET, ANOTHER_PROGRAM, FALSE};
     static const CallSession PLAYER_MIC = {MICROPHONE, THE_PLAYER_ITSELF, FALSE};
     static const CallSession SYSTEM_SOUNDS = {MICROPHONE, ANOTHER_PROGRAM + 4, TRUE};
@@ -175,4 +179,87 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
     };
     for (const CallRow &row : rows)
         runRow(row);
+}
+
+static BOOL heldByPlugin(void)
+{
+    return playerWindow.playState == PLAY_STATE_PAUSED && pluginState.pausedByPlugin == 1;
+}
+
+static BOOL playingAgain(void)
+{
+    return playerWindow.playState == PLAY_STATE_PLAYING && pluginState.pausedByPlugin == 0;
+}
+
+// At an interval of 10 s only the session notices and the rule's own wake can act in time: the
+// pause comes a second after the capture starts, the resume two seconds after it stops. Polls
+// with nothing announced look at no session.
+TEST_F(CallHold, TheWatchThreadHearsTheSessionsAndWakesForTheRule)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    LONG lists = simulatedSessions.calls[SESSION_STEP_ENUMERATOR];
+    EXPECT_GT(lists, 0) << "the capture devices' sessions were never listed";
+    // The lock notice wakes the loop: a poll that finds nothing new about the sessions.
+    setWorkstationLocked(TRUE);
+    setWorkstationLocked(FALSE);
+    EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000));
+    EXPECT_EQ(simulatedSessions.calls[SESSION_STEP_ENUMERATOR], lists) << "a poll with nothing announced listed sessions";
+
+    DWORD started = GetTickCount();
+    LONG call = addSimulatedSession(HEADSET, ANOTHER_PROGRAM, AudioSessionStateActive, FALSE);
+    EXPECT_TRUE(pumpMessagesUntil(2000, heldByPlugin)) << "the call did not pause";
+    DWORD took = GetTickCount() - started;
+    EXPECT_GE(took, 900u) << "paused before the capture had run a second";
+    EXPECT_LE(took, 1100u + 50u) << "the second's end brought no poll";
+    DWORD stopped = GetTickCount();
+    setSimulatedSessionState(call, AudioSessionStateInactive);
+    EXPECT_TRUE(pumpMessagesUntil(3000, playingAgain)) << "the end of the call did not resume";
+    took = GetTickCount() - stopped;
+    EXPECT_GE(took, 1900u) << "resumed before two quiet seconds";
+    EXPECT_LE(took, 2100u + 50u) << "the quiet's end brought no poll";
+    pluginHeader.quit();
+    EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << "left registered after quit";
+}
+
+// Wine's own audio: the session manager activates on its capture devices, but lists no sessions
+// and sends no notices (E_NOTIMPL). Nothing pauses, nothing breaks, and quit leaves no thread.
+TEST_F(CallHold, WinesOwnSessionsAnswerNotImplementedAndNothingPauses)
+{
+    simulatedSpeakers.passThrough = 1;
+    IMMDeviceEnumerator *devices = NULL;
+    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
+    ASSERT_EQ(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER, __uuidof(IMMDeviceEnumerator),
+                               (void **)&devices),
+              S_OK);
+    IMMDevice *microphone = NULL;
+    HRESULT found = devices->GetDefaultAudioEndpoint(eCapture, eConsole, &microphone);
+    IAudioSessionManager2 *manager = NULL;
+    IAudioSessionEnumerator *sessions = NULL;
+    if (SUCCEEDED(found)) {
+        EXPECT_EQ(microphone->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL, (void **)&manager),
+                  S_OK);
+        if (manager != NULL) {
+            EXPECT_EQ(manager->GetSessionEnumerator(&sessions), E_NOTIMPL) << "Wine lists sessions now";
+        }
+    }
+    if (manager != NULL)
+        manager->Release();
+    if (microphone != NULL)
+        microphone->Release();
+    devices->Release();
+    CoUninitialize();
+    ASSERT_TRUE(SUCCEEDED(found)) << "Wine has no microphone here: the real path meets nothing";
+
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    EXPECT_TRUE(waitForWatchThreadWaits(10, 3000)) << "the loop stopped polling";
+    pluginHeader.quit();
+    EXPECT_EQ(playerWindow.eventCount, 0) << "something was sent to the player";
+    EXPECT_EQ(callCounts.watchThreadWaitsAfterStop, 0);
 }

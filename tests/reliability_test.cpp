@@ -11,6 +11,7 @@
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 
 // --- what the interception sees and does ---------------------------------------------------
@@ -157,6 +158,7 @@ protected:
     static void resetConditions(void)
     {
         resetSimulatedSpeakers();
+        resetSimulatedSessions();
         resetSimulatedSession();
         setWorkstationLocked(FALSE);
         setScreenSaverRunning(FALSE);
@@ -195,7 +197,8 @@ protected:
         seen.signalsLeft = ownSignalWindow() != NULL ||
                            GetClassInfoA(plugin.module, "HushgateSignals", &signalClass) ||
                            simulatedSession.registeredWindows != 0 || simulatedSpeakers.deviceClients != 0 ||
-                           simulatedSpeakers.muteCallbacks != 0;
+                           simulatedSpeakers.muteCallbacks != 0 || simulatedSessions.creationListeners != 0 ||
+                           simulatedSessions.stateListeners != 0;
         BOOL ended = seen.watchThread != NULL && WaitForSingleObject(seen.watchThread, 0) == WAIT_OBJECT_0;
         if (seen.watchThread != NULL)
             CloseHandle(seen.watchThread);
@@ -236,9 +239,22 @@ LONG HostedPlugin::togglesFromPlugin;
 
 // --- load and unload -----------------------------------------------------------------------
 
+// Another program's capture on the headset's microphone: a call that comes and goes.
+static LONG callSession = NO_SESSION;
+static void toggleCall(void)
+{
+    if (simulatedSessionState(callSession) == AudioSessionStateExpired)
+        callSession = addSimulatedSession(HEADSET, 4000, AudioSessionStateInactive, FALSE);
+    BOOL capturing = simulatedSessionState(callSession) == AudioSessionStateActive;
+    setSimulatedSessionState(callSession, capturing ? AudioSessionStateInactive : AudioSessionStateActive);
+}
+
 static void toggleConditionAtRandom(void)
 {
-    switch (rand() % 5) {
+    switch (rand() % 6) {
+    case 5:
+        toggleCall();
+        break;
     case 3:
         setSpeakersMuted(!speakersMuted());
         break;

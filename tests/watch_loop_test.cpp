@@ -1,5 +1,6 @@
 // The watch loop against a player window on this thread: the decision table one poll at a
 // time, then the real thread for its interval, its stop and quit.
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
 
@@ -303,6 +304,7 @@ static void expectNothingOfOursLeft(const char *when)
     EXPECT_EQ(simulatedSession.registeredWindows, 0) << when;
     EXPECT_EQ(simulatedSpeakers.deviceClients, 0) << when;
     EXPECT_EQ(simulatedSpeakers.muteCallbacks, 0) << when;
+    EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << when;
 }
 
 // At an interval of 10 s, only a signal can bring a poll within the 2 s each row allows.
