@@ -1,5 +1,5 @@
 // The stand-in player: a window that behaves toward plug-ins as the real player does, with
-// transport buttons, switches for the three conditions and a timestamped event log. With
+// transport buttons, switches for the conditions and a timestamped event log. With
 // --demo it plays the demo story unattended and exits with its verdict.
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,10 +19,14 @@ enum {
     IDC_SWITCH_LOCK,
     IDC_SWITCH_HEADPHONES,
     IDC_SLEEP,
+    IDC_SWITCH_CALL,
+    IDC_BRIEF_CAPTURE,
     IDC_EVENT_LOG,
     IDM_EXIT = 2100,
     IDM_CONFIGURE_FIRST = 2200,
     REFRESH_TIMER = 1,
+    BRIEF_CAPTURE_TIMER,
+    BRIEF_CAPTURE_MS = 400,
     MAX_LOG_LINES = 500,
 };
 
@@ -86,9 +90,10 @@ static void refreshStatus(void)
     SetWindowTextA(standIn.status, text);
     LONG muted = userMuteOn();
     BOOL saver = screenSaverRunning();
-    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Output: %s", muted ? "on" : "off",
+    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Output: %s    Call: %s", muted ? "on" : "off",
               saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
-              simulatedSpeakers.defaultDevice == HEADPHONES ? "headphones" : "speakers");
+              simulatedSpeakers.defaultDevice == HEADPHONES ? "headphones" : "speakers",
+              otherProgramCapturing() ? "on" : "off");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
         char line[96];
@@ -104,6 +109,7 @@ static void refreshStatus(void)
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_LOCK, workstationLocked() ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_HEADPHONES,
                    headphonesUnplugged() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_CALL, otherProgramCapturing() ? BST_CHECKED : BST_UNCHECKED);
 }
 
 static void logPlayerEvent(const PlayerEvent &event)
@@ -144,13 +150,15 @@ static void buildControls(void)
         addControl("BUTTON", button.label, BS_PUSHBUTTON, x, 54, 96, 26, button.command);
         x += 104;
     }
-    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 70, 0);
+    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 94, 0);
     addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
     addControl("BUTTON", "Sound muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
     addControl("BUTTON", "Unplug headphones", BS_AUTOCHECKBOX, 24, 128, 160, 20, IDC_SWITCH_HEADPHONES);
     addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 190, 126, 120, 24, IDC_SLEEP);
-    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 164, 520, 186,
+    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 152, 220, 20, IDC_SWITCH_CALL);
+    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 150, 120, 24, IDC_BRIEF_CAPTURE);
+    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 188, 520, 162,
                              IDC_EVENT_LOG);
 }
 
@@ -190,6 +198,34 @@ static void flipCondition(int id)
         setWorkstationLocked(on);
         addLogLine(on ? "workstation locked (simulated)" : "workstation unlocked");
     }
+    if (id == IDC_SWITCH_CALL) {
+        KillTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER);
+        if (on)
+            startOtherProgramCapture(HEADSET);
+        else
+            stopOtherProgramCapture();
+        addLogLine(on ? "call: another program captures from the headset's microphone"
+                      : "call ended: the other program stops capturing");
+    }
+    refreshStatus();
+}
+
+// A device test or a level meter: shorter than a call, it should pause nothing.
+static void startBriefCapture(void)
+{
+    if (otherProgramCapturing())
+        return;
+    startOtherProgramCapture(MICROPHONE);
+    addLogLine("another program captures from the microphone for 0.4 s");
+    SetTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER, BRIEF_CAPTURE_MS, NULL);
+    refreshStatus();
+}
+
+static void endBriefCapture(void)
+{
+    KillTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER);
+    stopOtherProgramCapture();
+    addLogLine("the brief capture ended");
     refreshStatus();
 }
 
@@ -225,7 +261,11 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case IDC_SWITCH_MUTE:
         case IDC_SWITCH_LOCK:
         case IDC_SWITCH_HEADPHONES:
+        case IDC_SWITCH_CALL:
             flipCondition(LOWORD(wParam));
+            return 0;
+        case IDC_BRIEF_CAPTURE:
+            startBriefCapture();
             return 0;
         case IDC_SLEEP:
             sleepAndWake();
@@ -240,6 +280,8 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_TIMER:
+        if (wParam == BRIEF_CAPTURE_TIMER)
+            endBriefCapture();
         refreshStatus();
         return 0;
     case WM_CLOSE:
