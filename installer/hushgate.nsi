@@ -19,6 +19,7 @@ Unicode true
 !define UNINSTALLER "uninstall_hushgate.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Hushgate"
 !define PLAYER_WINDOW_CLASS "Winamp v1.x"
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
 !define PLAYER_RUNNING "The player is running. Close it, then continue: a running player keeps its plug-ins open."
 
 Name "${PRODUCT} ${VERSION}"
@@ -170,17 +171,23 @@ Function un.checkPlayerClosed
     Abort
 FunctionEnd
 
-; Removes the file named by $0, or has it removed at the next restart while something holds it
-; open. One that can be neither (a removal at restart needs administrator rights) ends the
-; uninstall with the registration still there, so that it can be run again.
+; Removes the file named by $0, or has Windows remove it at the next restart while something
+; holds it open. Only Windows' own answer counts: Delete /REBOOTOK would claim a restart even when
+; the removal could not be recorded, which needs administrator rights. A file that can be neither
+; removed nor set to go ends the uninstall with the registration still there, so that it can be
+; run again.
 Function un.removeFile
-    ClearErrors
-    Delete /REBOOTOK $0
-    ${IfNot} ${Errors}
+    Delete $0
+    ${IfNot} ${FileExists} $0
+        Return
+    ${EndIf}
+    System::Call 'kernel32::MoveFileExW(w r0, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .r1'
+    ${If} $1 <> 0
+        SetRebootFlag true
         Return
     ${EndIf}
     ${IfNot} ${Silent}
-        MessageBox MB_OK|MB_ICONSTOP "$0 is in use and could not be removed. Close the player, or restart Windows, then uninstall Hushgate again."
+        MessageBox MB_OK|MB_ICONSTOP "$0 could not be removed, nor set to go when Windows restarts. Close the player, then uninstall Hushgate again; if the player is under Program Files, an administrator must do it."
     ${EndIf}
     SetErrorLevel 2
     Quit

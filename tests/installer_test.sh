@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The installer under Wine, unattended: a refused folder, setup and the uninstaller refused
 # while the player runs, a fresh install that the stand-in player then loads, an upgrade that
-# keeps the settings, uninstalls with and without the settings (the per-user file too), and one
-# while the plug-in is in use. Usage: installer_test.sh SETUP.exe PLAYER.exe PLAYER_WINDOW.exe SCRATCH
+# keeps the settings, uninstalls with and without the settings (the per-user file too), and two
+# while the plug-in is in use: one that may set it to go at the next restart, one that may not.
+# Usage: installer_test.sh SETUP.exe PLAYER.exe PLAYER_WINDOW.exe WITHOUT_RESTART_RIGHTS.exe SCRATCH
 set -uo pipefail
-setup=$1 player=$2 player_window=$3 scratch=$4
+setup=$1 player=$2 player_window=$3 without_restart_rights=$4 scratch=$5
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hushgate'
 restart_key='HKLM\System\CurrentControlSet\Control\Session Manager'
 failures=0
@@ -13,12 +14,17 @@ check() {  # check DESCRIPTION COMMAND...
   if "$@"; then echo "ok    $what"; else echo "WRONG $what"; failures=$((failures + 1)); fi
 }
 registered() { wine reg query "$key" >/dev/null 2>&1; }
+not() { ! "$@"; }
 install_into() { wine "$setup" /S "/D=$(winepath -w "$1")"; }
 # Run from Plugins, the uninstaller hands over to a copy of itself and returns at once; a copy
-# run with _?= is waited for, and its exit code seen.
+# run with _?= is waited for, and its exit code seen. $run_as, when set, is a program that runs it.
 uninstall_from() {
   mkdir -p "$scratch/run" && cp "$1/Plugins/uninstall_hushgate.exe" "$scratch/run/"
-  wine "$scratch/run/uninstall_hushgate.exe" /S "${@:2}" "_?=$(winepath -w "$1/Plugins")"
+  wine ${run_as:+"$run_as"} "$(winepath -w "$scratch/run/uninstall_hushgate.exe")" /S "${@:2}" \
+    "_?=$(winepath -w "$1/Plugins")"
+}
+set_to_go_at_restart() {  # set_to_go_at_restart FILE: whether FILE is recorded for removal at the next restart
+  wine reg query "$restart_key" /v PendingFileRenameOperations 2>/dev/null | grep -q "$1"
 }
 start() {  # start LINE PROGRAM ARGS...: starts PROGRAM and waits for its LINE; stop ends it
   wine "${@:2}" >"$scratch/started.log" 2>&1 &
@@ -94,11 +100,25 @@ start '^loaded' "$scratch/player/stand_in_player.exe"
 uninstall_from "$scratch/player"
 check "an uninstall while the plug-in is in use exits 3010 (its low byte under Wine)" [ $? -eq 194 ]
 stop
-check "  and has the plug-in removed at the next restart" \
-  bash -c "wine reg query '$restart_key' /v PendingFileRenameOperations | grep -q 'Plugins.gen_hushgate_amp.dll'"
+check "  and has the plug-in removed at the next restart" set_to_go_at_restart 'Plugins.gen_hushgate_amp.dll'
 check "  and removes its uninstaller and registration" \
   bash -c "[ ! -e '$scratch/player/Plugins/uninstall_hushgate.exe' ] && ! wine reg query '$key' >/dev/null 2>&1"
 wine reg delete "$restart_key" /v PendingFileRenameOperations /f >/dev/null 2>&1
+
+# The same by an account that may not record removals at restart, as a standard user uninstalling
+# an administrator's copy: the plug-in can be neither removed nor set to go.
+install_into "$scratch/player"
+start '^loaded' "$scratch/player/stand_in_player.exe"
+run_as=$without_restart_rights uninstall_from "$scratch/player"
+check "an uninstall that can neither remove the plug-in in use nor set it to go exits 2" [ $? -eq 2 ]
+stop
+check "  and removes no file" [ "$(plugins)" = "gen_hushgate_amp.dll gen_other.dll plugin.ini uninstall_hushgate.exe " ]
+check "  and keeps the registration" registered
+check "  and records no removal at restart" not set_to_go_at_restart 'Plugins.gen_hushgate_amp.dll'
+uninstall_from "$scratch/player"
+check "  and, the plug-in closed, the uninstall run again exits 0" [ $? -eq 0 ]
+check "  and removes the plug-in and its uninstaller" [ "$(plugins)" = "gen_other.dll plugin.ini " ]
+check "  and the registration" not registered
 
 echo "installer: $failures failed"
 [ "$failures" -eq 0 ]

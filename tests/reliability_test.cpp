@@ -23,6 +23,9 @@ struct Interception {
     HANDLE watchThread;  // our own duplicate of the handle the plug-in created
     volatile LONG failMixerOpen, failMixerDetails;
     HANDLE waitHang;  // while set, the watch thread's next wait blocks on it: a hung platform call
+    HANDLE mixerHang;  // while set, the watch thread's next mixer read blocks on it, holding the mixer
+    volatile LONG insideHungMixerCall;
+    DWORD playerThreadId;
     BOOL signalsLeft;  // after the last quit: a window, class, registration or callback of ours
 };
 static Interception seen;
@@ -63,6 +66,13 @@ static MMRESULT WINAPI interceptedMixerGetControlDetailsA(HMIXEROBJ mixer, LPMIX
 {
     if (seen.failMixerDetails)
         return MMSYSERR_ERROR;
+    // A slow driver: a USB sound card going away can hold a call for seconds.
+    HANDLE hang = seen.mixerHang;
+    if (hang != NULL && GetCurrentThreadId() != seen.playerThreadId) {
+        seen.insideHungMixerCall = 1;
+        (void)WaitForSingleObject(hang, 3000);
+        seen.insideHungMixerCall = 0;
+    }
     return systemMixerGetControlDetailsA(mixer, details, flags);
 }
 
@@ -136,6 +146,7 @@ protected:
     {
         ZeroMemory(&plugin, sizeof plugin);
         ZeroMemory((void *)&seen, sizeof seen);
+        seen.playerThreadId = GetCurrentThreadId();
         (void)DeleteFileA(settingsPath);
         ASSERT_TRUE(createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL) != NULL)
             << "cannot create a window: is the display running?";
@@ -187,12 +198,35 @@ protected:
         return TRUE;
     }
 
+    static PluginHeader *quittingHeader;
+    static DWORD WINAPI quitHere(LPVOID)
+    {
+        quittingHeader->quit();
+        return 0;
+    }
+    static HANDLE quittingThread;
+    static BOOL quitReturned(void)
+    {
+        return WaitForSingleObject(quittingThread, 0) == WAIT_OBJECT_0;
+    }
+    // A host may quit from a worker thread while its window thread goes on serving messages.
+    void quitOnAnotherThread(void)
+    {
+        quittingHeader = plugin.header;
+        quittingThread = CreateThread(NULL, 0, quitHere, NULL, 0, NULL);
+        ASSERT_TRUE(pumpMessagesUntil(10000, quitReturned)) << "quit on a worker thread never returned";
+        CloseHandle(quittingThread);
+    }
+
     // quit, then FreeLibrary; TRUE when the watch thread had ended by the time quit returned.
-    BOOL stop(void)
+    BOOL stop(BOOL onAnotherThread = FALSE)
     {
         if (plugin.module == NULL)
             return TRUE;
-        plugin.header->quit();
+        if (onAnotherThread)
+            quitOnAnotherThread();
+        else
+            plugin.header->quit();
         WNDCLASSA signalClass;
         seen.signalsLeft = ownSignalWindow() != NULL ||
                            GetClassInfoA(plugin.module, "HushgateSignals", &signalClass) ||
@@ -234,6 +268,8 @@ protected:
 };
 char HostedPlugin::pluginPath[MAX_PATH];
 char HostedPlugin::settingsPath[MAX_PATH];
+PluginHeader *HostedPlugin::quittingHeader;
+HANDLE HostedPlugin::quittingThread;
 LONG HostedPlugin::waitTarget;
 LONG HostedPlugin::togglesFromPlugin;
 
@@ -301,9 +337,17 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
                 toggleConditionAtRandom();
             pumpMessagesFor(50 < runFor - ran ? 50 : runFor - ran);
         }
-        ASSERT_TRUE(stop()) << "cycle " << cycle << ": the watch thread outlived quit";
-        ASSERT_FALSE(seen.signalsLeft) << "cycle " << cycle << ": a window, class or registration outlived quit";
+        ASSERT_NE(ownSignalWindow(), (HWND)NULL) << "cycle " << cycle << ": init made no signal window";
+        // Every other cycle the host quits from a worker thread, which cannot destroy the window.
+        BOOL quitElsewhere = cycle % 2 == 1;
+        ASSERT_TRUE(stop(quitElsewhere)) << "cycle " << cycle << ": the watch thread outlived quit";
+        ASSERT_FALSE(seen.signalsLeft) << "cycle " << cycle << ": a window, class or registration outlived quit"
+                                       << (quitElsewhere ? " on a worker thread" : "");
+        ASSERT_EQ(GetModuleHandleA(pluginPath), (HMODULE)NULL) << "cycle " << cycle << ": the module stayed mapped";
         ASSERT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "cycle " << cycle;
+        // A window left behind would take this into the unmapped module: the fault handler ends the run.
+        DWORD_PTR ignored;
+        (void)SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, SMTO_ABORTIFHUNG, 500, &ignored);
         LONG events = playerWindow.eventCount, queries = playerWindow.queryCount;
         pumpMessagesFor(rand() % 3 == 0 ? 120 : 5);
         ASSERT_EQ(playerWindow.eventCount, events) << "cycle " << cycle << ": a command after quit";
@@ -519,6 +563,61 @@ TEST_F(HostEndings, StartedAgainBesideAWatchThreadThatQuitGaveUpOn)
     EXPECT_TRUE(moduleStillMapped(pluginPath)) << "quit gave up, yet the module was not pinned";
 }
 
+static BOOL insideHungMixerCall(void)
+{
+    return seen.insideHungMixerCall != 0;
+}
+
+static BOOL mixerMuteReleased(void)
+{
+    return readSystemMute() == 0;
+}
+
+// The watch thread hangs in a mixer read, holding the mixer: the user's Next goes through at
+// once and the mute goes once the call returns; after a quit that gave up on the thread, it
+// comes back and tells the player nothing.
+TEST_F(HostEndings, AThreadHungInAMixerCallNeitherFreezesThePlayerNorSpeaksAfterQuit)
+{
+    if (mixerGetNumDevs() == 0)
+        GTEST_SKIP() << "no mixer on this machine";
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    ASSERT_TRUE(start("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nCHECKTIME=100\r\n"));
+    (void)setSystemMute(TRUE);
+    ASSERT_TRUE(waitForPolls(2));
+    ASSERT_EQ(playerWindow.playState, PLAY_STATE_PAUSED);
+    HANDLE hang = CreateEventA(NULL, TRUE, FALSE, NULL);
+    seen.mixerHang = hang;
+    ASSERT_TRUE(pumpMessagesUntil(2000, insideHungMixerCall));
+    pressPlayerButton(CMD_NEXT);
+    EXPECT_TRUE(seen.insideHungMixerCall) << "the player's window waited for the watch thread's mixer call";
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    seen.mixerHang = NULL;
+    (void)SetEvent(hang);
+    EXPECT_TRUE(pumpMessagesUntil(2000, mixerMuteReleased)) << "the release handed to the watch thread never came";
+    ASSERT_TRUE(waitForPolls(2));
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    EXPECT_EQ(pluginToggles(), 1) << "the user's music was paused again";
+
+    // The mute comes back and the thread hangs reading it; quit gives up on it.
+    (void)ResetEvent(hang);
+    (void)setSystemMute(TRUE);
+    seen.mixerHang = hang;
+    ASSERT_TRUE(pumpMessagesUntil(2000, insideHungMixerCall));
+    HANDLE oldThread = seen.watchThread;
+    seen.watchThread = NULL;
+    plugin.header->quit();
+    LONG events = playerWindow.eventCount, queries = playerWindow.queryCount;
+    seen.mixerHang = NULL;
+    (void)SetEvent(hang);
+    hungThread = oldThread;
+    EXPECT_TRUE(pumpMessagesUntil(4000, hungThreadEnded));
+    EXPECT_EQ(playerWindow.eventCount, events) << "a command after quit gave up";
+    EXPECT_EQ(playerWindow.queryCount, queries) << "a query after quit gave up";
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    CloseHandle(oldThread);
+    CloseHandle(hang);
+}
+
 static BOOL loadNeighbour(LoadedPlugin &neighbour)
 {
     char path[MAX_PATH];
@@ -593,15 +692,24 @@ TEST_F(HostedPlugin, HostileSettingsFilesKeepTheLoopSane)
     }
 }
 
+static volatile LONG configReturned, saveWarningShown;
+
+// Presses OK once the dialog shows, however slowly under load, and answers a warning that a
+// failed save would bring, so that the test fails instead of waiting on it for good.
 static DWORD WINAPI pressOkWhenTheDialogShows(LPVOID)
 {
-    for (int attempt = 0; attempt < 400; ++attempt) {
-        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
-        if (dialog != NULL) {
-            (void)SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-            return 0;
+    BOOL pressed = FALSE;
+    for (DWORD start = GetTickCount(); !configReturned && GetTickCount() - start < 30000; Sleep(5)) {
+        HWND warning = FindWindowA((LPCSTR)WC_DIALOG, "Hushgate");
+        if (warning != NULL) {
+            saveWarningShown = 1;
+            (void)PostMessageA(warning, WM_COMMAND, IDOK, 0);
         }
-        Sleep(5);
+        HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+        if (dialog != NULL && !pressed) {
+            (void)SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+            pressed = TRUE;
+        }
     }
     return 0;
 }
@@ -624,10 +732,14 @@ TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
     setScreenSaverRunning(FALSE);
 
     // OK in the dialog saves: only the [Hushgate] lines may change.
+    configReturned = 0;
+    saveWarningShown = 0;
     HANDLE helper = CreateThread(NULL, 0, pressOkWhenTheDialogShows, NULL, 0, NULL);
     plugin.header->config();
+    configReturned = 1;
     (void)WaitForSingleObject(helper, 5000);
     CloseHandle(helper);
+    EXPECT_FALSE(saveWarningShown) << "the save beside the module was refused";
     EXPECT_TRUE(stop());
 
     HANDLE file = CreateFileA(settingsPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);

@@ -1,6 +1,6 @@
 // The settings dialog, shown by config on this thread and driven from a helper thread
 // through its real controls, as a user's clicks and typing would.
-#include <string.h>
+#include <wchar.h>
 
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -13,7 +13,7 @@ struct DialogScript {
     const char *intervalText;  // NULL: leave the box as it is
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
-    char reportText[1024];
+    WCHAR reportText[1024];
     BOOL playerEnabledUnderReport;
     BOOL shownChecks[3];
     char shownInterval[64];
@@ -46,7 +46,7 @@ static void answerReport(DialogScript &script, HWND dialog)
     HWND box = waitForDialog("Hushgate");
     if (box == NULL)
         return;
-    (void)GetDlgItemTextA(box, 0xFFFF, script.reportText, sizeof script.reportText);
+    (void)GetDlgItemTextW(box, 0xFFFF, script.reportText, ARRAYSIZE(script.reportText));
     script.playerEnabledUnderReport = IsWindowEnabled(pluginHeader.hwndParent);
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
@@ -162,31 +162,61 @@ TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOneAndKeepsTheKeyWithoutABox)
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n");
 }
 
-// Neither beside the module nor in the user's own file.
-TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndSaysWhereItFailed)
+struct RefusalRow {
+    int row;
+    const char *besideModule, *perUser;  // each file there is held against writing; NULL: none
+    BOOL unicodeAppData;
+    BOOL namesBesideModule;  // the per-user file is named in every row
+};
+
+// The warning names the files that refused: the per-user file alone where the next start
+// reads it first, else both, with a path outside the ANSI code page as it is. The settings
+// apply all the same.
+TEST_F(SettingsDialog, OkThatCannotSaveAppliesTheSettingsAndNamesTheFilesThatRefused)
 {
-    HANDLE holders[2];
-    const char *paths[2] = {testSettingsPath(), testUserSettingsPath()};
-    for (int i = 0; i < 2; ++i) {
-        writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n", paths[i]);
-        holders[i] = CreateFileA(paths[i], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        ASSERT_NE(holders[i], INVALID_HANDLE_VALUE);
+    static const char holds[] = "[Hushgate]\r\nCHECKTIME=900\r\n";
+    static const RefusalRow rows[] = {
+        {1, holds, "[Other]\r\nKEY=1\r\n", FALSE, TRUE},
+        {2, NULL, holds, FALSE, FALSE},  // beside the module could be written, but is not read
+        {3, NULL, holds, TRUE, FALSE},
+    };
+    std::wstring unicodeAppData = makeUnicodeFolder(L"appdata");
+    for (const RefusalRow &row : rows) {
+        removeTestSettings();
+        std::wstring appData = row.unicodeAppData ? unicodeAppData : widePath(testAppDataFolder());
+        (void)SetEnvironmentVariableW(L"APPDATA", appData.c_str());
+        const std::wstring paths[2] = {widePath(testSettingsPath()), appData + L"\\Hushgate\\plugin.ini"};
+        const char *contents[2] = {row.besideModule, row.perUser};
+        HANDLE holders[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+        for (int i = 0; i < 2; ++i) {
+            if (contents[i] == NULL)
+                continue;
+            writeTestSettings(contents[i], paths[i].c_str());
+            holders[i] = CreateFileW(paths[i].c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(holders[i], INVALID_HANDLE_VALUE) << "row " << row.row;
+        }
+        setSettings(1, 1, 1, 900);
+        DialogScript script = {};
+        script.setChecks = TRUE;
+        script.intervalText = "300";
+        script.finish = IDOK;
+        script.answerReport = TRUE;
+        run(script);
+        for (HANDLE holder : holders) {
+            if (holder != INVALID_HANDLE_VALUE)
+                CloseHandle(holder);
+        }
+        EXPECT_FALSE(script.playerEnabledUnderReport) << "row " << row.row << ": the warning must be modal";
+        EXPECT_EQ(pluginState.settings.isLock, 0) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.checkTime, 300) << "row " << row.row;
+        EXPECT_NE(wcsstr(script.reportText, paths[1].c_str()), nullptr)
+            << "row " << row.row << ": " << script.reportText;
+        EXPECT_EQ(wcsstr(script.reportText, paths[0].c_str()) != nullptr, row.namesBesideModule)
+            << "row " << row.row << ": " << script.reportText;
+        EXPECT_NE(wcsstr(script.reportText, L"until the player closes"), nullptr) << "row " << row.row;
     }
-    setSettings(1, 1, 1, 900);
-    DialogScript script = {};
-    script.setChecks = TRUE;
-    script.intervalText = "300";
-    script.finish = IDOK;
-    script.answerReport = TRUE;
-    run(script);
-    CloseHandle(holders[0]);
-    CloseHandle(holders[1]);
-    EXPECT_FALSE(script.playerEnabledUnderReport) << "the warning must be modal over the player";
-    EXPECT_EQ(pluginState.settings.isLock, 0);
-    EXPECT_EQ(pluginState.settings.checkTime, 300);
-    EXPECT_NE(strstr(script.reportText, testSettingsPath()), nullptr) << script.reportText;
-    EXPECT_NE(strstr(script.reportText, testUserSettingsPath()), nullptr) << script.reportText;
-    EXPECT_NE(strstr(script.reportText, "until the player closes"), nullptr) << script.reportText;
+    removeSettingsUnder(unicodeAppData);
+    (void)RemoveDirectoryW(unicodeAppData.c_str());
 }
 
 TEST_F(SettingsDialog, CancelAndTheCloseBoxChangeAndWriteNothing)

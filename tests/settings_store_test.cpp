@@ -1,5 +1,6 @@
 // plugin.ini beside the module and the per-user one, through the real profile functions: what
 // load takes, what save writes and where, and that nothing outside the "Hushgate" section changes.
+#include "plugin_loader.h"
 #include "settings/settings.h"
 #include "test_support.h"
 
@@ -73,7 +74,7 @@ TEST_F(SettingsStore, SaveWritesTheFiveKeysInOrderIntoANewFile)
 {
     setSettings(0, 1, 7, 2500);
     pluginState.settings.isDeviceLost = 0;
-    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(saveSettings(), SAVE_DONE);
     char text[512];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n");
@@ -85,7 +86,7 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
                       "[Hushgate]\r\nCHECKTIME=900\r\nEXTRA=x\r\nISLOCK=1\r\n"
                       "[After]\r\nCHECKTIME=1\r\n");
     setSettings(0, 0, 1, 300);
-    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(saveSettings(), SAVE_DONE);
     char text[1024];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Before]\r\nISLOCK=5\r\nkeep=me\r\n"
@@ -93,38 +94,164 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
                        "[After]\r\nCHECKTIME=1\r\n");
 }
 
-TEST_F(SettingsStore, AFileThatCannotBeWrittenGivesWayToTheUsersOwnAndOnlyBothFailingIsReported)
-{
-    writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
-    // Read-only attributes do not stop root under Wine; a handle that denies writing does.
-    HANDLE besideModule = CreateFileA(testSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    setSettings(0, 0, 0, 300);
-    EXPECT_TRUE(saveSettings());
-    char text[256];
-    readTestSettings(text, sizeof text, testUserSettingsPath());
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=300\r\nISDEVICELOST=1\r\n");
-    loadFrom(NULL);
-    EXPECT_EQ(pluginState.settings.checkTime, 300) << "the per-user file is read first";
+// Another program's hold on a file while the plug-in saves.
+enum Hold { FREE, DENY_WRITE, DENY_ALL };
 
-    HANDLE perUser = CreateFileA(testUserSettingsPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    setSettings(0, 0, 0, 700);
-    EXPECT_FALSE(saveSettings());
-    EXPECT_EQ(pluginState.settings.checkTime, 700);
-    CloseHandle(besideModule);
-    // The per-user file, holding the section, is tried first; beside the module takes over.
-    EXPECT_TRUE(saveSettings());
-    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), 700);
-    CloseHandle(perUser);
-    setSettings(0, 0, 0, 800);
-    EXPECT_TRUE(saveSettings());
-    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testUserSettingsPath()), 800);
-    EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), 700);
+static HANDLE holdFile(const WCHAR *path, Hold hold)
+{
+    if (hold == FREE)
+        return INVALID_HANDLE_VALUE;
+    // Read-only attributes do not stop root under Wine; a handle that denies writing does.
+    // Denying reading too stands for a file locked against everyone or a profile offline.
+    return CreateFileW(path, GENERIC_READ, hold == DENY_WRITE ? FILE_SHARE_READ : 0, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+static void release(HANDLE held)
+{
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+}
+
+struct SaveRow {
+    int row;
+    const char *besideModule, *perUser;  // NULL: no such file
+    Hold besideModuleHold, perUserHold;
+    SaveOutcome outcome;
+    LONG besideModuleAfter, perUserAfter;  // CHECKTIME in the file afterwards; -1: none
+    LONG reloaded;  // what the next start reads, once the holds are gone
+};
+
+static const char HOLDS_900[] = "[Hushgate]\r\nCHECKTIME=900\r\n";
+static const char HOLDS_700[] = "[Hushgate]\r\nCHECKTIME=700\r\n";
+static const char OTHERS_ONLY[] = "[Other]\r\nCHECKTIME=1\r\n";
+
+// The save goes where the next start looks, and is reported done only then: each row saves
+// 300 and then loads as the next start would.
+TEST_F(SettingsStore, ASaveIsReportedDoneOnlyWhereTheNextStartReadsIt)
+{
+    static const SaveRow rows[] = {
+        {1, HOLDS_900, NULL, FREE, FREE, SAVE_DONE, 300, -1, 300},
+        {2, HOLDS_900, NULL, DENY_WRITE, FREE, SAVE_DONE, 900, 300, 300},  // the per-user file takes over
+        {3, HOLDS_900, OTHERS_ONLY, DENY_WRITE, DENY_WRITE, SAVE_REFUSED_BY_BOTH_FILES, 900, -1, 900},
+        {4, HOLDS_900, OTHERS_ONLY, FREE, FREE, SAVE_DONE, 300, -1, 300},   // no section: not read first
+        {5, HOLDS_900, HOLDS_700, FREE, FREE, SAVE_DONE, 900, 300, 300},    // read first, written alone
+        {6, HOLDS_900, HOLDS_700, FREE, DENY_WRITE, SAVE_REFUSED_BY_USER_FILE, 900, 700, 700},
+        {7, HOLDS_900, HOLDS_700, FREE, DENY_ALL, SAVE_REFUSED_BY_USER_FILE, 900, 700, 700},
+        {8, HOLDS_900, OTHERS_ONLY, FREE, DENY_ALL, SAVE_REFUSED_BY_USER_FILE, 900, -1, 900},  // may hold it
+        {9, NULL, HOLDS_700, FREE, DENY_WRITE, SAVE_REFUSED_BY_USER_FILE, -1, 700, 700},
+    };
+    std::wstring besideModule = widePath(testSettingsPath());
+    std::wstring perUser = widePath(testUserSettingsPath());
+    for (const SaveRow &row : rows) {
+        removeTestSettings();
+        if (row.besideModule != NULL)
+            writeTestSettings(row.besideModule, besideModule.c_str());
+        if (row.perUser != NULL)
+            writeTestSettings(row.perUser, perUser.c_str());
+        HANDLE besideModuleHeld = holdFile(besideModule.c_str(), row.besideModuleHold);
+        HANDLE perUserHeld = holdFile(perUser.c_str(), row.perUserHold);
+        setSettings(0, 0, 0, 300);
+        EXPECT_EQ(saveSettings(), row.outcome) << "row " << row.row;
+        release(besideModuleHeld);
+        release(perUserHeld);
+        EXPECT_EQ((LONG)GetPrivateProfileIntW(L"Hushgate", L"CHECKTIME", -1, besideModule.c_str()),
+                  row.besideModuleAfter) << "row " << row.row;
+        EXPECT_EQ((LONG)GetPrivateProfileIntW(L"Hushgate", L"CHECKTIME", -1, perUser.c_str()), row.perUserAfter)
+            << "row " << row.row;
+        loadFrom(NULL);
+        EXPECT_EQ(pluginState.settings.checkTime, row.reloaded) << "row " << row.row;
+    }
+}
+
+// A copy of the built module in the folder, mapped without running it: the settings then
+// belong to a module that lives there.
+static HMODULE loadModuleCopy(const std::wstring &folder)
+{
+    char source[MAX_PATH];
+    if (!pathBesideProgram(source, "..\\gen_hushgate_amp.dll") ||
+        !CopyFileW(widePath(source).c_str(), (folder + L"\\g.dll").c_str(), FALSE))
+        return NULL;
+    return LoadLibraryExW((folder + L"\\g.dll").c_str(), NULL, DONT_RESOLVE_DLL_REFERENCES);
+}
+
+static void unloadModuleCopy(HMODULE copy, const std::wstring &folder)
+{
+    FreeLibrary(copy);
+    (void)DeleteFileW((folder + L"\\g.dll").c_str());
+}
+
+struct UnicodeRow {
+    int row;
+    BOOL unicodeModuleFolder, unicodeAppData;
+    const char *besideModule, *perUser;  // before the save; NULL: no such file
+    Hold besideModuleHold;
+    BOOL savedPerUser;  // else beside the module
+    const char *saved;  // that file afterwards, byte for byte
+};
+
+// A player folder or a profile named outside the ANSI code page is reached, and what is
+// written there stays ANSI text: no byte-order mark, no UTF-16, a byte above 127 kept as it was.
+TEST_F(SettingsStore, FoldersNamedOutsideTheAnsiCodePageKeepTheSettingsInAnsiFiles)
+{
+    std::wstring playerFolder = makeUnicodeFolder(L"player");
+    std::wstring appData = makeUnicodeFolder(L"appdata");
+    BOOL outsideCodePage = FALSE;
+    (void)WideCharToMultiByte(CP_ACP, 0, appData.c_str(), -1, NULL, 0, NULL, &outsideCodePage);
+    ASSERT_TRUE(outsideCodePage) << "code page " << GetACP() << " holds the names: nothing to prove";
+    HMODULE copy = loadModuleCopy(playerFolder);
+    ASSERT_NE(copy, (HMODULE)NULL);
+
+    static const char savedKeys[] =
+        "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n";
+    static const UnicodeRow rows[] = {
+        {1, TRUE, FALSE, "[Other]\r\nNAME=caf\xe9\r\n", NULL, FREE, FALSE,
+         "[Other]\r\nNAME=caf\xe9\r\n"
+         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n"},
+        {2, TRUE, TRUE, NULL, NULL, FREE, FALSE, savedKeys},
+        {3, FALSE, TRUE, NULL, "[Hushgate]\r\nCHECKTIME=900\r\n[Other]\r\nNAME=caf\xe9\r\n", FREE, TRUE,
+         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\n"
+         "[Other]\r\nNAME=caf\xe9\r\n"},
+        {4, TRUE, TRUE, "[Hushgate]\r\nCHECKTIME=900\r\n", NULL, DENY_WRITE, TRUE, savedKeys},  // folder made too
+    };
+    for (const UnicodeRow &row : rows) {
+        removeSettingsUnder(playerFolder);
+        removeSettingsUnder(appData);
+        removeTestSettings();
+        pluginHeader.hDllInstance = row.unicodeModuleFolder ? copy : GetModuleHandleA(NULL);
+        std::wstring besideModule =
+            row.unicodeModuleFolder ? playerFolder + L"\\plugin.ini" : widePath(testSettingsPath());
+        std::wstring userFolder = row.unicodeAppData ? appData : widePath(testAppDataFolder());
+        std::wstring perUser = userFolder + L"\\Hushgate\\plugin.ini";
+        (void)SetEnvironmentVariableW(L"APPDATA", userFolder.c_str());
+        if (row.besideModule != NULL)
+            writeTestSettings(row.besideModule, besideModule.c_str());
+        if (row.perUser != NULL)
+            writeTestSettings(row.perUser, perUser.c_str());
+        HANDLE held = holdFile(besideModule.c_str(), row.besideModuleHold);
+        setSettings(0, 1, 0, 2500);
+        pluginState.settings.isDeviceLost = 0;
+        EXPECT_EQ(saveSettings(), SAVE_DONE) << "row " << row.row;
+        release(held);
+        char text[512];
+        readTestSettings(text, sizeof text, (row.savedPerUser ? perUser : besideModule).c_str());
+        EXPECT_STREQ(text, row.saved) << "row " << row.row;
+        loadFrom(NULL);
+        EXPECT_EQ(pluginState.settings.isLock, 0) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isMute, 0) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.checkTime, 2500) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isDeviceLost, 0) << "row " << row.row;
+    }
+    unloadModuleCopy(copy, playerFolder);
+    removeSettingsUnder(playerFolder);
+    removeSettingsUnder(appData);
+    (void)RemoveDirectoryW(playerFolder.c_str());
+    (void)RemoveDirectoryW(appData.c_str());
 }
 
 struct AppDataRow {
     int row;
     const char *appData;  // NULL: unset
-    BOOL saved;
+    SaveOutcome outcome;
 };
 
 // A copy of a module at the end of a folder path so long that "plugin.ini" no longer fits:
@@ -145,36 +272,29 @@ TEST_F(SettingsStore, AModulePathWithNoRoomForTheFileNameLeavesOnlyThePerUserFil
         (void)CreateDirectoryA(folder, NULL);
     }
     ASSERT_EQ(lstrlenA(folder), 249);
-    char module[MAX_PATH];
-    char source[MAX_PATH];
-    GetModuleFileNameA(NULL, source, MAX_PATH);
-    wsprintfA(module, "%s\\g.dll", folder);
-    lstrcpyA(source + lstrlenA(source) - lstrlenA("settings_tests.exe"), "..\\gen_hushgate_amp.dll");
-    ASSERT_TRUE(CopyFileA(source, module, FALSE)) << module;
-    HMODULE copy = LoadLibraryExA(module, NULL, DONT_RESOLVE_DLL_REFERENCES);
-    ASSERT_NE(copy, (HMODULE)NULL) << module;
+    HMODULE copy = loadModuleCopy(widePath(folder));
+    ASSERT_NE(copy, (HMODULE)NULL) << folder;
     char expectedFile[MAX_PATH + 16];
     wsprintfA(expectedFile, "%s\\plugin.ini", folder);
     pluginHeader.hDllInstance = copy;
 
-    char path[MAX_PATH];
+    WCHAR path[MAX_PATH];
     EXPECT_FALSE(settingsFilePath(path));
     writeTestSettings("[Hushgate]\r\nCHECKTIME=900\r\n");
     setSettings(1, 1, 1, 500);
     loadSettings();
     EXPECT_EQ(pluginState.settings.checkTime, 500);
     const AppDataRow rows[] = {
-        {1, testAppDataFolder(), TRUE},
-        {2, folder, FALSE},     // 249 characters: no room for "\Hushgate\plugin.ini"
-        {3, "appdata", FALSE},  // relative, though the current folder holds the scratch one
-        {4, NULL, FALSE},
+        {1, testAppDataFolder(), SAVE_DONE},
+        {2, folder, SAVE_REFUSED_BY_BOTH_FILES},     // 249 characters: no room for "\Hushgate\plugin.ini"
+        {3, "appdata", SAVE_REFUSED_BY_BOTH_FILES},  // relative, though the current folder holds the scratch one
+        {4, NULL, SAVE_REFUSED_BY_BOTH_FILES},
     };
     for (const AppDataRow &row : rows) {
         (void)SetEnvironmentVariableA("APPDATA", row.appData);
-        EXPECT_EQ(saveSettings(), row.saved) << "row " << row.row;
+        EXPECT_EQ(saveSettings(), row.outcome) << "row " << row.row;
     }
     EXPECT_EQ(GetFileAttributesA(expectedFile), INVALID_FILE_ATTRIBUTES);
 
-    FreeLibrary(copy);
-    DeleteFileA(module);
+    unloadModuleCopy(copy, widePath(folder));
 }

@@ -235,6 +235,9 @@ void PluginTest::SetUp()
     (void)SetEnvironmentVariableA("APPDATA", testAppDataFolder());
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
+    // The poll looks at the stop request under its lock, as init leaves it for the thread.
+    InitializeCriticalSection(&pluginState.stopLock);
+    pluginState.stopLockReady = 1;
     prepareMixerLock();
     releaseMixer();
     forgetOutputDevice();
@@ -346,14 +349,6 @@ const char *testAppDataFolder(void)
     return path;
 }
 
-static const char *testUserSettingsFolder(void)
-{
-    static char path[MAX_PATH];
-    if (path[0] == '\0')
-        (void)pathBesideProgram(path, "appdata\\Hushgate");
-    return path;
-}
-
 const char *testUserSettingsPath(void)
 {
     static char path[MAX_PATH];
@@ -362,28 +357,40 @@ const char *testUserSettingsPath(void)
     return path;
 }
 
-static void removeSettingsFile(const char *path)
+std::wstring widePath(const char *path)
 {
-    (void)SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    (void)DeleteFileA(path);
+    WCHAR wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0)
+        wide[0] = L'\0';
+    return wide;
+}
+
+static void removeSettingsFile(const WCHAR *path)
+{
+    (void)SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    (void)DeleteFileW(path);
     // The profile functions cache the last file they touched; flush that cache.
-    (void)WritePrivateProfileStringA(NULL, NULL, NULL, path);
+    (void)WritePrivateProfileStringW(NULL, NULL, NULL, path);
 }
 
 void removeTestSettings(void)
 {
-    removeSettingsFile(testSettingsPath());
-    removeSettingsFile(testUserSettingsPath());
-    (void)RemoveDirectoryA(testUserSettingsFolder());
+    removeSettingsFile(widePath(testSettingsPath()).c_str());
+    removeSettingsUnder(widePath(testAppDataFolder()));
 }
 
 void writeTestSettings(const char *contents, const char *path)
 {
+    writeTestSettings(contents, widePath(path).c_str());
+}
+
+void writeTestSettings(const char *contents, const WCHAR *path)
+{
     removeSettingsFile(path);
-    // Only for the per-user file: the plug-in must be seen creating its folder itself.
-    if (lstrcmpiA(path, testUserSettingsPath()) == 0)
-        (void)CreateDirectoryA(testUserSettingsFolder(), NULL);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // A folder the plug-in must make itself is made here only for a file the test puts there.
+    std::wstring folder = path;
+    (void)CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), NULL);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written;
     ASSERT_TRUE(WriteFile(file, contents, lstrlenA(contents), &written, NULL));
@@ -392,16 +399,37 @@ void writeTestSettings(const char *contents, const char *path)
 
 void readTestSettings(char *buffer, DWORD size, const char *path)
 {
-    (void)WritePrivateProfileStringA(NULL, NULL, NULL, path);
+    readTestSettings(buffer, size, widePath(path).c_str());
+}
+
+void readTestSettings(char *buffer, DWORD size, const WCHAR *path)
+{
+    (void)WritePrivateProfileStringW(NULL, NULL, NULL, path);
     buffer[0] = '\0';
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD read = 0;
     (void)ReadFile(file, buffer, size - 1, &read, NULL);
     buffer[read] = '\0';
     CloseHandle(file);
+}
+
+std::wstring makeUnicodeFolder(const WCHAR *prefix)
+{
+    char program[MAX_PATH];
+    (void)pathBesideProgram(program, "");
+    // "Жив-日本": Cyrillic and CJK, which no Western ANSI code page holds.
+    std::wstring folder = widePath(program) + prefix + L"-\x0416\x0438\x0432-\x65E5\x672C";
+    (void)CreateDirectoryW(folder.c_str(), NULL);
+    return folder;
+}
+
+void removeSettingsUnder(const std::wstring &folder)
+{
+    removeSettingsFile((folder + L"\\plugin.ini").c_str());
+    removeSettingsFile((folder + L"\\Hushgate\\plugin.ini").c_str());
+    (void)RemoveDirectoryW((folder + L"\\Hushgate").c_str());
 }
 
 static BOOL CALLBACK findOwnSignalWindow(HWND window, LPARAM found)

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "conditions.h"
@@ -80,9 +82,20 @@ const char *testAppDataFolder(void);
 const char *testUserSettingsPath(void);
 // Both files and the per-user folder.
 void removeTestSettings(void);
+// Makes the file's folder when it is missing.
 void writeTestSettings(const char *contents, const char *path = testSettingsPath());
-// Reads the whole file; empty when it does not exist.
+// Reads the whole file, byte for byte; empty when it does not exist.
 void readTestSettings(char *buffer, DWORD size, const char *path = testSettingsPath());
+
+// The same for paths outside the ANSI code page.
+std::wstring widePath(const char *path);
+void writeTestSettings(const char *contents, const WCHAR *path);
+void readTestSettings(char *buffer, DWORD size, const WCHAR *path);
+// A folder beside the test program, made if missing, whose name has Cyrillic and CJK letters
+// after the prefix: outside the ANSI code page of a Western system.
+std::wstring makeUnicodeFolder(const WCHAR *prefix);
+// The plugin.ini the plug-in may have left in the folder, and its Hushgate folder with its own.
+void removeSettingsUnder(const std::wstring &folder);
 
 // The plug-in's hidden signal window in this process (other test programs may run beside it).
 HWND ownSignalWindow(void);

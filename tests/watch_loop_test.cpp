@@ -254,12 +254,15 @@ static void speakersMuteNotice(BOOL on)
 }
 
 // Wine's mixer announces nothing: the notice the driver would send is sent here, to the
-// window the plug-in gave mixerOpen.
+// window the plug-in gave mixerOpen, naming the mute control as the mixer itself numbers it.
 static void mixerMuteNotice(BOOL on)
 {
     (void)setSystemMute(on);
+    HMIXER mixer;
+    DWORD muteControl = 0;
+    EXPECT_TRUE(conditionMuteControl(mixer, muteControl));
     EXPECT_EQ(callCounts.mixerOpenFlags, (DWORD)CALLBACK_WINDOW);
-    (void)SendMessageA((HWND)callCounts.mixerOpenCallback, MM_MIXM_CONTROL_CHANGE, 0, (LPARAM)masterMute.muteControlId);
+    (void)SendMessageA((HWND)callCounts.mixerOpenCallback, MM_MIXM_CONTROL_CHANGE, (WPARAM)mixer, (LPARAM)muteControl);
 }
 
 // The new default device is muted: the loop holds at once, then follows the move back.

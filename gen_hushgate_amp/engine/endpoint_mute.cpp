@@ -68,9 +68,7 @@ static IAudioEndpointVolume *openDefaultSpeakers(void)
     return speakers;
 }
 
-enum SpeakerMute { MUTE_CLEAR, MUTE_SET, MUTE_UNKNOWN };
-
-static SpeakerMute readSpeakerMute(IAudioEndpointVolume *speakers)
+static MuteReading readSpeakerMute(IAudioEndpointVolume *speakers)
 {
     BOOL muted = FALSE;
     if (FAILED(speakers->GetMute(&muted)))
@@ -78,18 +76,25 @@ static SpeakerMute readSpeakerMute(IAudioEndpointVolume *speakers)
     return muted ? MUTE_SET : MUTE_CLEAR;
 }
 
-// No device, no audio service or any failure on the way reads as not muted.
-LONG readEndpointMute(void)
+// No device or no audio service leaves nothing to mute: clear. Speakers that are there but
+// will not tell may be muted, and a user's start tries to release them all the same.
+MuteReading readEndpointMuteState(void)
 {
     HRESULT apartment = enterComApartment();
     IAudioEndpointVolume *speakers = openDefaultSpeakers();
-    SpeakerMute mute = MUTE_UNKNOWN;
+    MuteReading mute = MUTE_CLEAR;
     if (speakers != NULL) {
         mute = readSpeakerMute(speakers);
         speakers->Release();
     }
     leaveComApartment(apartment);
-    return mute == MUTE_SET ? 1 : 0;
+    return mute;
+}
+
+// What is not known to be muted does not hold the music.
+LONG readEndpointMute(void)
+{
+    return readEndpointMuteState() == MUTE_SET ? 1 : 0;
 }
 
 BOOL writeEndpointMute(LONG value)
@@ -99,7 +104,7 @@ BOOL writeEndpointMute(LONG value)
     BOOL written = FALSE;
     if (speakers != NULL) {
         // Written unless it already reads as wanted: a mute that could not be read may be set.
-        SpeakerMute wanted = value != 0 ? MUTE_SET : MUTE_CLEAR;
+        MuteReading wanted = value != 0 ? MUTE_SET : MUTE_CLEAR;
         written = readSpeakerMute(speakers) == wanted || SUCCEEDED(speakers->SetMute(value != 0, NULL));
         speakers->Release();
     }

@@ -20,6 +20,9 @@ struct MasterMute {
     LONG mixerLockReady;  // initialised, and not yet deleted by a quit whose thread ended
     volatile DWORD mixerLockOwner;  // the thread inside, 0 when none
     LONG mixerLockDepth;            // written only by that thread
+    // The user started the music while the watch thread held the lock (a slow driver call): the
+    // release of the mute is the watch thread's to make, before its next poll decides.
+    volatile LONG releaseHandedOver;
 };
 extern MasterMute masterMute;
 
@@ -119,11 +122,19 @@ void prepareMixerLock(void);
 void deleteMixerLock(void);
 // Under Wine a mixer call serves sent messages while it waits: this thread may be inside one.
 BOOL mixerBusyOnThisThread(void);
+// The player's thread never waits on the lock: FALSE when another thread holds it.
+BOOL tryLockMixer(void);
+void unlockMixer(void);
 void releaseMixer(void);
+// Whether a release could be needed: a mute that is set, or one that could not be read.
+BOOL masterMuteMayBeSet(void);
 
 // The default render endpoint's mute, used where the system has Core Audio; elsewhere no COM
 // call is ever made. Every call is complete in itself: no interface outlives it.
 BOOL systemHasCoreAudio(void);  // looked up once by init into pluginState.hasCoreAudio
+enum MuteReading { MUTE_CLEAR, MUTE_SET, MUTE_UNKNOWN };
+// No device reads as clear; a device whose mute cannot be read, as unknown.
+MuteReading readEndpointMuteState(void);
 LONG readEndpointMute(void);
 BOOL writeEndpointMute(LONG value);
 // E_NOTIMPL without Core Audio; whatever it returns is handed back to leaveComApartment.
@@ -167,7 +178,8 @@ BOOL waitServingSends(HANDLE object, DWORD limitMs, BOOL (*done)(void));
 BOOL createWakeEvents(void);
 void closeWakeEvents(void);
 void openSignalWindow(void);
-void closeSignalWindow(void);
+// FALSE when the window, its class or a registration stays: the module must stay mapped.
+BOOL closeSignalWindow(void);
 // Ask the loop to poll now; safe from any thread, callbacks included.
 void wakeWatchLoop(void);
 // FALSE once the stop was requested; otherwise returns when the interval is up or a signal came.
@@ -179,3 +191,5 @@ void watchSignalsBetweenPolls(void);
 void watchSignalsEnd(void);
 
 LRESULT CALLBACK transportFilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The watch thread's part of a release the filter handed over; run before each poll.
+void releaseMuteHandedOver(void);

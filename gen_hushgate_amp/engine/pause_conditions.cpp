@@ -4,7 +4,7 @@
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
-MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}, {}, 0, 0, 0};
+MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}, {}, 0, 0, 0, 0};
 
 static_assert(sizeof(MIXERCAPSA) == 48, "MIXERCAPSA layout");
 static_assert(sizeof(MIXERLINEA) == 168, "MIXERLINEA layout");
@@ -31,14 +31,27 @@ void deleteMixerLock(void)
     masterMute.mixerLockReady = 0;
 }
 
-static void lockMixer(void)
+static void noteMixerLockTaken(void)
 {
-    EnterCriticalSection(&masterMute.mixerLock);
     if (masterMute.mixerLockDepth++ == 0)
         masterMute.mixerLockOwner = GetCurrentThreadId();
 }
 
-static void unlockMixer(void)
+static void lockMixer(void)
+{
+    EnterCriticalSection(&masterMute.mixerLock);
+    noteMixerLockTaken();
+}
+
+BOOL tryLockMixer(void)
+{
+    if (!masterMute.mixerLockReady || !TryEnterCriticalSection(&masterMute.mixerLock))
+        return FALSE;
+    noteMixerLockTaken();
+    return TRUE;
+}
+
+void unlockMixer(void)
 {
     if (--masterMute.mixerLockDepth == 0)
         masterMute.mixerLockOwner = 0;
@@ -155,6 +168,13 @@ LONG readMasterMute(void)
     if (mixerMute != 0 || !pluginState.hasCoreAudio)
         return mixerMute;
     return readEndpointMute();
+}
+
+BOOL masterMuteMayBeSet(void)
+{
+    if (readMixerMute() != 0)
+        return TRUE;
+    return pluginState.hasCoreAudio && readEndpointMuteState() != MUTE_CLEAR;
 }
 
 // Clears every mute that is set, so that the music a user starts is heard.

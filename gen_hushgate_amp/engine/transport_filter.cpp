@@ -4,6 +4,17 @@
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
+// Under the mixer lock, on whichever thread holds it.
+static void releaseMuteNow(void)
+{
+    if (!masterMuteMayBeSet())
+        return;
+    (void)writeMasterMute(0);
+    // Another condition may still hold, or the write failed: then the pause stays ours.
+    if (!shouldHoldPlayback())
+        pluginState.pausedByPlugin = 0;
+}
+
 static void releaseMuteForUser(void)
 {
     if (pluginState.issuingCommand != 0)
@@ -14,12 +25,23 @@ static void releaseMuteForUser(void)
     // still uses the mixer, which a failure here would release under it.
     if (mixerBusyOnThisThread())
         return;
-    if (readMasterMute() == 0)
+    // The watch thread may be inside a slow driver call (a USB sound card going away): the
+    // player's window never waits for it. The user's command goes on at once, and the watch
+    // thread releases the mute before its next poll can read it as a reason to pause.
+    if (!tryLockMixer()) {
+        masterMute.releaseHandedOver = 1;
+        wakeWatchLoop();
         return;
-    (void)writeMasterMute(0);
-    // Another condition may still hold, or the write failed: then the pause stays ours.
-    if (!shouldHoldPlayback())
-        pluginState.pausedByPlugin = 0;
+    }
+    releaseMuteNow();
+    unlockMixer();
+}
+
+void releaseMuteHandedOver(void)
+{
+    if (InterlockedExchange(&masterMute.releaseHandedOver, 0) == 0 || pluginState.settings.isMute == 0)
+        return;
+    releaseMuteNow();
 }
 
 static BOOL playerIsPaused(void)

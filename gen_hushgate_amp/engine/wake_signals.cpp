@@ -16,7 +16,10 @@ WakeSignals wakeSignals;
 
 static const char SIGNAL_WINDOW_CLASS[] = "HushgateSignals";
 static const DWORD NOTIFY_FOR_THIS_SESSION_ONLY = 0;
-enum { WM_RETRY_SESSION_NOTICES = WM_APP + 1 };
+enum { WM_RETRY_SESSION_NOTICES = WM_APP + 1, WM_CLOSE_SIGNAL_WINDOW = WM_APP + 2 };
+// A window is destroyed only by its own thread: quit may come from another one, whose send
+// waits this long for the player's thread to serve it.
+static const UINT CLOSE_WINDOW_LIMIT_MS = 1000;
 // The system waits about two seconds for the answer to its suspend broadcast.
 static const DWORD SUSPEND_PAUSE_LIMIT_MS = 1000;
 static const DWORD DONE_CHECK_MS = 10;
@@ -57,10 +60,13 @@ static void closeEvent(HANDLE &event)
     event = NULL;
 }
 
+// Once an unregistration failed, a Core Audio callback may still set the wake event at any
+// time: it stays open for the life of the process, and the next init takes it over.
 void closeWakeEvents(void)
 {
     closeEvent(wakeSignals.stopEvent);
-    closeEvent(wakeSignals.wakeEvent);
+    if (!wakeSignals.callbacksMayCome)
+        closeEvent(wakeSignals.wakeEvent);
 }
 
 // An earlier quit that gave up on its thread left them to that thread; a later init that saw
@@ -97,6 +103,14 @@ static BOOL registerForSessionNotices(void)
     if (wakeSignals.registerSessionNotices(wakeSignals.window, NOTIFY_FOR_THIS_SESSION_ONLY))
         wakeSignals.sessionRegistered = 1;
     return wakeSignals.sessionRegistered;
+}
+
+// On the window's own thread, which registered it: before the window goes.
+static void unregisterSessionNotices(void)
+{
+    if (wakeSignals.sessionRegistered && wakeSignals.unregisterSessionNotices != NULL)
+        (void)wakeSignals.unregisterSessionNotices(wakeSignals.window);
+    wakeSignals.sessionRegistered = 0;
 }
 
 static void loadSessionLibrary(void)
@@ -183,6 +197,10 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
         wakeSignals.sessionRetryPending = 0;
         (void)registerForSessionNotices();
         return 0;
+    case WM_CLOSE_SIGNAL_WINDOW:
+        unregisterSessionNotices();
+        (void)DestroyWindow(window);
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -193,6 +211,10 @@ void openSignalWindow(void)
 {
     wakeSignals.systemSuspended = 0;
     wakeSignals.sessionRetryPending = 0;
+    // What a quit left because the window's thread did not answer goes now if it can; a window
+    // still alive stays in use, its procedure kept mapped by the pin that quit took.
+    if (!closeSignalWindow())
+        return;
     HINSTANCE module = pluginHeader.hDllInstance;
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = signalWindowProc;
@@ -204,27 +226,41 @@ void openSignalWindow(void)
     wakeSignals.window = CreateWindowExA(WS_EX_TOOLWINDOW, SIGNAL_WINDOW_CLASS, "Hushgate", WS_POPUP, 0, 0, 0, 0,
                                          NULL, NULL, module, NULL);
     if (wakeSignals.window == NULL) {
-        closeSignalWindow();
+        (void)closeSignalWindow();
         return;
     }
     loadSessionLibrary();
     (void)registerForSessionNotices();
 }
 
-// Unregistered before the window goes, the class after its last window, so that the next
-// load in this process registers them afresh.
-void closeSignalWindow(void)
+// The window's thread unregisters and destroys it, whichever thread quits; a thread that does
+// not answer keeps its window, and with it the class and the library.
+static BOOL destroySignalWindow(void)
 {
-    if (wakeSignals.sessionRegistered && wakeSignals.unregisterSessionNotices != NULL)
-        (void)wakeSignals.unregisterSessionNotices(wakeSignals.window);
-    wakeSignals.sessionRegistered = 0;
-    unloadSessionLibrary();
-    if (wakeSignals.window != NULL)
-        (void)DestroyWindow(wakeSignals.window);
+    HWND window = wakeSignals.window;
+    if (window == NULL)
+        return TRUE;
+    DWORD_PTR ignored = 0;
+    (void)SendMessageTimeoutA(window, WM_CLOSE_SIGNAL_WINDOW, 0, 0, SMTO_NORMAL, CLOSE_WINDOW_LIMIT_MS, &ignored);
+    // A window whose thread has ended went with it.
+    if (IsWindow(window))
+        return FALSE;
     wakeSignals.window = NULL;
-    if (wakeSignals.windowClass != 0)
-        (void)UnregisterClassA(SIGNAL_WINDOW_CLASS, pluginHeader.hDllInstance);
+    wakeSignals.sessionRegistered = 0;
+    return TRUE;
+}
+
+// The class goes after its last window, so that the next load in this process registers it
+// afresh. FALSE when something of ours stays: the module must then stay mapped under it.
+BOOL closeSignalWindow(void)
+{
+    if (!destroySignalWindow())
+        return FALSE;
+    unloadSessionLibrary();
+    if (wakeSignals.windowClass != 0 && !UnregisterClassA(SIGNAL_WINDOW_CLASS, pluginHeader.hDllInstance))
+        return FALSE;
     wakeSignals.windowClass = 0;
+    return TRUE;
 }
 
 // A registration that failed because the session service was not ready yet (a player started

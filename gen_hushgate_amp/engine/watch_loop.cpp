@@ -5,13 +5,30 @@
 #include "engine/engine.h"
 #include "plugin/plugin.h"
 
+static BOOL stopHasBeenRequested(void)
+{
+    EnterCriticalSection(&pluginState.stopLock);
+    BOOL stop = pluginState.stopRequested != 0;
+    LeaveCriticalSection(&pluginState.stopLock);
+    return stop;
+}
+
+// A thread that was stuck in a platform call may come back after quit gave up on it: from
+// then on the player is no longer ours to talk to, so every send looks at the stop first.
+// Unanswered, the player counts as standing nowhere: nothing is paused or resumed.
+static const LRESULT PLAYER_NOT_ASKED = -1;
+
 static LRESULT queryPlayState(void)
 {
+    if (stopHasBeenRequested())
+        return PLAYER_NOT_ASKED;
     return SendMessageA(pluginHeader.hwndParent, PLAY_STATE_QUERY, 0, PLAY_STATE_QUERY_LPARAM);
 }
 
 static void sendPauseToggle(void)
 {
+    if (stopHasBeenRequested())
+        return;
     (void)SendMessageA(pluginHeader.hwndParent, WM_COMMAND, CMD_PAUSE, 0);
 }
 
@@ -44,7 +61,10 @@ static void pauseForTheUser(void)
 
 void pollOnce(void)
 {
+    releaseMuteHandedOver();
     LRESULT state = queryPlayState();
+    if (state == PLAYER_NOT_ASKED)
+        return;
     // Every poll, whatever the player does: the call rule sees the music start.
     followCalls(state);
     if (outputDeviceWentAway(state == PLAY_STATE_PLAYING)) {
@@ -73,14 +93,6 @@ void pollOnce(void)
 DWORD pollInterval(LONG checkTime)
 {
     return checkTime < MIN_POLL_INTERVAL_MS ? (DWORD)MIN_POLL_INTERVAL_MS : (DWORD)checkTime;
-}
-
-static BOOL stopHasBeenRequested(void)
-{
-    EnterCriticalSection(&pluginState.stopLock);
-    BOOL stop = pluginState.stopRequested != 0;
-    LeaveCriticalSection(&pluginState.stopLock);
-    return stop;
 }
 
 // Without its events (they could not be made) the loop rests the interval in slices, looking

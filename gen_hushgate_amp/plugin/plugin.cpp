@@ -110,15 +110,16 @@ static void closeWatchThread(void)
 }
 
 // What the watch thread uses goes once it has ended: a thread abandoned by quit keeps it, the
-// signal window included, whose handle it may still post to or hand to the mixer.
-static void releaseWatchThreadResources(void)
+// signal window included, whose handle it may still post to or hand to the mixer. FALSE when
+// something of ours stays that the platform may still call into.
+static BOOL releaseWatchThreadResources(void)
 {
     deleteStopLock();
     closeWatchThread();
     releaseMixer();
     deleteMixerLock();
     closeWakeEvents();
-    closeSignalWindow();
+    return closeSignalWindow();
 }
 
 // A quit that gave up left its thread inside a platform call, still owning the stop request
@@ -130,7 +131,8 @@ static BOOL previousWatchThreadEnded(void)
     if (!waitForWatchThread())
         return FALSE;
     // Its mixer still announces changes to the window of that earlier run: all goes afresh.
-    releaseWatchThreadResources();
+    if (!releaseWatchThreadResources())
+        pinModule();
     return TRUE;
 }
 
@@ -182,11 +184,11 @@ static void quit(void)
     BOOL threadEnded = waitForWatchThread();
     removeTransportFilter();
     // A stuck thread keeps what it uses with the module; the init that sees it end releases it.
-    if (threadEnded)
-        releaseWatchThreadResources();
+    BOOL nothingLeft = threadEnded && releaseWatchThreadResources();
     // Returning from here into a frame of ours that the player unloads under us would crash it,
-    // and so would a callback the platform still holds.
-    if (!threadEnded || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0 ||
+    // and so would a callback the platform still holds, or a window left to a thread that did
+    // not answer.
+    if (!nothingLeft || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0 ||
         wakeSignals.callbacksMayCome)
         pinModule();
 }

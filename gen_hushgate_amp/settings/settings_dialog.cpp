@@ -84,21 +84,32 @@ static void applySettings(HWND dialog)
 }
 
 // The one place the plug-in speaks: the user pressed OK and believes the settings are kept.
-static void reportUnsavedSettings(HWND dialog)
+// It names the files that refused: the per-user file alone when the next start reads it
+// first, else both. Wide, so that a path outside the ANSI code page reads as it is.
+static void warnIfNotSaved(HWND dialog, SaveOutcome outcome)
 {
-    char besideModule[MAX_PATH];
-    if (!settingsFilePath(besideModule))
-        (void)lstrcpyA(besideModule, "plugin.ini in the plug-in's folder (its path is too long)");
-    char perUser[MAX_PATH];
+    if (outcome == SAVE_DONE)
+        return;
+    WCHAR perUser[MAX_PATH];
     if (!userSettingsFilePath(perUser))
-        (void)lstrcpyA(perUser, "%APPDATA%\\Hushgate\\plugin.ini (no usable APPDATA folder)");
-    // Well within the 1024 characters wsprintfA writes at most.
-    char text[2 * MAX_PATH + 200];
-    (void)wsprintfA(text,
-                    "Hushgate could not save its settings to\r\n%s\r\nor to\r\n%s\r\n\r\n"
-                    "The new settings apply until the player closes.",
-                    besideModule, perUser);
-    (void)MessageBoxA(dialog, text, "Hushgate", MB_OK | MB_ICONWARNING);
+        (void)lstrcpyW(perUser, L"%APPDATA%\\Hushgate\\plugin.ini (no usable APPDATA folder)");
+    // Well within the 1024 characters wsprintfW writes at most.
+    WCHAR text[2 * MAX_PATH + 200];
+    if (outcome == SAVE_REFUSED_BY_USER_FILE) {
+        (void)wsprintfW(text,
+                        L"Hushgate could not save its settings to\r\n%s\r\n\r\n"
+                        L"The new settings apply until the player closes.",
+                        perUser);
+    } else {
+        WCHAR besideModule[MAX_PATH];
+        if (!settingsFilePath(besideModule))
+            (void)lstrcpyW(besideModule, L"plugin.ini in the plug-in's folder (its path is too long)");
+        (void)wsprintfW(text,
+                        L"Hushgate could not save its settings to\r\n%s\r\nor to\r\n%s\r\n\r\n"
+                        L"The new settings apply until the player closes.",
+                        besideModule, perUser);
+    }
+    (void)MessageBoxW(dialog, text, L"Hushgate", MB_OK | MB_ICONWARNING);
 }
 
 INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -116,8 +127,7 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             // The loop polls with the new switches now and waits the new interval from there,
             // rather than finishing a long wait begun under the old one.
             wakeWatchLoop();
-            if (!saveSettings())
-                reportUnsavedSettings(dialog);
+            warnIfNotSaved(dialog, saveSettings());
             (void)EndDialog(dialog, 1);
             break;
         case IDCANCEL:

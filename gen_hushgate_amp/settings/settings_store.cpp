@@ -1,16 +1,16 @@
 // Keeps the settings in the section "Hushgate" of plugin.ini in the module's folder, or, where
 // that folder cannot be written (a player under Program Files run by a standard user), of the
 // user's own %APPDATA%\Hushgate\plugin.ini. Only that section is ever touched; nothing is
-// written at quit.
+// written at quit. The wide profile functions keep a file without a byte-order mark as ANSI.
 #include "plugin/plugin.h"
 #include "settings/settings.h"
 
-static const char SETTINGS_SECTION[] = "Hushgate";
-static const char SETTINGS_FILE_NAME[] = "plugin.ini";
-static const char USER_SETTINGS_TAIL[] = "\\Hushgate\\plugin.ini";
+static const WCHAR SETTINGS_SECTION[] = L"Hushgate";
+static const WCHAR SETTINGS_FILE_NAME[] = L"plugin.ini";
+static const WCHAR USER_SETTINGS_TAIL[] = L"\\Hushgate\\plugin.ini";
 
 struct SettingKey {
-    const char *name;
+    const WCHAR *name;
     volatile LONG *field;
 };
 
@@ -18,104 +18,124 @@ struct SettingKey {
 // that files written before it keep their layout. ISDEVICELOST has no box in the dialog: OK
 // writes back whatever was loaded.
 static const SettingKey settingKeys[] = {
-    {"ISLOCK", &pluginState.settings.isLock},
-    {"ISSCREENSAVE", &pluginState.settings.isScreenSave},
-    {"ISMUTE", &pluginState.settings.isMute},
-    {"CHECKTIME", &pluginState.settings.checkTime},
-    {"ISDEVICELOST", &pluginState.settings.isDeviceLost},
+    {L"ISLOCK", &pluginState.settings.isLock},
+    {L"ISSCREENSAVE", &pluginState.settings.isScreenSave},
+    {L"ISMUTE", &pluginState.settings.isMute},
+    {L"CHECKTIME", &pluginState.settings.checkTime},
+    {L"ISDEVICELOST", &pluginState.settings.isDeviceLost},
 };
 
-BOOL settingsFilePath(char (&path)[MAX_PATH])
+BOOL settingsFilePath(WCHAR (&path)[MAX_PATH])
 {
-    path[0] = '\0';
-    DWORD length = GetModuleFileNameA(pluginHeader.hDllInstance, path, MAX_PATH);
+    path[0] = L'\0';
+    DWORD length = GetModuleFileNameW(pluginHeader.hDllInstance, path, MAX_PATH);
     // A full buffer means the name was cut, and older systems then leave it unterminated.
     if (length == 0 || length >= MAX_PATH)
         return FALSE;
-    // Byte by byte: a 0x5C that trails a double-byte character counts as a separator too.
     DWORD folderLength = length;
-    while (folderLength > 0 && path[folderLength - 1] != '\\')
+    while (folderLength > 0 && path[folderLength - 1] != L'\\')
         --folderLength;
-    if (folderLength + sizeof SETTINGS_FILE_NAME > MAX_PATH)
+    if (folderLength + ARRAYSIZE(SETTINGS_FILE_NAME) > MAX_PATH)
         return FALSE;
-    path[folderLength] = '\0';
-    (void)lstrcatA(path, SETTINGS_FILE_NAME);
+    path[folderLength] = L'\0';
+    (void)lstrcatW(path, SETTINGS_FILE_NAME);
     return TRUE;
 }
 
-static BOOL isAbsolutePath(const char *path)
+static BOOL isAbsolutePath(const WCHAR *path)
 {
-    return (path[0] == '\\' && path[1] == '\\') || (path[0] != '\0' && path[1] == ':' && path[2] == '\\');
+    return (path[0] == L'\\' && path[1] == L'\\') || (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\');
 }
 
-BOOL userSettingsFilePath(char (&path)[MAX_PATH])
+BOOL userSettingsFilePath(WCHAR (&path)[MAX_PATH])
 {
-    DWORD length = GetEnvironmentVariableA("APPDATA", path, MAX_PATH);
+    DWORD length = GetEnvironmentVariableW(L"APPDATA", path, MAX_PATH);
     // A value too long for the buffer gives the size it needs and leaves the buffer undefined.
     if (length == 0 || length >= MAX_PATH) {
-        path[0] = '\0';
+        path[0] = L'\0';
         return FALSE;
     }
     // A relative folder would follow whatever folder the player has made current.
-    if (!isAbsolutePath(path) || length + sizeof USER_SETTINGS_TAIL > MAX_PATH)
+    if (!isAbsolutePath(path) || length + ARRAYSIZE(USER_SETTINGS_TAIL) > MAX_PATH)
         return FALSE;
-    (void)lstrcatA(path, USER_SETTINGS_TAIL);
+    (void)lstrcatW(path, USER_SETTINGS_TAIL);
     return TRUE;
 }
 
 // A header with no key under it counts as absent: only a file holding our values takes over.
-static BOOL holdsSettings(const char *path)
+static BOOL holdsSettings(const WCHAR *path)
 {
-    char keyNames[16];
-    return GetPrivateProfileStringA(SETTINGS_SECTION, NULL, "", keyNames, sizeof keyNames, path) > 0;
+    WCHAR keyNames[16];
+    return GetPrivateProfileStringW(SETTINGS_SECTION, NULL, L"", keyNames, ARRAYSIZE(keyNames), path) > 0;
+}
+
+// Whether the next start may read the per-user file rather than the one beside the module:
+// it holds the section, or it is there but cannot be read now (locked by another program, on
+// a redirected profile that is offline) and may hold it once it can. Only a file read without
+// the section, or one that is not there at all, leaves the next start to the other file.
+static BOOL userFileMayComeFirst(const WCHAR *path)
+{
+    // Our own handle, shared for everything, keeps a lock that would deny reading from
+    // arriving between the look at the file and the read of its keys.
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME;
+    }
+    BOOL holds = holdsSettings(path);
+    (void)CloseHandle(file);
+    return holds;
 }
 
 // One file is read, never a mix: the per-user file once it holds the section, else the one
 // beside the module. A key missing from the file read keeps its default.
 void loadSettings(void)
 {
-    char path[MAX_PATH];
+    WCHAR path[MAX_PATH];
     if (!userSettingsFilePath(path) || !holdsSettings(path)) {
         if (!settingsFilePath(path))
             return;
     }
     for (const SettingKey &key : settingKeys)
-        *key.field = (LONG)GetPrivateProfileIntA(SETTINGS_SECTION, key.name, *key.field, path);
+        *key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, *key.field, path);
 }
 
-static BOOL writeSettingsTo(const char *path)
+static BOOL writeSettingsTo(const WCHAR *path)
 {
     BOOL saved = TRUE;
     for (const SettingKey &key : settingKeys) {
-        char text[32];
-        (void)wsprintfA(text, "%d", (int)*key.field);
-        if (!WritePrivateProfileStringA(SETTINGS_SECTION, key.name, text, path))
+        WCHAR text[32];
+        (void)wsprintfW(text, L"%d", (int)*key.field);
+        if (!WritePrivateProfileStringW(SETTINGS_SECTION, key.name, text, path))
             saved = FALSE;
     }
     return saved;
 }
 
-static BOOL writeUserSettings(const char (&path)[MAX_PATH])
+static BOOL writeUserSettings(const WCHAR (&path)[MAX_PATH])
 {
-    char folder[MAX_PATH];
-    (void)lstrcpyA(folder, path);
+    WCHAR folder[MAX_PATH];
+    (void)lstrcpyW(folder, path);
     // The path ends in "\plugin.ini": the separator takes the place of the terminator.
-    folder[lstrlenA(folder) - (sizeof SETTINGS_FILE_NAME)] = '\0';
+    folder[lstrlenW(folder) - ARRAYSIZE(SETTINGS_FILE_NAME)] = L'\0';
     // Fails harmlessly when the folder is already there; the write then tells.
-    (void)CreateDirectoryA(folder, NULL);
+    (void)CreateDirectoryW(folder, NULL);
     return writeSettingsTo(path);
 }
 
-// The file that is read first is written first, so that the next load sees these values. Should
-// a per-user file that holds the section refuse them, they go beside the module all the same:
-// the next load then reads the per-user file's older values, still better than none.
-BOOL saveSettings(void)
+// The values go where the next start will look for them, and a save is reported done only
+// then. Once the per-user file may be read first, it alone can keep them: a copy beside the
+// module would never be read while that file holds the older values.
+SaveOutcome saveSettings(void)
 {
-    char besideModule[MAX_PATH];
-    char perUser[MAX_PATH];
+    WCHAR besideModule[MAX_PATH];
+    WCHAR perUser[MAX_PATH];
     BOOL haveBesideModule = settingsFilePath(besideModule);
     BOOL havePerUser = userSettingsFilePath(perUser);
-    if (havePerUser && holdsSettings(perUser))
-        return writeUserSettings(perUser) || (haveBesideModule && writeSettingsTo(besideModule));
-    return (haveBesideModule && writeSettingsTo(besideModule)) || (havePerUser && writeUserSettings(perUser));
+    if (havePerUser && userFileMayComeFirst(perUser))
+        return writeUserSettings(perUser) ? SAVE_DONE : SAVE_REFUSED_BY_USER_FILE;
+    if ((haveBesideModule && writeSettingsTo(besideModule)) || (havePerUser && writeUserSettings(perUser)))
+        return SAVE_DONE;
+    return SAVE_REFUSED_BY_BOTH_FILES;
 }

@@ -1,0 +1,227 @@
+// The bare loop each of the plug-in's figures is set beside: the platform calls the plug-in
+// makes, in a watch loop of its own without signals that sleeps in 100 ms slices.
+#include "bench.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <mmsystem.h>
+#include <objbase.h>
+
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+
+#include "conditions.h"
+#include "import_patch.h"
+#include "player_window.h"
+
+static void(WINAPI *realSleep)(DWORD);
+
+// --- the bare calls ---------------------------------------------------------------------
+
+static HMIXER bareMixer;
+static DWORD bareMuteControl;
+static CRITICAL_SECTION bareMixerLock;
+
+BOOL speakersApply;
+
+// What the plug-in does for one read of the default speakers' mute: a call complete in itself,
+// inside the calling thread's apartment.
+static BOOL bareEndpointRead(void)
+{
+    HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    BOOL muted = FALSE;
+    IMMDeviceEnumerator *enumerator = NULL;
+    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
+                                   __uuidof(IMMDeviceEnumerator), (void **)&enumerator))) {
+        IMMDevice *device = NULL;
+        HRESULT found = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
+        enumerator->Release();
+        if (SUCCEEDED(found) && device != NULL) {
+            IAudioEndpointVolume *speakers = NULL;
+            HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
+                                                 (void **)&speakers);
+            device->Release();
+            if (SUCCEEDED(activated) && speakers != NULL) {
+                (void)speakers->GetMute(&muted);
+                speakers->Release();
+            }
+        }
+    }
+    if (SUCCEEDED(apartment))
+        CoUninitialize();
+    return muted;
+}
+
+enum { BARE_DEVICE_ID_CAPACITY = 256 };
+static WCHAR bareDefaultOutput[BARE_DEVICE_ID_CAPACITY];
+
+// What the plug-in asks at every poll while the player plays: which render device is the
+// default now. Only when it moved is the old one looked up, as the plug-in does.
+static void bareOutputDeviceCheck(void)
+{
+    HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    IMMDeviceEnumerator *enumerator = NULL;
+    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
+                                   __uuidof(IMMDeviceEnumerator), (void **)&enumerator))) {
+        WCHAR current[BARE_DEVICE_ID_CAPACITY];
+        current[0] = L'\0';
+        IMMDevice *device = NULL;
+        if (SUCCEEDED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) && device != NULL) {
+            LPWSTR text = NULL;
+            if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < BARE_DEVICE_ID_CAPACITY)
+                (void)lstrcpynW(current, text, BARE_DEVICE_ID_CAPACITY);
+            CoTaskMemFree(text);
+            device->Release();
+        }
+        if (bareDefaultOutput[0] != L'\0' && lstrcmpW(bareDefaultOutput, current) != 0) {
+            IMMDevice *previous = NULL;
+            if (SUCCEEDED(enumerator->GetDevice(bareDefaultOutput, &previous)) && previous != NULL) {
+                DWORD state = 0;
+                (void)previous->GetState(&state);
+                previous->Release();
+            }
+        }
+        (void)lstrcpynW(bareDefaultOutput, current, BARE_DEVICE_ID_CAPACITY);
+        enumerator->Release();
+    }
+    if (SUCCEEDED(apartment))
+        CoUninitialize();
+}
+
+// The three conditions, probed by the calls the plug-in makes, decided as it decides them.
+static BOOL bareConditions(void)
+{
+    BOOL running = FALSE;
+    (void)SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+    BOOL locked = TRUE;
+    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (desktop != NULL) {
+        locked = !SwitchDesktop(desktop);
+        CloseDesktop(desktop);
+    }
+    MIXERCONTROLDETAILS_BOOLEAN value = {};
+    MIXERCONTROLDETAILS details = {};
+    details.cbStruct = sizeof details;
+    details.dwControlID = bareMuteControl;
+    details.cChannels = 1;
+    details.cbDetails = sizeof value;
+    details.paDetails = &value;
+    EnterCriticalSection(&bareMixerLock);
+    (void)mixerGetControlDetailsA((HMIXEROBJ)bareMixer, &details, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
+    LeaveCriticalSection(&bareMixerLock);
+    BOOL muted = value.fValue != 0;
+    if (!muted && speakersApply)
+        muted = bareEndpointRead();
+    return running || locked || muted;
+}
+
+// --- the bare slice loop ------------------------------------------------------------------
+
+SliceLoop sliceLoop;
+
+void prepareBareLoop(void)
+{
+    bindSystemFunction(realSleep, "kernel32.dll", "Sleep");  // the bare loop sleeps through it
+    InitializeCriticalSection(&sliceLoop.stopLock);
+    InitializeCriticalSection(&bareMixerLock);
+    speakersApply = speakersAreTheUsersMute();
+    (void)conditionMuteControl(bareMixer, bareMuteControl);
+}
+
+static void slicePoll(void)
+{
+    LRESULT state = SendMessageA(playerWindow.hwnd, PLAY_STATE_QUERY, 0, PLAY_STATE_QUERY_LPARAM);
+    BOOL playing = state == PLAY_STATE_PLAYING;
+    if (playing && speakersApply)
+        bareOutputDeviceCheck();
+    if (sliceLoop.pausedByLoop == 0 && !playing)
+        return;
+    BOOL hold = bareConditions();
+    if (!sliceLoop.reacts || hold == (sliceLoop.pausedByLoop != 0))
+        return;
+    sliceLoop.pausedByLoop = hold;
+    (void)SendMessageA(playerWindow.hwnd, WM_COMMAND, CMD_PAUSE, 0);
+}
+
+static BOOL sliceLoopStopRequested(void)
+{
+    EnterCriticalSection(&sliceLoop.stopLock);
+    BOOL stop = sliceLoop.stop != 0;
+    LeaveCriticalSection(&sliceLoop.stopLock);
+    return stop;
+}
+
+// In an apartment of its own for its whole life, as the watch thread is.
+static DWORD WINAPI runSliceLoop(LPVOID)
+{
+    HRESULT apartment = speakersApply ? CoInitializeEx(NULL, COINIT_MULTITHREADED) : E_NOTIMPL;
+    for (;;) {
+        double start = nowMs();
+        slicePoll();
+        if (sliceLoop.timesPolls) {
+            addSample(sliceLoop.pollTimes, nowMs() - start);
+            if (speakersApply) {
+                start = nowMs();
+                (void)bareEndpointRead();
+                addSample(sliceLoop.endpointReads, nowMs() - start);
+            }
+        }
+        InterlockedIncrement(&sliceLoop.polls);
+        for (DWORD slept = 0; slept < sliceLoop.interval; slept += 100) {
+            if (sliceLoopStopRequested()) {
+                if (SUCCEEDED(apartment))
+                    CoUninitialize();
+                return 0;
+            }
+            InterlockedIncrement(&sliceLoop.sleeps);
+            realSleep(100);
+        }
+    }
+}
+
+void startSliceLoop(DWORD interval, BOOL reacts, BOOL timesPolls)
+{
+    sliceLoop.interval = interval;
+    sliceLoop.reacts = reacts;
+    sliceLoop.timesPolls = timesPolls;
+    sliceLoop.stop = 0;
+    sliceLoop.polls = 0;
+    sliceLoop.sleeps = 0;
+    sliceLoop.pausedByLoop = 0;
+    bareDefaultOutput[0] = L'\0';
+    sliceLoop.thread = CreateThread(NULL, 0, runSliceLoop, NULL, 0, NULL);
+    if (sliceLoop.thread == NULL) {
+        fprintf(stderr, "hushgate_bench: cannot start the bare loop's thread\n");
+        exit(1);
+    }
+}
+
+// The loop may be sending to the player window: its sends are served until it has ended.
+// MWMO_INPUTAVAILABLE, because a send already looked at by the peek would not wake the wait.
+static void waitForThreadServingSends(HANDLE thread)
+{
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            (void)TranslateMessage(&message);
+            (void)DispatchMessageA(&message);
+        }
+        DWORD waited = MsgWaitForMultipleObjectsEx(1, &thread, 30000, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_TIMEOUT || waited == WAIT_FAILED)
+            return;
+    }
+}
+
+double stopSliceLoop(void)
+{
+    double start = nowMs();
+    EnterCriticalSection(&sliceLoop.stopLock);
+    sliceLoop.stop = 1;
+    LeaveCriticalSection(&sliceLoop.stopLock);
+    waitForThreadServingSends(sliceLoop.thread);
+    double quitMs = nowMs() - start;
+    CloseHandle(sliceLoop.thread);
+    sliceLoop.thread = NULL;
+    return quitMs;
+}
