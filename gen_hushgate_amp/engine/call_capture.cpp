@@ -103,7 +103,8 @@ static BOOL callGoesOn(DWORD now, BOOL holding)
     return FALSE;
 }
 
-BOOL decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now)
+// With the player's state at this poll.
+static void decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now)
 {
     forgetEndedCalls(now);
     if (musicStarted(playing, pausedByPlugin))
@@ -111,7 +112,6 @@ BOOL decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now)
     callCapture.sawPlaying = playing;
     callCapture.sawOwnPause = pausedByPlugin;
     callCapture.holding = callGoesOn(now, callCapture.holding != 0);
-    return callCapture.holding;
 }
 
 static DWORD remaining(DWORD since, DWORD span, DWORD now)
@@ -158,5 +158,5 @@ void followCalls(LRESULT playState)
     }
     DWORD now = GetTickCount();
     lookAtCaptureSessionsIfChanged(now);
-    (void)decideCallHold(playState == PLAY_STATE_PLAYING, pluginState.pausedByPlugin != 0, now);
+    decideCallHold(playState == PLAY_STATE_PLAYING, pluginState.pausedByPlugin != 0, now);
 }

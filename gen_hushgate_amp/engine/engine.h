@@ -90,7 +90,7 @@ struct CaptureDevice {
     WCHAR id[DEVICE_ID_CAPACITY];
     IAudioSessionManager2 *manager;  // NULL where the system has no session interfaces (Vista)
     BOOL creationNoticed;            // its new-session notices are registered
-    BOOL blind;                      // it lists no sessions: nothing to see until the devices change
+    BOOL blind;                      // it lists no sessions: nothing to see until it comes again
 };
 struct CaptureSessions {
     IMMDeviceEnumerator *enumerator;
@@ -150,13 +150,11 @@ IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator);
 BOOL outputDeviceWentAway(BOOL playing);
 void forgetOutputDevice(void);
 
-// The call rule, fed with what the capture sessions show and asked at every poll. Times are
-// GetTickCount values; a table test drives it with its own.
+// The call rule, fed with what the capture sessions show and asked at every poll; times are
+// GetTickCount values.
 enum { BRIEF_CAPTURE_MS = 1000, CALL_QUIET_MS = 2000 };
 // The programs other than the player that capture now (no repeats), as the sessions last showed.
 void observeCaptures(const DWORD *processIds, LONG count, DWORD now);
-// With the player's state at this poll; TRUE while a call holds the music.
-BOOL decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now);
 // How long until the rule changes its mind by time alone; INFINITE when it never will.
 DWORD callRuleDueIn(DWORD now);
 void forgetCalls(void);

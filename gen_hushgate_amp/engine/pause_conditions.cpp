@@ -1,5 +1,6 @@
 // Whether playback is to be held now: the screen saver, the workstation lock (or the system
-// going to sleep) and the master mute, each switched by its setting. Asked by the watch loop
+// going to sleep), a call (decided by the watch thread's poll) and the master mute, each
+// switched by its setting. Asked by the watch loop
 // and by the transport filter, which also releases the mute through the same mixer access.
 #include "engine/engine.h"
 #include "plugin/plugin.h"
