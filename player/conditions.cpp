@@ -36,6 +36,7 @@ static DWORD muteControlId;
 static BOOL muteControlFound;
 static volatile LONG simulatedLock;
 static BOOL(WINAPI *realSwitchDesktop)(HDESK);
+static HDESK(WINAPI *realOpenInputDesktop)(DWORD, BOOL, ACCESS_MASK);
 static FARPROC(WINAPI *realGetProcAddress)(HMODULE, LPCSTR);
 static HMODULE(WINAPI *realLoadLibraryA)(LPCSTR);
 SimulatedSession simulatedSession;
@@ -164,6 +165,59 @@ static BOOL WINAPI lockAwareSwitchDesktop(HDESK desktop)
     return realSwitchDesktop(desktop);
 }
 
+static HDESK WINAPI secureAwareOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MASK access)
+{
+    if (simulatedSession.secureDesktop) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return NULL;
+    }
+    return realOpenInputDesktop(flags, inherit, access);
+}
+
+// WTSINFOEXW with its first level, as Windows lays it out.
+struct SessionInfoEx {
+    DWORD level;
+    DWORD unionAlignment;
+    ULONG sessionId;
+    LONG connectState;
+    LONG sessionFlags;
+    WCHAR names[33 + 21 + 18];
+    DWORD timeAlignment;
+    LARGE_INTEGER times[5];
+    DWORD counters[6];
+};
+static_assert(sizeof(SessionInfoEx) == 232, "WTSINFOEXW layout");
+
+static const int WTS_SESSION_INFO_EX = 25;
+static const LONG WTS_SESSIONSTATE_LOCK = 0, WTS_SESSIONSTATE_UNLOCK = 1, WTS_SESSIONSTATE_UNKNOWN = -1;
+static SessionInfoEx sessionInfo;
+
+static BOOL WINAPI simulatedQuerySessionInformationW(HANDLE, DWORD, int infoClass, LPWSTR *buffer, DWORD *bytes)
+{
+    InterlockedIncrement(&simulatedSession.infoQueries);
+    *buffer = NULL;
+    *bytes = 0;
+    if (infoClass != WTS_SESSION_INFO_EX || simulatedSession.infoAnswer == SESSION_INFO_FAILS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    ZeroMemory(&sessionInfo, sizeof sessionInfo);
+    sessionInfo.level = 1;
+    BOOL locked = simulatedLock != 0;
+    LONG flag = locked != (simulatedSession.windowsSeven != 0) ? WTS_SESSIONSTATE_LOCK : WTS_SESSIONSTATE_UNLOCK;
+    sessionInfo.sessionFlags = simulatedSession.infoAnswer == SESSION_INFO_UNKNOWN ? WTS_SESSIONSTATE_UNKNOWN : flag;
+    InterlockedIncrement(&simulatedSession.infoAnswersHeld);
+    *buffer = (LPWSTR)&sessionInfo;
+    *bytes = sizeof sessionInfo;
+    return TRUE;
+}
+
+static void WINAPI simulatedFreeMemory(PVOID memory)
+{
+    if (memory == &sessionInfo)
+        InterlockedDecrement(&simulatedSession.infoAnswersHeld);
+}
+
 static BOOL WINAPI simulatedRegisterSessionNotification(HWND window, DWORD)
 {
     InterlockedIncrement(&simulatedSession.registerCalls);
@@ -211,7 +265,13 @@ static FARPROC WINAPI sessionAwareGetProcAddress(HMODULE module, LPCSTR name)
         return (FARPROC)(void *)simulatedRegisterSessionNotification;
     if (nameIs(name, "WTSUnRegisterSessionNotification"))
         return (FARPROC)(void *)simulatedUnRegisterSessionNotification;
+    if (nameIs(name, "WTSQuerySessionInformationW"))
+        return (FARPROC)(void *)simulatedQuerySessionInformationW;
+    if (nameIs(name, "WTSFreeMemory"))
+        return (FARPROC)(void *)simulatedFreeMemory;
     if (nameIs(name, "GetTickCount64") && simulatedSession.coreAudioMissing)
+        return NULL;
+    if (nameIs(name, "CreateFile2") && simulatedSession.windowsSeven)
         return NULL;
     return realGetProcAddress(module, name);
 }
@@ -230,6 +290,7 @@ BOOL interceptLockProbe(HMODULE module)
     // Taken from the system DLLs themselves: the import of a module patched before (this one
     // included) would lead back here.
     bindSystemFunction(realSwitchDesktop, "user32.dll", "SwitchDesktop");
+    bindSystemFunction(realOpenInputDesktop, "user32.dll", "OpenInputDesktop");
     if (realGetProcAddress == NULL) {
         HMODULE kernel = GetModuleHandleA("kernel32.dll");
         realGetProcAddress = (FARPROC(WINAPI *)(HMODULE, LPCSTR))(void *)GetProcAddress(kernel, "GetProcAddress");
@@ -237,6 +298,7 @@ BOOL interceptLockProbe(HMODULE module)
     }
     (void)patchImport(module, "kernel32.dll", "GetProcAddress", (void *)sessionAwareGetProcAddress);
     (void)patchImport(module, "kernel32.dll", "LoadLibraryA", (void *)sessionAwareLoadLibraryA);
+    (void)patchImport(module, "user32.dll", "OpenInputDesktop", (void *)secureAwareOpenInputDesktop);
     return patchImport(module, "user32.dll", "SwitchDesktop", (void *)lockAwareSwitchDesktop) != NULL;
 }
 
@@ -246,6 +308,10 @@ void resetSimulatedSession(void)
     simulatedSession.failuresToCome = 0;
     simulatedSession.libraryMissing = 0;
     simulatedSession.coreAudioMissing = 0;
+    simulatedSession.infoAnswer = SESSION_INFO_FAILS;
+    simulatedSession.windowsSeven = 0;
+    simulatedSession.infoQueries = 0;
+    simulatedSession.secureDesktop = 0;
 }
 
 static void tellSessionWindows(WPARAM event)
@@ -284,8 +350,13 @@ void broadcastSuspend(void)
     (void)EnumWindows(sendToOwnWindow, PBT_APMSUSPEND);
 }
 
+void broadcastWake(WPARAM event)
+{
+    (void)EnumWindows(sendToOwnWindow, (LPARAM)event);
+}
+
 void broadcastResume(void)
 {
-    (void)EnumWindows(sendToOwnWindow, PBT_APMRESUMEAUTOMATIC);
-    (void)EnumWindows(sendToOwnWindow, PBT_APMRESUMESUSPEND);
+    broadcastWake(PBT_APMRESUMEAUTOMATIC);
+    broadcastWake(PBT_APMRESUMESUSPEND);
 }

@@ -17,7 +17,8 @@ const char *userMuteName(void);
 BOOL setSystemMute(BOOL muted);
 LONG readSystemMute(void);
 // Makes SwitchDesktop fail, as it does on a locked workstation, for calls made from module, and
-// hands the module simulated session notices (Wine's registration never calls back): the
+// OpenInputDesktop while a secure desktop is up; hands the module simulated session notices and
+// session information (Wine's registration never calls back, its information fails): the
 // module's wtsapi32 lookups reach the functions below.
 BOOL interceptLockProbe(HMODULE module);
 // Tells the windows registered for session notices, as Windows does when the session locks.
@@ -28,6 +29,9 @@ extern HDESK lastDesktopSwitchedTo;
 
 enum { MAX_SESSION_WINDOWS = 8 };
 
+// What the session's extended information says when asked: Wine's own fails.
+enum SessionInfoAnswer { SESSION_INFO_FAILS, SESSION_INFO_TELLS, SESSION_INFO_UNKNOWN };
+
 struct SimulatedSession {
     HWND windows[MAX_SESSION_WINDOWS];  // registered for session notices now
     volatile LONG registeredWindows;
@@ -35,13 +39,27 @@ struct SimulatedSession {
     volatile LONG failuresToCome;    // the next registrations fail, as before the service is ready
     volatile LONG libraryMissing;    // wtsapi32 cannot be loaded, as on a system without it
     volatile LONG coreAudioMissing;  // the export that came with Core Audio is not there
+    // WTSQuerySessionInformationW(WTSSessionInfoEx): its answer tells the simulated lock (or
+    // that the state is unknown); on Windows 7 with the lock flag inverted, and then kernel32
+    // lacks the export Windows 8 added. Answers handed out and not yet freed are counted.
+    volatile LONG infoAnswer;
+    volatile LONG windowsSeven;
+    volatile LONG infoQueries;
+    volatile LONG infoAnswersHeld;
+    // The input desktop is a secure one the user is at (an elevation prompt, the Ctrl+Alt+Del
+    // screen): a user's process cannot open it, and the session tells of no lock.
+    volatile LONG secureDesktop;
 };
 extern SimulatedSession simulatedSession;
-// Nobody registered, no failures, everything present.
+// Nobody registered, no failures, everything present, no secure desktop, and the extended
+// session information failing as under Wine.
 void resetSimulatedSession(void);
 // What a system going to sleep and waking again broadcasts, to this process's top-level windows.
 void broadcastSuspend(void);
-void broadcastResume(void);
+void broadcastResume(void);  // a wake with a user: the automatic resume, then the user's
+// One wake broadcast: PBT_APMRESUMEAUTOMATIC alone is a wake with nobody there (a wake timer,
+// Wake-on-LAN); PBT_APMRESUMESUSPEND follows once there was input.
+void broadcastWake(WPARAM event);
 void closeConditionMixer(void);
 // The player's own open mixer and its located speaker mute, for a caller that reads it raw.
 BOOL conditionMuteControl(HMIXER &mixerHandle, DWORD &controlId);

@@ -5,6 +5,7 @@
 #include "conditions.h"
 #include "player_window.h"
 #include "simulated_speakers.h"
+#include "stand_in_session.h"
 
 // Long enough for two polls at the default 500 ms interval and the send behind them.
 static const DWORD REACTION_TIMEOUT_MS = 1500;
@@ -121,6 +122,23 @@ static void headphonesSwitch(BOOL unplugged)
         unplugHeadphones();
     else
         plugInHeadphones();
+    standInSessionFollows();
+}
+
+static void secureDesktopSwitch(BOOL up)
+{
+    simulatedSession.secureDesktop = up;
+}
+
+static void unattendedWake(BOOL)
+{
+    demo.awaitedState = PLAY_STATE_PAUSED;
+    broadcastWake(PBT_APMRESUMEAUTOMATIC);
+}
+
+static void usersWake(BOOL)
+{
+    broadcastWake(PBT_APMRESUMESUSPEND);
 }
 
 static void expectPluginPause(const char *what)
@@ -212,10 +230,38 @@ static void playsOnHeadphonesUntilUnplugged(void)
     judge(playerWindow.playState == PLAY_STATE_PLAYING, "the user plays on the speakers");
 }
 
+// Headphones that go during the plug-in's own pause are not resumed into: the music would
+// start from the speakers with nobody there to hear it.
+static void headphonesGoWhileLocked(void)
+{
+    systemDoes("headphones plugged in: the sound moves to them", headphonesSwitch, FALSE);
+    pumpMessagesFor(SETTLE_MS);
+    systemDoes("workstation locked (simulated)", setWorkstationLocked, TRUE);
+    expectPluginPauseAtOnce("plug-in pauses the player");
+    systemDoes("headphones unplugged while locked", headphonesSwitch, TRUE);
+    systemDoes("workstation unlocked", setWorkstationLocked, FALSE);
+    expectNothingFromPlugin(PLAY_STATE_PAUSED, "stays paused: its headphones are gone");
+    userPresses(CMD_PLAY);
+    judge(playerWindow.playState == PLAY_STATE_PLAYING, "the user plays on the speakers");
+}
+
+// A wake timer or Wake-on-LAN wakes the machine with nobody there: the music waits for the user.
+static void sleepsAndWakesUnattended(void)
+{
+    systemDoes("system goes to sleep", sleepSwitch, TRUE);
+    judge(pluginToggledTo() && playerWindow.playState == PLAY_STATE_PAUSED, "paused before the machine sleeps");
+    systemDoes("system wakes with nobody there (a wake timer)", unattendedWake, TRUE);
+    expectNothingFromPlugin(PLAY_STATE_PAUSED, "stays paused: nobody is there");
+    systemDoes("the user is back: Windows sends the user's resume", usersWake, TRUE);
+    expectPluginResume("plug-in resumes the player");
+}
+
 static void playTheStory(void)
 {
     userPresses(CMD_PLAY);
     judge(playerWindow.playState == PLAY_STATE_PLAYING, "the player plays");
+    // The polls that the player's new audio session brings come and go first.
+    pumpMessagesFor(SETTLE_MS);
 
     systemDoes("screen saver starts", setScreenSaverRunning, TRUE);
     expectPluginPause("plug-in pauses the player");
@@ -238,6 +284,10 @@ static void playTheStory(void)
     systemDoes("workstation unlocked", setWorkstationLocked, FALSE);
     expectPluginResume("plug-in resumes the player");
 
+    systemDoes("UAC prompt: a secure desktop has the input", secureDesktopSwitch, TRUE);
+    expectNothingFromPlugin(PLAY_STATE_PLAYING, "plays on: the session is not locked");
+    systemDoes("UAC prompt answered", secureDesktopSwitch, FALSE);
+
     systemDoes("system goes to sleep", sleepSwitch, TRUE);
     judge(pluginToggledTo() && playerWindow.playState == PLAY_STATE_PAUSED, "paused before the machine sleeps");
     systemDoes("system wakes up", sleepSwitch, FALSE);
@@ -245,7 +295,10 @@ static void playTheStory(void)
 
     callsComeAndGo();
 
+    sleepsAndWakesUnattended();
+
     playsOnHeadphonesUntilUnplugged();
+    headphonesGoWhileLocked();
 
     userPresses(CMD_PAUSE);
     judge(playerWindow.playState == PLAY_STATE_PAUSED, "the player is paused by the user");
@@ -287,6 +340,7 @@ BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
     // The story starts on the speakers; the move is announced, as Windows would announce it.
     if (simulatedSpeakers.defaultDevice != SPEAKERS)
         chooseDefaultDevice(SPEAKERS);
+    simulatedSession.secureDesktop = FALSE;
     if (plugins.count == 0) {
         say("verdict: FAIL - no plug-in was loaded");
         return FALSE;

@@ -138,6 +138,8 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     }
     HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
     {
+        if (simulatedSpeakers.muteUnregistrationRefused)
+            return E_FAIL;
         return removeListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks) ? S_OK : E_INVALIDARG;
     }
     // Nothing else is asked of the speakers.
@@ -288,6 +290,16 @@ BOOL interceptSpeakers(HMODULE module)
                            systemCoCreateInstance);
 }
 
+void dropMuteCallbacks(void)
+{
+    prepareListeners();
+    EnterCriticalSection(&listeners.lock);
+    for (LONG i = 0; i < MAX_SPEAKER_LISTENERS; ++i)
+        listeners.muteCallbacks[i] = NULL;
+    simulatedSpeakers.muteCallbacks = 0;
+    LeaveCriticalSection(&listeners.lock);
+}
+
 void resetSimulatedSpeakers(void)
 {
     for (LONG index = 0; index < SPEAKER_DEVICE_COUNT; ++index) {
@@ -298,6 +310,7 @@ void resetSimulatedSpeakers(void)
     simulatedSpeakers.defaultMicrophone = MICROPHONE;
     simulatedSpeakers.passThrough = 0;
     simulatedSpeakers.silent = 0;
+    simulatedSpeakers.muteUnregistrationRefused = 0;
     for (int step = 0; step < SPEAKER_STEP_COUNT; ++step) {
         simulatedSpeakers.failing[step] = 0;
         simulatedSpeakers.calls[step] = 0;

@@ -43,6 +43,7 @@ struct SimulatedSpeakers {
     volatile LONG silent;       // nonzero: changes call nobody back, as with a stub
     volatile LONG deviceClients;  // notification clients registered now
     volatile LONG muteCallbacks;  // mute callbacks registered now
+    volatile LONG muteUnregistrationRefused;  // the callback stays registered and may still be called
 };
 extern SimulatedSpeakers simulatedSpeakers;
 
@@ -59,6 +60,8 @@ void plugInHeadphones(void);   // they become the default
 void unplugHeadphones(void);   // the speakers become the default
 void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active
 BOOL headphonesUnplugged(void);
+// Forgets the mute callbacks still registered, as the end of their process would.
+void dropMuteCallbacks(void);
 // The headset's microphone comes and goes; the default microphone stays where it is.
 void plugInHeadset(void);
 void unplugHeadset(void);

@@ -9,7 +9,9 @@
 #include "player_window.h"
 #include "plugin_loader.h"
 #include "screenshot.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
+#include "stand_in_session.h"
 
 enum {
     IDC_STATUS = 2001,
@@ -18,14 +20,18 @@ enum {
     IDC_SWITCH_MUTE,
     IDC_SWITCH_LOCK,
     IDC_SWITCH_HEADPHONES,
+    IDC_SWITCH_SECURE_DESKTOP,
     IDC_SLEEP,
+    IDC_UNATTENDED_WAKE,
     IDC_SWITCH_CALL,
     IDC_BRIEF_CAPTURE,
     IDC_EVENT_LOG,
     IDM_EXIT = 2100,
     IDM_CONFIGURE_FIRST = 2200,
     REFRESH_TIMER = 1,
-    BRIEF_CAPTURE_TIMER,
+    UNATTENDED_WAKE_TIMER = 2,
+    UNATTENDED_SLEEP_MS = 1000,
+    BRIEF_CAPTURE_TIMER = 3,
     BRIEF_CAPTURE_MS = 400,
     MAX_LOG_LINES = 500,
 };
@@ -90,9 +96,10 @@ static void refreshStatus(void)
     SetWindowTextA(standIn.status, text);
     LONG muted = userMuteOn();
     BOOL saver = screenSaverRunning();
-    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Output: %s    Call: %s", muted ? "on" : "off",
+    LONG output = standInSessionDevice();
+    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s    Call: %s", muted ? "on" : "off",
               saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
-              simulatedSpeakers.defaultDevice == HEADPHONES ? "headphones" : "speakers",
+              output == NO_SESSION ? "-" : output == HEADPHONES ? "headphones" : "speakers",
               otherProgramCapturing() ? "on" : "off");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
@@ -109,6 +116,8 @@ static void refreshStatus(void)
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_LOCK, workstationLocked() ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_HEADPHONES,
                    headphonesUnplugged() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SECURE_DESKTOP,
+                   simulatedSession.secureDesktop ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_CALL, otherProgramCapturing() ? BST_CHECKED : BST_UNCHECKED);
 }
 
@@ -122,6 +131,7 @@ static void logPlayerEvent(const PlayerEvent &event)
         wsprintfA(text, "command %s %s: %s -> %s", commandName(event.id), source, playStateName(event.stateBefore),
                   playStateName(event.stateAfter));
     addLogLine(text);
+    standInSessionFollows();
     refreshStatus();
 }
 
@@ -150,15 +160,17 @@ static void buildControls(void)
         addControl("BUTTON", button.label, BS_PUSHBUTTON, x, 54, 96, 26, button.command);
         x += 104;
     }
-    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 94, 0);
+    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 118, 0);
     addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
     addControl("BUTTON", "Sound muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
     addControl("BUTTON", "Unplug headphones", BS_AUTOCHECKBOX, 24, 128, 160, 20, IDC_SWITCH_HEADPHONES);
-    addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 190, 126, 120, 24, IDC_SLEEP);
-    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 152, 220, 20, IDC_SWITCH_CALL);
-    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 150, 120, 24, IDC_BRIEF_CAPTURE);
-    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 188, 520, 162,
+    addControl("BUTTON", "Secure desktop (UAC prompt)", BS_AUTOCHECKBOX, 190, 128, 200, 20, IDC_SWITCH_SECURE_DESKTOP);
+    addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 24, 152, 120, 24, IDC_SLEEP);
+    addControl("BUTTON", "Unattended wake", BS_PUSHBUTTON, 190, 152, 120, 24, IDC_UNATTENDED_WAKE);
+    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 176, 220, 20, IDC_SWITCH_CALL);
+    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 174, 120, 24, IDC_BRIEF_CAPTURE);
+    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 212, 520, 138,
                              IDC_EVENT_LOG);
 }
 
@@ -193,6 +205,12 @@ static void flipCondition(int id)
             plugInHeadphones();
         addLogLine(on ? "headphones unplugged: the speakers are the default output"
                       : "headphones plugged in: they are the default output");
+        standInSessionFollows();
+    }
+    if (id == IDC_SWITCH_SECURE_DESKTOP) {
+        simulatedSession.secureDesktop = on;
+        addLogLine(on ? "secure desktop up (UAC prompt): the input desktop cannot be opened, no lock told"
+                      : "secure desktop gone");
     }
     if (id == IDC_SWITCH_LOCK) {
         setWorkstationLocked(on);
@@ -243,6 +261,27 @@ static void sleepAndWake(void)
     refreshStatus();
 }
 
+// A wake timer or Wake-on-LAN: the machine sleeps, then wakes with nobody there and Windows
+// sends the automatic resume alone. The user's own input afterwards (moving the mouse over this
+// window) is what tells the plug-in someone is back.
+static void sleepUntilUnattendedWake(void)
+{
+    addLogLine("system going to sleep");
+    broadcastSuspend();
+    char text[80];
+    wsprintfA(text, "asleep: the player is %s", playStateName(playerWindow.playState));
+    addLogLine(text);
+    SetTimer(playerWindow.hwnd, UNATTENDED_WAKE_TIMER, UNATTENDED_SLEEP_MS, NULL);
+}
+
+static void wakeWithNobodyThere(void)
+{
+    KillTimer(playerWindow.hwnd, UNATTENDED_WAKE_TIMER);
+    broadcastWake(PBT_APMRESUMEAUTOMATIC);
+    addLogLine("system woke with nobody there (the automatic resume alone)");
+    refreshStatus();
+}
+
 static void configurePlugin(int index)
 {
     char text[200];
@@ -261,6 +300,7 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case IDC_SWITCH_MUTE:
         case IDC_SWITCH_LOCK:
         case IDC_SWITCH_HEADPHONES:
+        case IDC_SWITCH_SECURE_DESKTOP:
         case IDC_SWITCH_CALL:
             flipCondition(LOWORD(wParam));
             return 0;
@@ -269,6 +309,9 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
             return 0;
         case IDC_SLEEP:
             sleepAndWake();
+            return 0;
+        case IDC_UNATTENDED_WAKE:
+            sleepUntilUnattendedWake();
             return 0;
         case IDM_EXIT:
             DestroyWindow(hwnd);
@@ -280,6 +323,8 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_TIMER:
+        if (wParam == UNATTENDED_WAKE_TIMER)
+            wakeWithNobodyThere();
         if (wParam == BRIEF_CAPTURE_TIMER)
             endBriefCapture();
         refreshStatus();

@@ -47,6 +47,7 @@ protected:
     }
     void TearDown() override
     {
+        forgetCalls();  // its times are of the clock moved ahead
         EXPECT_EQ(simulatedSessions.creationListeners, 0) << "a new-session registration outlived the watch";
         EXPECT_EQ(simulatedSessions.stateListeners, 0) << "a session's registration outlived the watch";
         EXPECT_EQ(simulatedSessions.liveObjects, 0) << "a session object was not released";
@@ -124,13 +125,13 @@ void CallHold::runRow(const CallRow &row)
         if (!act(row, token, start, sessions))
             break;
     }
+    // With the key off nothing of the microphones is even looked at.
+    BOOL microphonesWatched = captureSessions.watching || captureSessions.enumerator != NULL;
     watchSignalsEnd();
     EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << " (" << row.what << ")";
     EXPECT_EQ(simulatedSessions.stateListeners + simulatedSessions.creationListeners, 0) << "row " << row.row;
-    if (row.isCall == 0) {
-        EXPECT_EQ(simulatedSessions.calls[SESSION_STEP_MANAGER], 0) << "row " << row.row << ": sessions asked";
-    }
-    if (row.isCall == 0 || row.failing == SESSION_STEP_MANAGER) {
+    EXPECT_EQ(microphonesWatched, row.isCall != 0) << "row " << row.row << ": the microphones' sessions";
+    if (row.failing == SESSION_STEP_MANAGER) {
         EXPECT_EQ(simulatedSessions.calls[SESSION_STEP_ENUMERATOR] + simulatedSessions.calls[SESSION_STEP_CREATED_NOTICES],
                   0)
             << "row " << row.row << ": session calls without a session manager";

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "import_patch.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
 
@@ -234,7 +235,7 @@ TEST_F(EndpointMute, WinesDefaultOutputNoticeWakesTheLoop)
     pluginHeader.quit();
 }
 
-// --- the output device going away ---------------------------------------------------------
+// --- the output device going away, alone and where it meets a hold ------------------------
 
 static void unplug(void)
 {
@@ -251,71 +252,156 @@ static void plugIn(void)
     plugInHeadphones();
 }
 
+enum Hold { NO_HOLD, USER_STOP, LOCK_HOLD, SLEEP_HOLD, SAVER_HOLD, MUTE_HOLD };
+enum SessionKind { NO_PLAYER_SESSION, PLAYER_SESSION, PLAYER_SYSTEM_SOUNDS, OTHER_PROGRAM };
+enum SessionFault { SESSIONS_ANSWER, NO_SESSION_INTERFACES, SESSIONS_NOT_LISTED };
+
+// The hold begins while the music plays, and ends by itself once the change is over.
+static void holdStarts(Hold hold, BOOL on)
+{
+    switch (hold) {
+    case LOCK_HOLD:
+        setWorkstationLocked(on);
+        break;
+    case SLEEP_HOLD:
+        if (on)
+            beginSleepHold();
+        else
+            noteWake(TRUE);
+        break;
+    case SAVER_HOLD:
+        setScreenSaverRunning(on);
+        break;
+    case MUTE_HOLD:
+        if (on)
+            setSpeakersMuted(TRUE);  // the default device the music plays on
+        else
+            simulatedSpeakers.muted[HEADPHONES] = simulatedSpeakers.muted[SPEAKERS] = 0;
+        break;
+    case USER_STOP:
+        if (on)
+            pressPlayerButton(CMD_STOP);
+        break;
+    case NO_HOLD:
+        break;
+    }
+}
+
 struct LossRow {
     int row;
     const char *what;
-    LONG startOn;        // the default device while the music starts
-    LONG playState;      // where the player stands when the change comes
-    BOOL lockHeld;       // the plug-in holds a pause of its own for the lock
-    LONG isDeviceLost;
-    BOOL silent;         // nobody is called back: only the poll can see it
+    LONG defaultOn;     // the default device while the music starts
+    LONG sessionOn;     // where a session lives, or NO_SESSION
+    SessionKind kind;   // whose session it is
+    SessionFault fault;
+    Hold hold;          // what holds when the change comes
     void (*change)(void);
-    LONG toggles;        // the plug-in's, over the change and the polls after it
+    BOOL back;          // the headphones are plugged in again before the hold ends
+    LONG toggles;       // the plug-in's, from the change to the end of the hold
     LONG stateAfter;
-    BOOL unreadable;     // the default device cannot be read meanwhile, then can again
+    BOOL silent;        // nobody is called back: only the poll can see it
+    LONG isDeviceLost;
+    BOOL unreadable;    // the device watched cannot be read meanwhile, then can again
+    BOOL alsoOnSpeakers;  // a second session of the player's opens there once the first is watched
 };
 
-// Only a default that moved off a device no longer active pauses, once, for the user to undo;
-// the poll sees it without any notice, and a pause the plug-in held stays its own.
-TEST_F(EndpointMute, APlayingOutputThatGoesAwayPausesOnceForTheUser)
+// Only the output the music plays on going away pauses, once, for the user to undo; a hold of
+// the plug-in's own that it meets ends without a resume, unless the output came back first.
+// The poll sees it without any notice.
+TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
 {
     static const LossRow rows[] = {
-        {1, "headphones unplugged", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, FALSE, unplug, 1, PLAY_STATE_PAUSED, FALSE},
-        {2, "the poll alone", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, TRUE, unplug, 1, PLAY_STATE_PAUSED, FALSE},
-        {3, "the user picks the speakers", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, FALSE, pickTheSpeakers, 0,
-         PLAY_STATE_PLAYING, FALSE},
-        {4, "headphones plugged in", SPEAKERS, PLAY_STATE_PLAYING, FALSE, 1, FALSE, plugIn, 0, PLAY_STATE_PLAYING, FALSE},
-        {5, "unplugged while stopped", HEADPHONES, PLAY_STATE_STOPPED, FALSE, 1, FALSE, unplug, 0, PLAY_STATE_STOPPED, FALSE},
-        {6, "unplugged with the key off", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 0, FALSE, unplug, 0, PLAY_STATE_PLAYING, FALSE},
-        {7, "unplugged during a lock", HEADPHONES, PLAY_STATE_PLAYING, TRUE, 1, FALSE, unplug, 0, PLAY_STATE_PAUSED, FALSE},
-        {8, "unplugged while the default cannot be read", HEADPHONES, PLAY_STATE_PLAYING, FALSE, 1, FALSE, unplug, 0,
-         PLAY_STATE_PLAYING, TRUE},
+        {1, "headphones unplugged", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1,
+         PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {2, "the poll alone", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1,
+         PLAY_STATE_PAUSED, TRUE, 1, FALSE},
+        {3, "the user picks the speakers", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD,
+         pickTheSpeakers, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {4, "headphones plugged in", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, plugIn, FALSE, 0,
+         PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {5, "unplugged while stopped", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, USER_STOP, unplug,
+         FALSE, 0, PLAY_STATE_STOPPED, FALSE, 1, FALSE},
+        {6, "unplugged with the key off", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug,
+         FALSE, 0, PLAY_STATE_PLAYING, FALSE, 0, FALSE},
+        {7, "unplugged during a lock", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, unplug,
+         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {8, "unplugged and back during a lock", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD,
+         unplug, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {9, "unplugged during a sleep", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, SLEEP_HOLD, unplug,
+         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {10, "unplugged and back during a sleep", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER,
+         SLEEP_HOLD, unplug, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {11, "unplugged under the screen saver, seen by the poll alone", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, SAVER_HOLD, unplug, FALSE, 0, PLAY_STATE_PAUSED, TRUE, 1, FALSE},
+        {12, "muted headphones unplugged: the unmuted speakers take over", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, MUTE_HOLD, unplug, FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {13, "unplugged while the device watched cannot be read", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, TRUE},
+        {14, "the player plays on the speakers, the default goes", HEADPHONES, SPEAKERS, PLAYER_SESSION,
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {15, "the player plays on the headphones, not the default", SPEAKERS, HEADPHONES, PLAYER_SESSION,
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {16, "the same during a lock", SPEAKERS, HEADPHONES, PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, unplug,
+         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {17, "no session interfaces (Vista): the default is watched", HEADPHONES, SPEAKERS, PLAYER_SESSION,
+         NO_SESSION_INTERFACES, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {18, "sessions that cannot be listed (Wine): the default is watched", HEADPHONES, SPEAKERS, PLAYER_SESSION,
+         SESSIONS_NOT_LISTED, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE},
+        {19, "only the player's system sounds on the headphones", SPEAKERS, HEADPHONES, PLAYER_SYSTEM_SOUNDS,
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {20, "only another program's session on the headphones", SPEAKERS, HEADPHONES, OTHER_PROGRAM,
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE},
+        {21, "a second session of the player's, listed first: the one watched stays", SPEAKERS, HEADPHONES,
+         PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, TRUE},
     };
     installFilter();
     for (const LossRow &row : rows) {
         resetConditions();
-        setSettings(1, 0, 0, 100);
+        setSettings(1, 1, 1, 100);
         pluginState.settings.isDeviceLost = row.isDeviceLost;
         pluginState.pausedByPlugin = 0;
-        if (row.startOn == HEADPHONES)
+        forgetOutputDevice();
+        if (row.defaultOn == HEADPHONES)
             plugInHeadphones();
         else
             unplugHeadphones();
+        if (row.sessionOn == HEADPHONES)
+            plugInHeadphones(), chooseDefaultDevice(row.defaultOn);
+        LONG session = NO_SESSION;
+        if (row.kind != NO_PLAYER_SESSION)
+            session = addSimulatedSession(row.sessionOn, row.kind == OTHER_PROGRAM ? 4 : GetCurrentProcessId(),
+                                          AudioSessionStateActive, row.kind == PLAYER_SYSTEM_SOUNDS);
+        simulatedSessions.failing[SESSION_STEP_MANAGER] = row.fault == NO_SESSION_INTERFACES;
+        simulatedSessions.failing[SESSION_STEP_ENUMERATOR] = row.fault == SESSIONS_NOT_LISTED;
         playerWindow.playState = PLAY_STATE_PLAYING;
         pollOnce();
-        setWorkstationLocked(row.lockHeld);
-        if (row.playState == PLAY_STATE_STOPPED)
-            pressPlayerButton(CMD_STOP);
+        if (row.alsoOnSpeakers)
+            (void)addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+        holdStarts(row.hold, TRUE);
         pollOnce();
+        // A paused player's output is idle.
+        if (playerWindow.playState != PLAY_STATE_PLAYING && row.kind == PLAYER_SESSION)
+            setSimulatedSessionState(session, AudioSessionStateInactive);
         simulatedSpeakers.silent = row.silent;
-        simulatedSpeakers.failing[SPEAKER_STEP_DEFAULT_DEVICE] = row.unreadable;
+        simulatedSpeakers.failing[SPEAKER_STEP_GET_DEVICE] = row.unreadable;
         clearPlayerLog();
         row.change();
+        if (row.back)
+            plugInHeadphones();
         for (int poll = 0; poll < 3; ++poll)
             pollOnce();
-        simulatedSpeakers.failing[SPEAKER_STEP_DEFAULT_DEVICE] = 0;
+        holdStarts(row.hold, FALSE);
+        for (int poll = 0; poll < 2; ++poll)
+            pollOnce();
         EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << ": " << row.what;
         EXPECT_EQ(playerWindow.playState, row.stateAfter) << "row " << row.row << ": " << row.what;
-        EXPECT_EQ(pluginState.pausedByPlugin, row.lockHeld ? 1 : 0) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(pluginState.pausedByPlugin, 0) << "row " << row.row << ": " << row.what;
         if (row.unreadable) {
+            simulatedSpeakers.failing[SPEAKER_STEP_GET_DEVICE] = 0;
             pollOnce();  // the failure told nothing; the device the music played on is still known
             EXPECT_EQ(playerWindow.playState, PLAY_STATE_PAUSED) << "row " << row.row << ": the loss was forgotten";
         }
-        if (!row.lockHeld)
-            continue;
-        setWorkstationLocked(FALSE);
-        pollOnce();
-        pollOnce();
-        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": the unlock did not resume";
+        resetSimulatedSessions();
     }
+    EXPECT_EQ(simulatedSessions.liveObjects, 0);
 }

@@ -179,7 +179,7 @@ TEST_F(PauseConditions, LockIsSeenWhenTheInputDesktopCannotBeOpenedOrSwitchedTo)
     } rows[] = {{1, FALSE, FALSE, FALSE}, {2, TRUE, FALSE, TRUE}, {3, FALSE, TRUE, TRUE}};
     for (const auto &row : rows) {
         setWorkstationLocked(row.switchFails);
-        inputDesktopRefused = row.openRefused;
+        simulatedSession.secureDesktop = row.openRefused;
         lastInputDesktopOpened = NULL;
         lastDesktopSwitchedTo = NULL;
         startCountingCalls();

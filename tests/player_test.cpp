@@ -1,6 +1,14 @@
 // The stand-in player's side of the contract: it answers the query, acts on the pause toggle,
 // routes its buttons through the window procedure chain, and loads plug-ins as the player does.
+#include <objbase.h>
+
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
 #include "plugin_loader.h"
+#include "simulated_sessions.h"
+#include "simulated_speakers.h"
+#include "stand_in_session.h"
 #include "test_support.h"
 
 class StandInPlayer : public PluginTest {};
@@ -88,4 +96,164 @@ TEST_F(StandInPlayer, LoadsOnlyRealPluginsAndSaysWhyNot)
     LoadedPlugin loaded;
     EXPECT_FALSE(loadPlugin("C:\\windows\\system32\\winmm.dll", playerWindow.hwnd, loaded, error));
     EXPECT_NE(strstr(error, "not a general-purpose plug-in"), nullptr) << error;
+}
+
+// What a program watching the sessions hears: new sessions on either device, and the changes
+// of the one session it watches.
+struct SessionWatcher : IAudioSessionNotification, IAudioSessionEvents {
+    LONG created, stateChanges, disconnects;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **object) override
+    {
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override { return ++created, S_OK; }
+    HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return ++stateChanges, S_OK; }
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override { return ++disconnects, S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnSimpleVolumeChanged(float, BOOL, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnChannelVolumeChanged(DWORD, float *, DWORD, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
+};
+
+static IAudioSessionManager2 *managerOf(IMMDeviceEnumerator *enumerator, LONG device)
+{
+    IMMDevice *endpoint = NULL;
+    IAudioSessionManager2 *manager = NULL;
+    if (SUCCEEDED(enumerator->GetDevice(speakerDeviceId(device), &endpoint))) {
+        (void)endpoint->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, NULL, (void **)&manager);
+        endpoint->Release();
+    }
+    return manager;
+}
+
+// The first session on the manager's device, counted as a program that lists them does.
+static IAudioSessionControl *firstSession(IAudioSessionManager2 *manager)
+{
+    IAudioSessionEnumerator *sessions = NULL;
+    IAudioSessionControl *session = NULL;
+    int count = 0;
+    if (SUCCEEDED(manager->GetSessionEnumerator(&sessions))) {
+        if (SUCCEEDED(sessions->GetCount(&count)) && count > 0)
+            (void)sessions->GetSession(0, &session);
+        sessions->Release();
+    }
+    return session;
+}
+
+static void press(WORD command)
+{
+    pressPlayerButton(command);
+    standInSessionFollows();
+}
+
+static void pickTheSpeakers(void)
+{
+    chooseDefaultDevice(SPEAKERS);
+    standInSessionFollows();
+}
+
+static void plugIn(void)
+{
+    plugInHeadphones();
+    standInSessionFollows();
+}
+
+static void unplug(void)
+{
+    unplugHeadphones();
+    standInSessionFollows();
+}
+
+struct SessionStepRow {
+    int row;
+    const char *what;
+    void (*act)(void);
+    WORD command;
+    LONG device;
+    AudioSessionState state;
+    LONG created, stateChanges, disconnects;  // heard so far
+};
+
+// The stand-in's output session lives on the device it plays on, as Windows shows a player's:
+// active while playing, moved with the default, cut off with its device and opened again on
+// the next while the music plays; a watcher hears each change as Windows would tell it.
+TEST_F(StandInPlayer, ItsAudioSessionFollowsItsOutputAndIsToldAsWindowsTellsIt)
+{
+    static const SessionStepRow rows[] = {
+        {1, "play", NULL, CMD_PLAY, HEADPHONES, AudioSessionStateActive, 1, 0, 0},
+        {2, "pause", NULL, CMD_PAUSE, HEADPHONES, AudioSessionStateInactive, 1, 1, 0},
+        {3, "play again", NULL, CMD_PLAY, HEADPHONES, AudioSessionStateActive, 1, 2, 0},
+        {4, "the user picks the speakers", pickTheSpeakers, 0, SPEAKERS, AudioSessionStateActive, 2, 3, 0},
+        {5, "headphones plugged in", plugIn, 0, HEADPHONES, AudioSessionStateActive, 3, 4, 0},
+        {6, "headphones unplugged while playing", unplug, 0, SPEAKERS, AudioSessionStateActive, 4, 4, 1},
+        {7, "stop", NULL, CMD_STOP, SPEAKERS, AudioSessionStateInactive, 4, 5, 1},
+    };
+    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
+    plugInHeadphones();
+    IMMDeviceEnumerator *enumerator = NULL;
+    ASSERT_EQ(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                               (void **)&enumerator),
+              S_OK);
+    static SessionWatcher watcher;
+    watcher.created = watcher.stateChanges = watcher.disconnects = 0;
+    IAudioSessionManager2 *managers[SPEAKER_DEVICE_COUNT];
+    for (LONG device = 0; device < SPEAKER_DEVICE_COUNT; ++device) {
+        managers[device] = managerOf(enumerator, device);
+        ASSERT_NE(managers[device], (IAudioSessionManager2 *)NULL);
+        EXPECT_EQ(managers[device]->RegisterSessionNotification(&watcher), S_OK);
+    }
+    (void)addSimulatedSession(SPEAKERS, 4, AudioSessionStateActive, FALSE);
+    EXPECT_EQ(watcher.created, 0) << "a new session was told before the list was read";
+    for (IAudioSessionManager2 *manager : managers) {
+        IAudioSessionControl *listed = firstSession(manager);
+        if (listed != NULL)
+            listed->Release();
+    }
+    // The other program goes, as with a restart of the audio service: the lists are read anew.
+    resetSimulatedSessions();
+    for (IAudioSessionManager2 *manager : managers)
+        EXPECT_EQ(firstSession(manager), (IAudioSessionControl *)NULL);
+    IAudioSessionControl *watched = NULL;
+    for (const SessionStepRow &row : rows) {
+        if (row.act != NULL)
+            row.act();
+        else
+            press(row.command);
+        LONG device = standInSessionDevice();
+        ASSERT_EQ(device, row.device) << "row " << row.row << ": " << row.what;
+        AudioSessionState state = AudioSessionStateExpired;
+        if (watched != NULL)
+            (void)watched->GetState(&state);
+        // A new session: watched from here on.
+        if (state == AudioSessionStateExpired) {
+            if (watched != NULL) {
+                EXPECT_EQ(watched->UnregisterAudioSessionNotification(&watcher), S_OK);
+                watched->Release();
+            }
+            watched = firstSession(managers[device]);
+            ASSERT_NE(watched, (IAudioSessionControl *)NULL) << "row " << row.row;
+            EXPECT_EQ(watched->RegisterAudioSessionNotification(&watcher), S_OK);
+            (void)watched->GetState(&state);
+        }
+        EXPECT_EQ(state, row.state) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(watcher.created, row.created) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(watcher.stateChanges, row.stateChanges) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(watcher.disconnects, row.disconnects) << "row " << row.row << ": " << row.what;
+    }
+    (void)watched->UnregisterAudioSessionNotification(&watcher);
+    watched->Release();
+    for (IAudioSessionManager2 *manager : managers) {
+        EXPECT_EQ(manager->UnregisterSessionNotification(&watcher), S_OK);
+        manager->Release();
+    }
+    enumerator->Release();
+    CoUninitialize();
+    EXPECT_EQ(simulatedSessions.creationListeners, 0);
+    EXPECT_EQ(simulatedSessions.stateListeners, 0);
+    EXPECT_EQ(simulatedSessions.liveObjects, 0);
+    EXPECT_EQ(simulatedSpeakers.liveObjects, 0);
 }

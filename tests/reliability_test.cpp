@@ -232,7 +232,7 @@ protected:
                            GetClassInfoA(plugin.module, "HushgateSignals", &signalClass) ||
                            simulatedSession.registeredWindows != 0 || simulatedSpeakers.deviceClients != 0 ||
                            simulatedSpeakers.muteCallbacks != 0 || simulatedSessions.creationListeners != 0 ||
-                           simulatedSessions.stateListeners != 0;
+                           simulatedSessions.stateListeners != 0 || simulatedSessions.liveObjects != 0;
         BOOL ended = seen.watchThread != NULL && WaitForSingleObject(seen.watchThread, 0) == WAIT_OBJECT_0;
         if (seen.watchThread != NULL)
             CloseHandle(seen.watchThread);
@@ -280,15 +280,40 @@ static LONG callSession = NO_SESSION;
 static void toggleCall(void)
 {
     if (simulatedSessionState(callSession) == AudioSessionStateExpired)
-        callSession = addSimulatedSession(HEADSET, 4000, AudioSessionStateInactive, FALSE);
+        callSession = addSimulatedSession(HEADSET, GetCurrentProcessId() + 4, AudioSessionStateInactive, FALSE);
     BOOL capturing = simulatedSessionState(callSession) == AudioSessionStateActive;
     setSimulatedSessionState(callSession, capturing ? AudioSessionStateInactive : AudioSessionStateActive);
 }
 
+// The player's own audio session comes and goes, or changes state, on whatever is the default.
+static LONG cycleSession = NO_SESSION;
+static void changePlayerSession(void)
+{
+    if (simulatedSessionDevice(cycleSession) == NO_SESSION)
+        cycleSession = addSimulatedSession(simulatedSpeakers.defaultDevice, GetCurrentProcessId(),
+                                           AudioSessionStateActive, FALSE);
+    else if (rand() % 2 == 0)
+        removeSimulatedSession(cycleSession);
+    else
+        setSimulatedSessionState(cycleSession, simulatedSessionState(cycleSession) == AudioSessionStateActive
+                                                   ? AudioSessionStateInactive
+                                                   : AudioSessionStateActive);
+}
+
 static void toggleConditionAtRandom(void)
 {
-    switch (rand() % 6) {
+    switch (rand() % 9) {
     case 5:
+        changePlayerSession();
+        break;
+    case 6:
+        simulatedSession.secureDesktop = !simulatedSession.secureDesktop;
+        break;
+    case 7:
+        broadcastSuspend();
+        broadcastWake(PBT_APMRESUMEAUTOMATIC);
+        break;
+    case 8:
         toggleCall();
         break;
     case 3:

@@ -14,7 +14,6 @@
 
 CallCounts callCounts;
 void (*onWatchThreadWait)(void);
-volatile LONG inputDesktopRefused;
 volatile LONG mixerDeviceGone;
 volatile LONG mixerCallFailuresToCome;
 volatile LONG mixerCallsTakeLong;
@@ -150,7 +149,7 @@ static HDESK WINAPI countedOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MA
         InterlockedIncrement(&callCounts.lockProbes);
     if (duringLockProbe != NULL)
         duringLockProbe();
-    if (inputDesktopRefused) {
+    if (simulatedSession.secureDesktop) {
         SetLastError(ERROR_ACCESS_DENIED);
         return NULL;
     }
@@ -198,6 +197,8 @@ static void patchTestProgramImports(void)
         return;
     patched = TRUE;
     HMODULE self = GetModuleHandleA(NULL);
+    // First: the counting below takes over its OpenInputDesktop and keeps its secure desktop.
+    (void)interceptLockProbe(self);
     (void)interceptImport(self, "winmm.dll", "mixerOpen", countedMixerOpen, realMixerOpen);
     (void)interceptImport(self, "winmm.dll", "mixerClose", countedMixerClose, realMixerClose);
     (void)interceptImport(self, "winmm.dll", "mixerGetControlDetailsA", countedMixerGetControlDetailsA,
@@ -213,7 +214,6 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
     (void)interceptImport(self, "kernel32.dll", "GetTickCount", clockAhead, realGetTickCount);
-    (void)interceptLockProbe(self);
     (void)interceptSpeakers(self);
 }
 
@@ -235,12 +235,18 @@ void PluginTest::SetUp()
     (void)SetEnvironmentVariableA("APPDATA", testAppDataFolder());
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
+    clockAheadMs = 0;
+    // Every test starts as a freshly loaded module would: no callback left with the system.
+    wakeSignals.callbacksMayCome = 0;
     // The poll looks at the stop request under its lock, as init leaves it for the thread.
     InitializeCriticalSection(&pluginState.stopLock);
     pluginState.stopLockReady = 1;
     prepareMixerLock();
     releaseMixer();
     forgetOutputDevice();
+    outputDevice.lookupWanted = 0;
+    ZeroMemory((void *)&sessionLock, sizeof sessionLock);
+    ZeroMemory((void *)&sleepHold, sizeof sleepHold);
     onWatchThreadWait = NULL;
     resetConditions();
     pluginHeader.hwndParent = createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
@@ -287,7 +293,6 @@ void PluginTest::setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG c
 
 void PluginTest::resetConditions(void)
 {
-    inputDesktopRefused = 0;
     mixerDeviceGone = 0;
     mixerCallFailuresToCome = 0;
     mixerCallsTakeLong = 0;

@@ -36,8 +36,6 @@ void stopCountingCalls(void);
 
 // Lets a test run code on the watch thread as it begins its wait between two polls.
 extern void (*onWatchThreadWait)(void);
-// Makes the plug-in's OpenInputDesktop fail, as it does while Winlogon's desktop has the input.
-extern volatile LONG inputDesktopRefused;
 // Makes the plug-in's mixer control calls fail, as they do once its sound card is unplugged;
 // or only the next few of them.
 extern volatile LONG mixerDeviceGone;
@@ -64,8 +62,9 @@ protected:
 };
 
 // Moves this program's clock (GetTickCount, the plug-in's included) ahead to the tick: a test
-// lives through the seconds of the call rule at once. Only ever forward, so every wait keeps
-// its sense.
+// lives through the seconds of the call rule at once. Only ever forward within a test, so every
+// wait keeps its sense; each test starts on the system's own clock again, which input times and
+// the like are given in.
 void moveClockTo(DWORD tick);
 
 // The watch thread's begun waits reach the target: each one follows a completed poll.

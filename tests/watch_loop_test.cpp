@@ -287,6 +287,19 @@ static void consoleConnectNotice(BOOL)
     (void)SendMessageA(signalWindow(), WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 0);
 }
 
+static LONG signalRowSession = NO_SESSION;
+
+// Wine's session manager tells of no session: these come from the simulated ones.
+static void otherProgramStartsSound(BOOL)
+{
+    (void)addSimulatedSession(SPEAKERS, 4, AudioSessionStateActive, FALSE);
+}
+
+static void playerSessionGoesIdle(BOOL)
+{
+    setSimulatedSessionState(signalRowSession, AudioSessionStateInactive);
+}
+
 static BOOL playsOnAgain(void)
 {
     return playerWindow.playState == PLAY_STATE_PLAYING && pluginState.pausedByPlugin == 0;
@@ -321,11 +334,14 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         {4, "default output moved", defaultMovesToMutedHeadphones, TRUE},
         {5, "mute of the new default", newDefaultMutes, TRUE},
         {6, "console connect, nothing holds", consoleConnectNotice, FALSE},
+        {7, "another program's new audio session, nothing holds", otherProgramStartsSound, FALSE},
+        {8, "the player's session goes idle, nothing holds", playerSessionGoesIdle, FALSE},
     };
     for (const SignalRow &row : rows) {
         if (row.change == mixerMuteNotice && !machineHasMixer)
             continue;
         resetConditions();
+        signalRowSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
         playerWindow.playState = PLAY_STATE_PLAYING;
         writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
         startCountingCalls();
@@ -344,6 +360,36 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         pluginHeader.quit();
         expectNothingOfOursLeft(row.signal);
     }
+}
+
+// The system may still call a mute callback whose unregistration it refused: the event the
+// callback sets stays open with the pinned module, and the next start takes it over.
+TEST_F(WatchThread, ACallbackTheSystemKeptAfterQuitStillFindsItsEvent)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    simulatedSpeakers.muteUnregistrationRefused = 1;
+    pluginHeader.quit();
+    EXPECT_EQ(pluginState.modulePinned, 1);
+    HANDLE wake = wakeSignals.wakeEvent;
+    DWORD flags;
+    ASSERT_TRUE(wake != NULL && GetHandleInformation(wake, &flags)) << "closed under a callback still registered";
+    setSpeakersMuted(TRUE);
+    EXPECT_EQ(WaitForSingleObject(wake, 0), (DWORD)WAIT_OBJECT_0) << "the callback reached no event";
+    simulatedSpeakers.muteUnregistrationRefused = 0;
+    setSpeakersMuted(FALSE);
+    pluginHeader.init();
+    EXPECT_EQ(wakeSignals.wakeEvent, wake) << "the next start made a second event beside the one still signalled";
+    ASSERT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000));
+    setSpeakersMuted(TRUE);
+    EXPECT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin)) << "the kept event no longer wakes the loop";
+    pluginHeader.quit();
+    dropMuteCallbacks();
+    wakeSignals.callbacksMayCome = 0;
+    closeWakeEvents();
 }
 
 // The suspend broadcast is answered only once the player is paused; the pause stays the
@@ -411,5 +457,258 @@ TEST_F(WatchThread, WithoutItsSignalsItPollsAtTheIntervalAsBefore)
         EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": no resume at the interval";
         pluginHeader.quit();
         expectNothingOfOursLeft(row.what);
+    }
+}
+
+// --- where the lock term comes from --------------------------------------------------------
+
+struct LockSourceRow {
+    int row;
+    const char *what;
+    BOOL noSessionLibrary;       // Windows 2000
+    LONG registrationFailures;   // the session service not running
+    SessionInfoAnswer answer;    // what the session's extended information says
+    BOOL windowsSeven;           // its lock flag inverted
+    BOOL lockedAtStart;
+    BOOL secureDesktop;          // an elevation prompt is up: the input desktop cannot be opened
+    BOOL paused;
+    BOOL probesAtEveryPoll;
+};
+
+static LONG lockProbesAtWait[8];
+static void recordLockProbes(void)
+{
+    LONG wait = callCounts.watchThreadWaits;
+    if (wait < 8)
+        lockProbesAtWait[wait] = callCounts.lockProbes;
+}
+
+// Where the session's notices are registered they decide, from what the session says when the
+// registration first holds (the desktop probe once, where it says nothing): a secure desktop
+// without a lock pauses nothing. The probe alone decides only where no registration holds.
+TEST_F(WatchThread, TheLockIsWhatTheSessionSaysWhereItsNoticesHold)
+{
+    static const LockSourceRow rows[] = {
+        {1, "the session says unlocked while a UAC prompt is up", FALSE, 0, SESSION_INFO_TELLS, FALSE, FALSE, TRUE,
+         FALSE, FALSE},
+        {2, "the session says locked", FALSE, 0, SESSION_INFO_TELLS, FALSE, TRUE, FALSE, TRUE, FALSE},
+        {3, "Windows 7 inverts its flag: unlocked, a UAC prompt up", FALSE, 0, SESSION_INFO_TELLS, TRUE, FALSE, TRUE,
+         FALSE, FALSE},
+        {4, "Windows 7 inverts its flag: locked", FALSE, 0, SESSION_INFO_TELLS, TRUE, TRUE, FALSE, TRUE, FALSE},
+        {5, "the session's state unknown: the probe once, locked", FALSE, 0, SESSION_INFO_UNKNOWN, FALSE, TRUE, FALSE,
+         TRUE, FALSE},
+        {6, "no answer, as under Wine: the probe once, unlocked", FALSE, 0, SESSION_INFO_FAILS, FALSE, FALSE, FALSE,
+         FALSE, FALSE},
+        {7, "Windows 2000: the probe at every poll", TRUE, 0, SESSION_INFO_FAILS, FALSE, FALSE, TRUE, TRUE, TRUE},
+        {8, "the session service not running: the probe at every poll", FALSE, 1000, SESSION_INFO_TELLS, FALSE, FALSE,
+         TRUE, TRUE, TRUE},
+    };
+    for (const LockSourceRow &row : rows) {
+        resetConditions();
+        simulatedSession.libraryMissing = row.noSessionLibrary;
+        simulatedSession.failuresToCome = row.registrationFailures;
+        simulatedSession.infoAnswer = row.answer;
+        simulatedSession.windowsSeven = row.windowsSeven;
+        setWorkstationLocked(row.lockedAtStart);
+        simulatedSession.secureDesktop = row.secureDesktop;
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        pluginState.pausedByPlugin = 0;
+        writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+        startCountingCalls();
+        onWatchThreadWait = recordLockProbes;
+        pluginHeader.init();
+        EXPECT_TRUE(waitForWatchThreadWaits(6, 3000)) << "row " << row.row;
+        onWatchThreadWait = NULL;
+        EXPECT_EQ(playerPausedByPlugin(), row.paused) << "row " << row.row << ": " << row.what;
+        LONG probes = lockProbesAtWait[5] - lockProbesAtWait[2];
+        if (row.probesAtEveryPoll)
+            EXPECT_EQ(probes, 3) << "row " << row.row << ": " << row.what;
+        else
+            EXPECT_EQ(probes, 0) << "row " << row.row << ": " << row.what;
+        EXPECT_EQ(sessionLock.followsNotices, !row.probesAtEveryPoll) << "row " << row.row;
+        pluginHeader.quit();
+        EXPECT_EQ(simulatedSession.infoAnswersHeld, 0) << "row " << row.row << ": the answer was not freed";
+        setWorkstationLocked(FALSE);
+    }
+}
+
+// --- a wake with nobody there -------------------------------------------------------------
+
+static void moveTheMouse(void)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    input.mi.dx = 1;
+    (void)SendInput(1, &input, sizeof input);
+    input.mi.dx = -1;
+    (void)SendInput(1, &input, sizeof input);
+}
+
+struct WakeRow {
+    int row;
+    const char *what;
+    WPARAM wake;               // the broadcast of the wake itself
+    WPARAM thenBroadcast;      // a later one, or 0
+    BOOL thenInput;            // the user moves the mouse after the wake
+    BOOL resumes;
+};
+
+// The sleep hold ends only on a wake with a user: the resume Windows sends after input, or the
+// input itself should that broadcast be missed. The automatic resume alone keeps it.
+TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
+{
+    static const WakeRow rows[] = {
+        {1, "the automatic resume alone: nobody there", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE},
+        {2, "then the user's resume", PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND, FALSE, TRUE},
+        {3, "then input, the user's resume missed", PBT_APMRESUMEAUTOMATIC, 0, TRUE, TRUE},
+        {4, "the user's resume alone", PBT_APMRESUMESUSPEND, 0, FALSE, TRUE},
+        {5, "a critical resume alone", PBT_APMRESUMECRITICAL, 0, FALSE, FALSE},
+    };
+    for (const WakeRow &row : rows) {
+        resetConditions();
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+        startCountingCalls();
+        pluginHeader.init();
+        ASSERT_TRUE(waitForWatchThreadWaits(1, 2000)) << "row " << row.row;
+        broadcastSuspend();
+        EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": the machine would sleep with the music on";
+        Sleep(20);  // the input a user made before the sleep is older than the wake
+        broadcastWake(row.wake);
+        EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 3, 2000)) << "row " << row.row;
+        if (row.thenBroadcast != 0)
+            broadcastWake(row.thenBroadcast);
+        if (row.thenInput)
+            moveTheMouse();
+        if (row.resumes) {
+            EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": " << row.what;
+        } else {
+            pumpMessagesFor(500);
+            EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": " << row.what;
+        }
+        pluginHeader.quit();
+    }
+}
+
+// --- the output the music plays on, told by its sessions ----------------------------------
+
+static LONG playerSession = NO_SESSION;
+
+static void playerMovesToTheHeadphones(void)
+{
+    removeSimulatedSession(playerSession);
+    playerSession = addSimulatedSession(HEADPHONES, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+}
+
+static BOOL pausedForTheUser(void)
+{
+    return playerWindow.playState == PLAY_STATE_PAUSED && pluginState.pausedByPlugin == 0;
+}
+
+// At an interval of 10 s only the notices can say where the music went: the player opens its
+// output on the headphones, which are not the default; their unplugging then pauses at once,
+// and the default going away before that paused nothing.
+TEST_F(WatchThread, TheOutputFollowsThePlayersSessionThroughItsNotices)
+{
+    plugInHeadphones();
+    playerSession = addSimulatedSession(HEADPHONES, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    EXPECT_TRUE(wakeSignals.sessionNoticesHold) << "the player's sessions are not watched";
+    // The player starts over on the speakers, the headphones stay the default; then they go.
+    removeSimulatedSession(playerSession);
+    playerSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+    EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 2000)) << "no poll for the new session";
+    LONG events = playerWindow.eventCount;
+    unplugHeadphones();
+    pumpMessagesFor(300);
+    EXPECT_EQ(playerWindow.eventCount, events) << "the default going away paused the player";
+    plugInHeadphones();
+    playerMovesToTheHeadphones();
+    EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 2000)) << "no poll for the move";
+    unplugHeadphones();
+    EXPECT_TRUE(pumpMessagesUntil(2000, pausedForTheUser)) << "the headphones the music played on went unseen";
+    pluginHeader.quit();
+    expectNothingOfOursLeft("sessions watched");
+    EXPECT_EQ(simulatedSessions.creationListeners, 0);
+    EXPECT_EQ(simulatedSessions.stateListeners, 0);
+    EXPECT_EQ(simulatedSessions.liveObjects, 0);
+}
+
+// --- what one poll asks -------------------------------------------------------------------
+
+struct PollCalls {
+    LONG queries, saverFlags, lockProbes, enumerators, endpointLists, sessionLists, deviceReads, defaultReads, muteReads;
+};
+static PollCalls callsAtWait[12];
+
+static void recordPollCalls(void)
+{
+    LONG wait = callCounts.watchThreadWaits;
+    if (wait >= 12)
+        return;
+    PollCalls &calls = callsAtWait[wait];
+    calls.queries = playerWindow.queryCount;
+    calls.saverFlags = callCounts.screenSaverQuery;
+    calls.lockProbes = callCounts.lockProbes;
+    calls.enumerators = simulatedSpeakers.calls[SPEAKER_STEP_CREATE];
+    calls.endpointLists = simulatedSpeakers.calls[SPEAKER_STEP_ENUMERATE];
+    calls.sessionLists = simulatedSessions.calls[SESSION_STEP_ENUMERATOR];
+    calls.deviceReads = simulatedSpeakers.calls[SPEAKER_STEP_GET_DEVICE];
+    calls.defaultReads = simulatedSpeakers.calls[SPEAKER_STEP_DEFAULT_DEVICE];
+    calls.muteReads = simulatedSpeakers.calls[SPEAKER_STEP_GET_MUTE];
+}
+
+struct PollCallRow {
+    int row;
+    const char *what;
+    BOOL noSessionNotices;
+    BOOL noDeviceNotices;
+    PollCalls perPoll;  // over three polls; -1: at least one
+};
+
+// A poll where every notice holds asks only what no notice tells: the play state, the
+// screen-saver flag, the mutes and whether the output is still there, with the enumerator the
+// thread keeps. Where a notice is missing, the poll asks what it would have told.
+TEST_F(WatchThread, APollAsksOnlyWhatNoNoticeTells)
+{
+    static const PollCallRow rows[] = {
+        {1, "every notice holds", FALSE, FALSE, {1, 1, 0, 0, 0, 0, 1, 1, 1}},
+        {2, "no session notices: the desktop probe", TRUE, FALSE, {1, 1, 1, 0, 0, 0, 1, 1, 1}},
+        {3, "no device notices: the output looked up", FALSE, TRUE, {1, 1, 0, 0, -1, -1, 1, -1, 1}},
+    };
+    for (const PollCallRow &row : rows) {
+        resetConditions();
+        simulatedSession.libraryMissing = row.noSessionNotices;
+        simulatedSpeakers.failing[SPEAKER_STEP_DEVICE_NOTICES] = row.noDeviceNotices;
+        (void)addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        writeTestSettings("[Hushgate]\r\nCHECKTIME=100\r\n");
+        startCountingCalls();
+        onWatchThreadWait = recordPollCalls;
+        pluginHeader.init();
+        EXPECT_TRUE(waitForWatchThreadWaits(8, 3000)) << "row " << row.row;
+        onWatchThreadWait = NULL;
+        pluginHeader.quit();
+        const PollCalls &from = callsAtWait[4], &to = callsAtWait[7];
+        const LONG seen[] = {to.queries - from.queries,         to.saverFlags - from.saverFlags,
+                             to.lockProbes - from.lockProbes,   to.enumerators - from.enumerators,
+                             to.endpointLists - from.endpointLists, to.sessionLists - from.sessionLists,
+                             to.deviceReads - from.deviceReads, to.defaultReads - from.defaultReads,
+                             to.muteReads - from.muteReads};
+        const LONG *wanted = &row.perPoll.queries;
+        static const char *const names[] = {"play-state queries", "screen-saver flags", "desktop probes",
+                                            "enumerators made",   "endpoint lists",     "session lists",
+                                            "output checks",      "default devices read", "speaker mutes read"};
+        for (int call = 0; call < 9; ++call) {
+            if (wanted[call] < 0)
+                EXPECT_GE(seen[call], 3) << "row " << row.row << ": " << names[call];
+            else
+                EXPECT_EQ(seen[call], 3 * wanted[call]) << "row " << row.row << ": " << row.what << ", " << names[call];
+        }
     }
 }

@@ -22,14 +22,15 @@ static HRESULT lookAgain(void)
 }
 
 // One instance serves every capture device: it only asks for a look, whoever calls it. The
-// session it is handed is the platform's to release.
-struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
+// session it is handed is the platform's to release. (Named apart from the player's own
+// session notices: two classes of one name would share their methods.)
+struct CaptureSessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
     HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override { return lookAgain(); }
 };
 
 // One instance serves every session watched. A call app moves its volume often: only a change
 // of state, or the end of the session, asks for a look.
-struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
+struct CaptureSessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return lookAgain(); }
     HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override { return lookAgain(); }
     HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
@@ -39,8 +40,8 @@ struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
 };
 
-static SessionCreatedNotices sessionCreatedNotices;
-static SessionStateNotices sessionStateNotices;
+static CaptureSessionCreatedNotices captureSessionCreatedNotices;
+static CaptureSessionStateNotices captureSessionStateNotices;
 
 // --- the sessions watched --------------------------------------------------------------------
 
@@ -49,7 +50,7 @@ static void unwatchSessions(void)
     for (IAudioSessionControl2 *&session : captureSessions.sessions) {
         if (session == NULL)
             continue;
-        if (FAILED(session->UnregisterAudioSessionNotification(&sessionStateNotices)))
+        if (FAILED(session->UnregisterAudioSessionNotification(&captureSessionStateNotices)))
             wakeSignals.callbacksMayCome = 1;
         session->Release();
         session = NULL;
@@ -62,7 +63,7 @@ static BOOL watchSession(IAudioSessionControl2 *session)
     for (IAudioSessionControl2 *&slot : captureSessions.sessions) {
         if (slot != NULL)
             continue;
-        if (FAILED(session->RegisterAudioSessionNotification(&sessionStateNotices)))
+        if (FAILED(session->RegisterAudioSessionNotification(&captureSessionStateNotices)))
             return FALSE;
         session->AddRef();
         slot = session;
@@ -150,7 +151,7 @@ static BOOL lookAtDeviceSessions(CaptureDevice &device, CallersFound &found)
 static void unwatchDevice(CaptureDevice &device)
 {
     if (device.manager != NULL) {
-        if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+        if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(&captureSessionCreatedNotices)))
             wakeSignals.callbacksMayCome = 1;
         device.manager->Release();
     }
@@ -173,7 +174,7 @@ static void watchDevice(CaptureDevice &device, IMMDevice *endpoint, const WCHAR 
 static CaptureDevice *deviceWithId(const WCHAR *id)
 {
     for (CaptureDevice &device : captureSessions.devices) {
-        if (device.present && lstrcmpW(device.id, id) == 0)
+        if (device.present && sameDeviceId(device.id, id))
             return &device;
     }
     for (CaptureDevice &device : captureSessions.devices) {
@@ -186,18 +187,15 @@ static CaptureDevice *deviceWithId(const WCHAR *id)
 // FALSE when the device could not be followed: its id unreadable or too long, or the table full.
 static BOOL listDevice(IMMDevice *endpoint)
 {
-    LPWSTR id = NULL;
-    BOOL followed = FALSE;
-    if (SUCCEEDED(endpoint->GetId(&id)) && id != NULL && lstrlenW(id) < DEVICE_ID_CAPACITY) {
-        CaptureDevice *device = deviceWithId(id);
-        if (device != NULL && device->present)
-            device->listed = TRUE;
-        else if (device != NULL)
-            watchDevice(*device, endpoint, id);
-        followed = device != NULL;
-    }
-    CoTaskMemFree(id);
-    return followed;
+    WCHAR id[DEVICE_ID_CAPACITY];
+    CaptureDevice *device = readDeviceId(endpoint, id) ? deviceWithId(id) : NULL;
+    if (device == NULL)
+        return FALSE;
+    if (device->present)
+        device->listed = TRUE;
+    else
+        watchDevice(*device, endpoint, id);
+    return TRUE;
 }
 
 // Devices that went are let go, new ones taken on; those still there keep what they had.
@@ -228,7 +226,7 @@ static BOOL listCaptureDevices(void)
 static BOOL askForNewSessions(CaptureDevice &device)
 {
     if (!device.creationNoticed)
-        device.creationNoticed = SUCCEEDED(device.manager->RegisterSessionNotification(&sessionCreatedNotices));
+        device.creationNoticed = SUCCEEDED(device.manager->RegisterSessionNotification(&captureSessionCreatedNotices));
     return device.creationNoticed;
 }
 

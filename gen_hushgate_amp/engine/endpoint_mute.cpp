@@ -60,7 +60,7 @@ IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator)
 // picks another output, and no interface is kept that the other thread could touch.
 static IAudioEndpointVolume *openDefaultSpeakers(void)
 {
-    IMMDeviceEnumerator *enumerator = createDeviceEnumerator();
+    IMMDeviceEnumerator *enumerator = borrowDeviceEnumerator();
     if (enumerator == NULL)
         return NULL;
     IAudioEndpointVolume *speakers = activateDefaultSpeakers(enumerator);

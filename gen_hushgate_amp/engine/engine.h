@@ -6,8 +6,10 @@
 #include <mmsystem.h>
 
 struct IMMDeviceEnumerator;
+struct IMMDevice;
 struct IAudioEndpointVolume;
 struct IAudioSessionManager2;
+struct IAudioSessionControl;
 struct IAudioSessionControl2;
 
 // Both threads use it, always under mixerLock: open, locate, read, write and release never
@@ -26,6 +28,8 @@ struct MasterMute {
 };
 extern MasterMute masterMute;
 
+enum { SESSION_ENDPOINT_CAPACITY = 16, PLAYER_SESSION_CAPACITY = 8 };
+
 // What wakes the watch loop before its interval is up. The events and the window belong to
 // the player's thread (made in init, undone in quit); the Core Audio registrations belong to
 // the watch thread, which makes and undoes them, so no interface pointer crosses threads.
@@ -39,26 +43,59 @@ struct WakeSignals {
     BOOL(WINAPI *unregisterSessionNotices)(HWND);
     volatile LONG sessionRegistered;
     volatile LONG sessionRetryPending;  // a retry is posted to the window and not yet served
-    volatile LONG systemSuspended;      // between the suspend and the resume broadcasts
     volatile LONG pollsStarted;
     volatile LONG pollsFinished;
     volatile LONG defaultOutputMoved;  // set by the device notification client
     volatile LONG audioDevicesChanged;  // the same: a device came, went or changed its state
     LONG windowDepth;                  // frames of the window procedure on the player's thread
     volatile LONG callbacksMayCome;    // an unregistration failed: the platform may still call us
-    // The watch thread's own.
+    volatile LONG sessionNoticesStale;  // an endpoint or a session came or went: register afresh
+    // The watch thread's own, kept for its whole life; the enumerator serves its polls too.
     IMMDeviceEnumerator *deviceEnumerator;
+    volatile DWORD enumeratorThread;
     IAudioEndpointVolume *watchedSpeakers;
     BOOL deviceNoticesRegistered;
+    // Registered for new sessions on every render endpoint that can list its sessions, and for
+    // the state of each session of the player's own; a full table leaves the lookups to the poll.
+    IAudioSessionManager2 *sessionManagers[SESSION_ENDPOINT_CAPACITY];
+    IAudioSessionControl *playerSessions[PLAYER_SESSION_CAPACITY];
+    BOOL sessionNoticesHold;
 };
 extern WakeSignals wakeSignals;
 
+// The workstation lock as the session tells it. Where the session notices are registered they
+// decide, from the state found when the registration first held on, so that a secure desktop
+// with no lock (an elevation prompt, the Ctrl+Alt+Del screen) pauses nothing; elsewhere
+// (Windows 2000, the session service not running) the desktop probe decides at every look.
+// Written on the player's thread by the signal window, read by both threads.
+struct SessionLock {
+    volatile LONG followsNotices;
+    volatile LONG locked;
+};
+extern SessionLock sessionLock;
+
+// From the suspend broadcast until a wake with a user at the machine. Written by the signal
+// window; the poll that sees input after an unattended wake ends it too.
+enum { SLEEP_NONE, SLEEP_SUSPENDED, SLEEP_WOKE_UNATTENDED };
+struct SleepHold {
+    volatile LONG state;
+    volatile DWORD wokeAt;  // the tick of the wake that brought no user
+};
+extern SleepHold sleepHold;
+
 enum { DEVICE_ID_CAPACITY = 256 };
 
-// The render device the music plays on, remembered by the poll while the player plays; empty
-// otherwise. Only the thread that polls touches it.
+enum OutputSource { OUTPUT_NOT_LOOKED_UP, OUTPUT_NOTHING, OUTPUT_FROM_PLAYER_SESSION, OUTPUT_FROM_DEFAULT };
+
+// The render device the music plays on: the endpoint that holds the player's own active audio
+// session, else the default render device. Looked up when the music starts and after a device
+// or session notice; kept while the player plays and while the plug-in holds a pause of its
+// own, forgotten otherwise. Only the thread that polls touches it; the notices only raise
+// lookupWanted.
 struct OutputDevice {
-    WCHAR defaultWhilePlaying[DEVICE_ID_CAPACITY];
+    WCHAR playedOn[DEVICE_ID_CAPACITY];
+    LONG source;
+    volatile LONG lookupWanted;
 };
 extern OutputDevice outputDevice;
 
@@ -114,7 +151,18 @@ DWORD pollInterval(LONG checkTime);
 
 BOOL shouldHoldPlayback(void);
 BOOL isScreenSaverRunning(void);
+// The lock term: the session's notices where they are registered, else the desktop probe.
 BOOL isWorkstationLocked(void);
+BOOL inputDesktopLocked(void);
+// Called by the signal window: the registration just held, or it is undone; a session notice.
+void followSessionNotices(void);
+void stopFollowingSessionNotices(void);
+void noteSessionChange(WPARAM event);
+// The sleep hold's moments, and whether it holds now.
+void beginSleepHold(void);
+void noteWake(BOOL userPresent);
+void endSleepHold(void);
+BOOL sleepHoldsPlayback(void);
 // Nonzero while muted: the mixer's master mute, and with Core Audio the default speakers' too.
 LONG readMasterMute(void);
 BOOL writeMasterMute(LONG value);
@@ -141,14 +189,32 @@ BOOL writeEndpointMute(LONG value);
 HRESULT enterComApartment(void);
 void leaveComApartment(HRESULT entered);
 IMMDeviceEnumerator *createDeviceEnumerator(void);
+// The watch thread's own enumerator, with a reference for the caller, when called on that
+// thread; a new one on any other. Released by the caller either way.
+IMMDeviceEnumerator *borrowDeviceEnumerator(void);
 // The volume object of the enumerator's default render device, or NULL.
 IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator);
 
 // The output device the music plays on went away (unplugged, disabled, removed) while the
-// player played: asked by the poll with the state it just read. Remembers the default render
-// device between polls while playing and forgets it otherwise.
+// player played: asked by the poll with the state it just read.
 BOOL outputDeviceWentAway(BOOL playing);
+// The output kept through a pause of the plug-in's own is no longer there: asked at the moment
+// the pause would end. Forgets it when so.
+BOOL heldOutputHasGone(void);
 void forgetOutputDevice(void);
+// A device's id, kept only when it fits whole: a cut one would name no device.
+BOOL readDeviceId(IMMDevice *device, WCHAR (&id)[DEVICE_ID_CAPACITY]);
+// Device ids are compared code unit by code unit, whatever the user's locale.
+BOOL sameDeviceId(const WCHAR *one, const WCHAR *other);
+// The active render endpoint holding an active audio session of this process, the one in
+// preferred if it holds one; FALSE when no such session can be found (Vista; an output that
+// opens none).
+BOOL findPlayerSessionEndpoint(IMMDeviceEnumerator *enumerator, const WCHAR *preferred,
+                               WCHAR (&id)[DEVICE_ID_CAPACITY]);
+// The watch thread's registrations for the player's sessions, made afresh whenever an endpoint
+// or a session came or went.
+void watchPlayerSessions(void);
+void unwatchPlayerSessions(void);
 
 // The call rule, fed with what the capture sessions show and asked at every poll; times are
 // GetTickCount values.

@@ -1,7 +1,8 @@
 // Pauses once when the render device the music plays on goes away (headphones unplugged, a
 // USB or Bluetooth headset dropped): Windows then moves the sound to the next device, and the
-// music would go on from the laptop's speakers. The pause is the user's to undo. Asked by the
-// poll; the device notification client only wakes the loop so that the poll asks at once.
+// music would go on from the laptop's speakers. The pause is the user's to undo, and so is a
+// pause of the plug-in's own whose output went away before it ended. Asked by the poll; the
+// notices only ask for the output to be looked up again and wake the loop.
 #include <objbase.h>
 
 #include <mmdeviceapi.h>
@@ -13,7 +14,28 @@ OutputDevice outputDevice;
 
 void forgetOutputDevice(void)
 {
-    outputDevice.defaultWhilePlaying[0] = L'\0';
+    outputDevice.playedOn[0] = L'\0';
+    outputDevice.source = OUTPUT_NOT_LOOKED_UP;
+}
+
+BOOL sameDeviceId(const WCHAR *one, const WCHAR *other)
+{
+    for (; *one == *other; ++one, ++other) {
+        if (*one == L'\0')
+            return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL readDeviceId(IMMDevice *device, WCHAR (&id)[DEVICE_ID_CAPACITY])
+{
+    id[0] = L'\0';
+    LPWSTR text = NULL;
+    BOOL read = SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < DEVICE_ID_CAPACITY;
+    if (read)
+        (void)lstrcpynW(id, text, DEVICE_ID_CAPACITY);
+    CoTaskMemFree(text);
+    return read;
 }
 
 enum DefaultOutput { OUTPUT_READ, OUTPUT_NONE, OUTPUT_UNKNOWN };
@@ -28,56 +50,116 @@ static DefaultOutput readDefaultOutput(IMMDeviceEnumerator *enumerator, WCHAR (&
         return OUTPUT_NONE;
     if (FAILED(found) || device == NULL)
         return OUTPUT_UNKNOWN;
-    LPWSTR text = NULL;
-    DefaultOutput result = OUTPUT_UNKNOWN;
-    // An id too long to keep whole is not kept: a cut one would name no device.
-    if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < DEVICE_ID_CAPACITY) {
-        (void)lstrcpynW(id, text, DEVICE_ID_CAPACITY);
-        result = OUTPUT_READ;
-    }
-    CoTaskMemFree(text);
+    DefaultOutput result = readDeviceId(device, id) ? OUTPUT_READ : OUTPUT_UNKNOWN;
     device->Release();
     return result;
 }
 
-// Gone means unplugged, disabled, not present or removed; any failure to tell says it is not.
-static BOOL deviceHasGone(IMMDeviceEnumerator *enumerator, const WCHAR *id)
+enum DeviceStanding { DEVICE_PRESENT, DEVICE_GONE, DEVICE_UNKNOWN };
+
+// Gone means unplugged, disabled, not present or removed; a failure to tell says nothing.
+static DeviceStanding deviceStanding(IMMDeviceEnumerator *enumerator, const WCHAR *id)
 {
     IMMDevice *device = NULL;
     HRESULT found = enumerator->GetDevice(id, &device);
     if (found == E_NOTFOUND)
-        return TRUE;
+        return DEVICE_GONE;
     if (FAILED(found) || device == NULL)
-        return FALSE;
+        return DEVICE_UNKNOWN;
     DWORD state = DEVICE_STATE_ACTIVE;
-    BOOL gone = SUCCEEDED(device->GetState(&state)) && state != DEVICE_STATE_ACTIVE;
+    DeviceStanding standing = DEVICE_UNKNOWN;
+    if (SUCCEEDED(device->GetState(&state)))
+        standing = state == DEVICE_STATE_ACTIVE ? DEVICE_PRESENT : DEVICE_GONE;
     device->Release();
-    return gone;
+    return standing;
 }
 
-// A new default beside an old one still active is the user's choice of where to listen, and a
-// device that arrives takes nothing away: only a default that moved off a device no longer
-// active is a loss.
+static void rememberOutput(const WCHAR *id, LONG source)
+{
+    (void)lstrcpynW(outputDevice.playedOn, id, DEVICE_ID_CAPACITY);
+    outputDevice.source = source;
+}
+
+// Where a session of the player's says where the music plays, that device; otherwise the
+// default render device, as on Vista. What could not be read keeps the device remembered and is
+// looked up again at the next poll.
+static void lookUpOutput(IMMDeviceEnumerator *enumerator)
+{
+    WCHAR found[DEVICE_ID_CAPACITY];
+    if (findPlayerSessionEndpoint(enumerator, outputDevice.playedOn, found)) {
+        rememberOutput(found, OUTPUT_FROM_PLAYER_SESSION);
+        return;
+    }
+    switch (readDefaultOutput(enumerator, found)) {
+    case OUTPUT_READ:
+        rememberOutput(found, OUTPUT_FROM_DEFAULT);
+        break;
+    case OUTPUT_NONE:
+        rememberOutput(L"", OUTPUT_NOTHING);
+        break;
+    case OUTPUT_UNKNOWN:
+        outputDevice.lookupWanted = 1;
+        break;
+    }
+}
+
+// Where every notice is registered, the output is looked up only when one asks for it; else
+// at every poll, as nothing would tell of a change.
+static BOOL lookupDue(void)
+{
+    BOOL asked = InterlockedExchange(&outputDevice.lookupWanted, 0) != 0;
+    BOOL noticesHold = wakeSignals.deviceNoticesRegistered && wakeSignals.sessionNoticesHold;
+    return asked || outputDevice.source == OUTPUT_NOT_LOOKED_UP || !noticesHold;
+}
+
+static BOOL watchingOutput(void)
+{
+    return pluginState.settings.isDeviceLost != 0 && pluginState.hasCoreAudio;
+}
+
+// The device remembered is checked before any new look: after a loss the music may already
+// play on, or the default have moved to, the next device.
 BOOL outputDeviceWentAway(BOOL playing)
 {
-    if (!playing || pluginState.settings.isDeviceLost == 0 || !pluginState.hasCoreAudio) {
+    if (!watchingOutput()) {
         forgetOutputDevice();
         return FALSE;
     }
+    if (!playing) {
+        // A pause of the plug-in's own keeps the output the music played on, for its end to check.
+        if (pluginState.pausedByPlugin == 0)
+            forgetOutputDevice();
+        return FALSE;
+    }
     HRESULT apartment = enterComApartment();
-    IMMDeviceEnumerator *enumerator = createDeviceEnumerator();
+    IMMDeviceEnumerator *enumerator = borrowDeviceEnumerator();
     BOOL lost = FALSE;
     if (enumerator != NULL) {
-        WCHAR current[DEVICE_ID_CAPACITY];
-        // What could not be read keeps the device remembered, to be compared at the next poll.
-        if (readDefaultOutput(enumerator, current) != OUTPUT_UNKNOWN) {
-            const WCHAR *previous = outputDevice.defaultWhilePlaying;
-            if (previous[0] != L'\0' && lstrcmpW(previous, current) != 0)
-                lost = deviceHasGone(enumerator, previous);
-            (void)lstrcpynW(outputDevice.defaultWhilePlaying, current, DEVICE_ID_CAPACITY);
-        }
+        DeviceStanding standing =
+            outputDevice.playedOn[0] != L'\0' ? deviceStanding(enumerator, outputDevice.playedOn) : DEVICE_PRESENT;
+        lost = standing == DEVICE_GONE;
+        if (lost)
+            forgetOutputDevice();
+        // A device that could not be read stays the one watched, to be checked again.
+        else if (standing == DEVICE_PRESENT && lookupDue())
+            lookUpOutput(enumerator);
         enumerator->Release();
     }
     leaveComApartment(apartment);
     return lost;
+}
+
+BOOL heldOutputHasGone(void)
+{
+    if (!watchingOutput() || outputDevice.playedOn[0] == L'\0')
+        return FALSE;
+    HRESULT apartment = enterComApartment();
+    IMMDeviceEnumerator *enumerator = borrowDeviceEnumerator();
+    BOOL gone = enumerator != NULL && deviceStanding(enumerator, outputDevice.playedOn) == DEVICE_GONE;
+    if (enumerator != NULL)
+        enumerator->Release();
+    leaveComApartment(apartment);
+    if (gone)
+        forgetOutputDevice();
+    return gone;
 }

@@ -208,7 +208,8 @@ BOOL isScreenSaverRunning(void)
     return TRUE;
 }
 
-BOOL isWorkstationLocked(void)
+// Decides the lock term only where the session's notices are not registered (session_lock.cpp).
+BOOL inputDesktopLocked(void)
 {
     // The desktop that has the input is probed, never "Default": switching to the desktop the
     // user is already on changes nothing, so a user on another desktop (a password manager's
@@ -230,7 +231,7 @@ BOOL shouldHoldPlayback(void)
     if (pluginState.settings.isScreenSave != 0)
         result = isScreenSaverRunning();
     // A system going to sleep counts as the user going away: the lock comes with the sleep.
-    if (pluginState.settings.isLock != 0 && (isWorkstationLocked() || wakeSignals.systemSuspended != 0))
+    if (pluginState.settings.isLock != 0 && (isWorkstationLocked() || sleepHoldsPlayback()))
         result = TRUE;
     // The watch thread's last poll decided the call; the filter's thread only reads it.
     if (pluginState.settings.isCall != 0 && callCapture.holding != 0)

@@ -1,6 +1,6 @@
-// The callback objects the platform holds for as long as they are registered: one static
-// instance per kind, counted but never freed, and every method only signals and returns. Used
-// by the watch thread's Core Audio registrations.
+// The callback objects the platform holds while they are registered: one static instance of
+// each kind, counted but never freed, answering only its own interface and IUnknown. Used by
+// the Core Audio notices of the watch thread.
 #pragma once
 #include <objbase.h>
 

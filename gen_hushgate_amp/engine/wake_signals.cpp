@@ -100,9 +100,12 @@ static BOOL registerForSessionNotices(void)
 {
     if (wakeSignals.registerSessionNotices == NULL || wakeSignals.window == NULL)
         return FALSE;
-    if (wakeSignals.registerSessionNotices(wakeSignals.window, NOTIFY_FOR_THIS_SESSION_ONLY))
-        wakeSignals.sessionRegistered = 1;
-    return wakeSignals.sessionRegistered;
+    if (!wakeSignals.registerSessionNotices(wakeSignals.window, NOTIFY_FOR_THIS_SESSION_ONLY))
+        return FALSE;
+    wakeSignals.sessionRegistered = 1;
+    // From here on the notices decide the lock, starting from the state it is in now.
+    followSessionNotices();
+    return TRUE;
 }
 
 // On the window's own thread, which registered it: before the window goes.
@@ -111,6 +114,7 @@ static void unregisterSessionNotices(void)
     if (wakeSignals.sessionRegistered && wakeSignals.unregisterSessionNotices != NULL)
         (void)wakeSignals.unregisterSessionNotices(wakeSignals.window);
     wakeSignals.sessionRegistered = 0;
+    stopFollowingSessionNotices();
 }
 
 static void loadSessionLibrary(void)
@@ -152,7 +156,7 @@ static void holdForSleep(void)
     if (pluginState.settings.isLock == 0)
         return;
     pollsStartedAtSuspend = wakeSignals.pollsStarted;
-    wakeSignals.systemSuspended = 1;
+    beginSleepHold();
     wakeWatchLoop();
     // Inside a mixer call of this thread the poll could not read the mute until we return.
     if (pluginState.watchThread != NULL && !mixerBusyOnThisThread())
@@ -165,11 +169,16 @@ static void onPowerBroadcast(WPARAM event)
     case PBT_APMSUSPEND:
         holdForSleep();
         break;
-    case PBT_APMRESUMEAUTOMATIC:
     case PBT_APMRESUMESUSPEND:
+        // Sent only once a user is there. The hold stays while the workstation that locked for
+        // the sleep is still locked.
+        noteWake(TRUE);
+        wakeWatchLoop();
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
     case PBT_APMRESUMECRITICAL:
-        // The hold stays while the workstation that locked for the sleep is still locked.
-        wakeSignals.systemSuspended = 0;
+        // Every wake, with nobody there as well: only a poll, which looks for input since.
+        noteWake(FALSE);
         wakeWatchLoop();
         break;
     }
@@ -184,6 +193,9 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
             wakeWatchLoop();
         return 0;
     case WM_WTSSESSION_CHANGE:
+        noteSessionChange(wParam);
+        wakeWatchLoop();
+        return 0;
     case MM_MIXM_LINE_CHANGE:
         wakeWatchLoop();
         return 0;
@@ -195,7 +207,9 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
         return TRUE;
     case WM_RETRY_SESSION_NOTICES:
         wakeSignals.sessionRetryPending = 0;
-        (void)registerForSessionNotices();
+        // The lock the session tells may differ from what the desktop probe told.
+        if (registerForSessionNotices())
+            wakeWatchLoop();
         return 0;
     case WM_CLOSE_SIGNAL_WINDOW:
         unregisterSessionNotices();
@@ -209,7 +223,7 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
 // window, so that it has no taskbar button even if something showed it.
 void openSignalWindow(void)
 {
-    wakeSignals.systemSuspended = 0;
+    endSleepHold();
     wakeSignals.sessionRetryPending = 0;
     // What a quit left because the window's thread did not answer goes now if it can; a window
     // still alive stays in use, its procedure kept mapped by the pin that quit took.
@@ -247,6 +261,7 @@ static BOOL destroySignalWindow(void)
         return FALSE;
     wakeSignals.window = NULL;
     wakeSignals.sessionRegistered = 0;
+    stopFollowingSessionNotices();
     return TRUE;
 }
 
@@ -277,29 +292,32 @@ static void askForSessionNoticesAgain(void)
 
 // --- Core Audio notices, on the watch thread -------------------------------------------------
 
+// The platform holds these two for as long as they are registered; every method only signals
+// and returns.
 struct DeviceNotices : StaticNotices<IMMNotificationClient> {
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return devicesChanged(); }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return devicesChanged(); }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return devicesChanged(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return endpointsChanged(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return endpointsChanged(); }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return endpointsChanged(); }
     HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override
     {
         if (flow != eRender || role != eConsole)
             return S_OK;
         // The watch thread moves its mute registration to the new default between two polls.
         wakeSignals.defaultOutputMoved = 1;
-        return woken();
-    }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
-    static HRESULT woken(void)
-    {
+        outputDevice.lookupWanted = 1;
         wakeWatchLoop();
         return S_OK;
     }
-    // The capture devices' sessions are listed afresh at the next poll.
-    static HRESULT devicesChanged(void)
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+    // The sessions are watched afresh on the endpoints there are now (the player's, and the
+    // microphones' at the next poll), and the output looked up.
+    static HRESULT endpointsChanged(void)
     {
+        wakeSignals.sessionNoticesStale = 1;
         wakeSignals.audioDevicesChanged = 1;
-        return woken();
+        outputDevice.lookupWanted = 1;
+        wakeWatchLoop();
+        return S_OK;
     }
 };
 
@@ -318,10 +336,21 @@ struct SpeakerNotices : StaticNotices<IAudioEndpointVolumeCallback> {
 static DeviceNotices deviceNotices;
 static SpeakerNotices speakerNotices;
 
+IMMDeviceEnumerator *borrowDeviceEnumerator(void)
+{
+    IMMDeviceEnumerator *kept = wakeSignals.enumeratorThread == GetCurrentThreadId() ? wakeSignals.deviceEnumerator : NULL;
+    if (kept == NULL)
+        return createDeviceEnumerator();
+    kept->AddRef();
+    return kept;
+}
+
 static void attachDeviceNotices(void)
 {
-    if (wakeSignals.deviceEnumerator == NULL)
+    if (wakeSignals.deviceEnumerator == NULL) {
         wakeSignals.deviceEnumerator = createDeviceEnumerator();
+        wakeSignals.enumeratorThread = GetCurrentThreadId();
+    }
     IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
     if (enumerator == NULL || wakeSignals.deviceNoticesRegistered)
         return;
@@ -355,14 +384,32 @@ static void detachSpeakerNotices(void)
     wakeSignals.watchedSpeakers = NULL;
 }
 
+// The player's sessions are watched on the endpoints there are now: again whenever an endpoint
+// or a session came or went, and at every pause between polls while the watch is incomplete.
+// A notice that asked for it has had its poll already: the poll that follows looks up the
+// output with the registrations in place, so that no change slips between the two.
+static void keepWatchingPlayerSessions(void)
+{
+    BOOL noticed = InterlockedExchange(&wakeSignals.sessionNoticesStale, 0) != 0;
+    if (!noticed && wakeSignals.sessionNoticesHold)
+        return;
+    watchPlayerSessions();
+    if (!noticed)
+        return;
+    outputDevice.lookupWanted = 1;
+    wakeWatchLoop();
+}
+
 void watchSignalsBegin(void)
 {
     wakeSignals.defaultOutputMoved = 0;
+    wakeSignals.sessionNoticesStale = 0;
     wakeSignals.audioDevicesChanged = 0;
     if (!pluginState.hasCoreAudio)
         return;
     attachDeviceNotices();
     attachSpeakerNotices();
+    watchPlayerSessions();
 }
 
 // What failed to register (no device yet, the audio service not started) is tried again.
@@ -375,11 +422,13 @@ void watchSignalsBetweenPolls(void)
         detachSpeakerNotices();
     attachDeviceNotices();
     attachSpeakerNotices();
+    keepWatchingPlayerSessions();
 }
 
 void watchSignalsEnd(void)
 {
     stopFollowingCalls();
+    unwatchPlayerSessions();
     detachSpeakerNotices();
     IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
     if (enumerator == NULL)
@@ -387,6 +436,7 @@ void watchSignalsEnd(void)
     if (wakeSignals.deviceNoticesRegistered && FAILED(enumerator->UnregisterEndpointNotificationCallback(&deviceNotices)))
         wakeSignals.callbacksMayCome = 1;
     wakeSignals.deviceNoticesRegistered = FALSE;
+    wakeSignals.enumeratorThread = 0;
     enumerator->Release();
     wakeSignals.deviceEnumerator = NULL;
 }

@@ -84,6 +84,9 @@ void pollOnce(void)
         pluginState.issuingCommand = 0;
     } else if (!hold && pluginState.pausedByPlugin == 1) {
         pluginState.pausedByPlugin = 0;
+        // Its output went away meanwhile: resuming would play from the next device.
+        if (heldOutputHasGone())
+            return;
         if (!playerStillIn(PLAY_STATE_PAUSED))
             return;
         sendOwnToggle();

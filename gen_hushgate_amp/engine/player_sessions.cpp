@@ -1,0 +1,269 @@
+// The audio sessions of the player's own process, through which Windows 7 and later tell on
+// which render endpoint the music plays: an output plug-in may play on a device of its own
+// choosing while the default is another. The output lookup asks which endpoint holds the
+// active one; the watch thread registers for the notices that say it may have changed. Where
+// the session interfaces are missing (Vista) nothing is found and the default device stands in.
+#include <objbase.h>
+
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
+#include "engine/engine.h"
+#include "engine/static_notices.h"
+#include "plugin/plugin.h"
+
+// A session of this process, not its share of the system sounds.
+static BOOL isPlayerSession(IAudioSessionControl *session)
+{
+    IAudioSessionControl2 *control = NULL;
+    if (FAILED(session->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&control)) || control == NULL)
+        return FALSE;
+    DWORD owner = 0;
+    // AUDCLNT_S_NO_SINGLE_PROCESS, a success, names no one process: S_OK only.
+    BOOL own = control->GetProcessId(&owner) == S_OK && owner == GetCurrentProcessId() &&
+               control->IsSystemSoundsSession() == S_FALSE;
+    control->Release();
+    return own;
+}
+
+static BOOL isActive(IAudioSessionControl *session)
+{
+    AudioSessionState state = AudioSessionStateInactive;
+    return SUCCEEDED(session->GetState(&state)) && state == AudioSessionStateActive;
+}
+
+// Vista has no second version of the manager.
+static IAudioSessionManager2 *openSessionManager(IMMDevice *device, HRESULT &activated)
+{
+    IAudioSessionManager2 *manager = NULL;
+    activated = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL, (void **)&manager);
+    return SUCCEEDED(activated) ? manager : NULL;
+}
+
+// Wine's manager cannot list its sessions.
+static IAudioSessionEnumerator *listSessions(IAudioSessionManager2 *manager, HRESULT &listed)
+{
+    IAudioSessionEnumerator *sessions = NULL;
+    listed = manager->GetSessionEnumerator(&sessions);
+    return SUCCEEDED(listed) ? sessions : NULL;
+}
+
+static BOOL holdsActivePlayerSession(IMMDevice *device)
+{
+    HRESULT result;
+    IAudioSessionManager2 *manager = openSessionManager(device, result);
+    if (manager == NULL)
+        return FALSE;
+    IAudioSessionEnumerator *sessions = listSessions(manager, result);
+    manager->Release();
+    if (sessions == NULL)
+        return FALSE;
+    int count = 0;
+    BOOL holds = FALSE;
+    if (FAILED(sessions->GetCount(&count)))
+        count = 0;
+    for (int index = 0; index < count && !holds; ++index) {
+        IAudioSessionControl *session = NULL;
+        if (FAILED(sessions->GetSession(index, &session)) || session == NULL)
+            continue;
+        holds = isPlayerSession(session) && isActive(session);
+        session->Release();
+    }
+    sessions->Release();
+    return holds;
+}
+
+BOOL findPlayerSessionEndpoint(IMMDeviceEnumerator *enumerator, const WCHAR *preferred,
+                               WCHAR (&id)[DEVICE_ID_CAPACITY])
+{
+    id[0] = L'\0';
+    IMMDeviceCollection *devices = NULL;
+    if (FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &devices)) || devices == NULL)
+        return FALSE;
+    UINT count = 0;
+    if (FAILED(devices->GetCount(&count)))
+        count = 0;
+    // Sessions on several endpoints: the one watched already stays, else the first.
+    BOOL settled = FALSE;
+    for (UINT index = 0; index < count && !settled; ++index) {
+        IMMDevice *device = NULL;
+        if (FAILED(devices->Item(index, &device)) || device == NULL)
+            continue;
+        WCHAR candidate[DEVICE_ID_CAPACITY];
+        if (holdsActivePlayerSession(device) && readDeviceId(device, candidate)) {
+            settled = sameDeviceId(candidate, preferred);
+            if (settled || id[0] == L'\0')
+                (void)lstrcpynW(id, candidate, DEVICE_ID_CAPACITY);
+        }
+        device->Release();
+    }
+    devices->Release();
+    return id[0] != L'\0';
+}
+
+// --- the notices, on the watch thread --------------------------------------------------------
+
+// One static object of each kind serves every endpoint and every session watched: each only
+// asks for a new look and wakes the loop.
+struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override
+    {
+        wakeSignals.sessionNoticesStale = 1;
+        outputDevice.lookupWanted = 1;
+        wakeWatchLoop();
+        return S_OK;
+    }
+};
+
+struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
+    HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override
+    {
+        outputDevice.lookupWanted = 1;
+        wakeWatchLoop();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override
+    {
+        wakeSignals.sessionNoticesStale = 1;
+        return OnStateChanged(AudioSessionStateExpired);
+    }
+    HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnSimpleVolumeChanged(float, BOOL, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnChannelVolumeChanged(DWORD, float *, DWORD, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
+};
+
+static SessionCreatedNotices sessionCreatedNotices;
+static SessionStateNotices sessionStateNotices;
+
+// Into the first free slot, registered; FALSE when the table is full or the registration failed.
+static BOOL watchSessionState(IAudioSessionControl *session)
+{
+    for (IAudioSessionControl *&slot : wakeSignals.playerSessions) {
+        if (slot != NULL)
+            continue;
+        if (FAILED(session->RegisterAudioSessionNotification(&sessionStateNotices)))
+            return FALSE;
+        session->AddRef();
+        slot = session;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
+{
+    int count = 0;
+    // Windows sends no new-session notices until the list has been counted once.
+    if (FAILED(sessions->GetCount(&count)))
+        return FALSE;
+    BOOL complete = TRUE;
+    for (int index = 0; index < count; ++index) {
+        IAudioSessionControl *session = NULL;
+        if (FAILED(sessions->GetSession(index, &session)) || session == NULL) {
+            complete = FALSE;
+            continue;
+        }
+        if (isPlayerSession(session) && !watchSessionState(session))
+            complete = FALSE;
+        session->Release();
+    }
+    return complete;
+}
+
+static BOOL keepManager(IAudioSessionManager2 *manager)
+{
+    for (IAudioSessionManager2 *&slot : wakeSignals.sessionManagers) {
+        if (slot == NULL) {
+            slot = manager;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+// An endpoint that cannot list its sessions can never show one of the player's: there is
+// nothing to watch there, and its missing notices take nothing away.
+static BOOL cannotListSessions(IAudioSessionManager2 *manager)
+{
+    HRESULT listed;
+    IAudioSessionEnumerator *sessions = listSessions(manager, listed);
+    if (sessions != NULL)
+        sessions->Release();
+    return listed == E_NOTIMPL;
+}
+
+// Registered before the list is read, so that a session made between the two is not missed.
+// TRUE when the endpoint is watched as far as it can be.
+static BOOL watchEndpoint(IMMDevice *device)
+{
+    HRESULT result;
+    IAudioSessionManager2 *manager = openSessionManager(device, result);
+    if (manager == NULL)
+        return result == E_NOINTERFACE;
+    if (FAILED(manager->RegisterSessionNotification(&sessionCreatedNotices))) {
+        BOOL nothingToWatch = cannotListSessions(manager);
+        manager->Release();
+        return nothingToWatch;
+    }
+    // Kept only while registered.
+    if (!keepManager(manager)) {
+        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+            wakeSignals.callbacksMayCome = 1;
+        manager->Release();
+        return FALSE;
+    }
+    IAudioSessionEnumerator *sessions = listSessions(manager, result);
+    if (sessions == NULL)
+        return result == E_NOTIMPL;
+    BOOL complete = watchSessionsListed(sessions);
+    sessions->Release();
+    return complete;
+}
+
+void watchPlayerSessions(void)
+{
+    unwatchPlayerSessions();
+    IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
+    IMMDeviceCollection *devices = NULL;
+    if (enumerator == NULL || FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &devices)) ||
+        devices == NULL)
+        return;
+    UINT count = 0;
+    BOOL complete = SUCCEEDED(devices->GetCount(&count));
+    for (UINT index = 0; index < count; ++index) {
+        IMMDevice *device = NULL;
+        if (FAILED(devices->Item(index, &device)) || device == NULL) {
+            complete = FALSE;
+            continue;
+        }
+        complete = watchEndpoint(device) && complete;
+        device->Release();
+    }
+    devices->Release();
+    wakeSignals.sessionNoticesHold = complete;
+}
+
+// Every registration undone before its object goes; one that fails leaves a callback that may
+// still come, which keeps the module mapped.
+void unwatchPlayerSessions(void)
+{
+    wakeSignals.sessionNoticesHold = FALSE;
+    for (IAudioSessionControl *&session : wakeSignals.playerSessions) {
+        if (session == NULL)
+            continue;
+        if (FAILED(session->UnregisterAudioSessionNotification(&sessionStateNotices)))
+            wakeSignals.callbacksMayCome = 1;
+        session->Release();
+        session = NULL;
+    }
+    for (IAudioSessionManager2 *&manager : wakeSignals.sessionManagers) {
+        if (manager == NULL)
+            continue;
+        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+            wakeSignals.callbacksMayCome = 1;
+        manager->Release();
+        manager = NULL;
+    }
+}
