@@ -160,7 +160,7 @@ static void buildControls(void)
         addControl("BUTTON", button.label, BS_PUSHBUTTON, x, 54, 96, 26, button.command);
         x += 104;
     }
-    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 118, 0);
+    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 124, 0);
     addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
     addControl("BUTTON", "Sound muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
@@ -168,9 +168,9 @@ static void buildControls(void)
     addControl("BUTTON", "Secure desktop (UAC prompt)", BS_AUTOCHECKBOX, 190, 128, 200, 20, IDC_SWITCH_SECURE_DESKTOP);
     addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 24, 152, 120, 24, IDC_SLEEP);
     addControl("BUTTON", "Unattended wake", BS_PUSHBUTTON, 190, 152, 120, 24, IDC_UNATTENDED_WAKE);
-    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 176, 220, 20, IDC_SWITCH_CALL);
-    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 174, 120, 24, IDC_BRIEF_CAPTURE);
-    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 212, 520, 138,
+    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 182, 220, 20, IDC_SWITCH_CALL);
+    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 180, 120, 24, IDC_BRIEF_CAPTURE);
+    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 216, 520, 134,
                              IDC_EVENT_LOG);
 }
 
