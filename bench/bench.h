@@ -1,6 +1,7 @@
 // The benchmark's shared harness: timing and samples, the plug-in under test with its imports
 // intercepted, the bare slice loop that makes the same platform calls, and the table. Each
-// measured figure lives in a room of its own (poll_cost.cpp, reactions.cpp, quit.cpp, idle.cpp).
+// measured figure lives in a room of its own (poll_cost.cpp, reactions.cpp, calls.cpp, quit.cpp,
+// idle.cpp).
 // A room file defines one BenchRoom (measure, then its table rows, then its lines below the table);
 // list it in main.cpp's rooms, where the order is the order of measuring and printing, and in CMake.
 #pragma once
@@ -142,4 +143,4 @@ struct BenchRoom {
     void (*printNotes)(void);  // its lines below the table, or NULL
 };
 
-extern const BenchRoom pollCostRoom, idleRoom, reactionRoom, quitRoom;
+extern const BenchRoom pollCostRoom, idleRoom, reactionRoom, callRoom, quitRoom;

@@ -1,6 +1,6 @@
 // Loads the real gen_hushgate_amp.dll into a stand-in player window and measures what the
 // plug-in costs, each figure beside a bare loop of the same platform calls that sleeps in
-// 100 ms slices: one poll, reaction to a lock, a mute and an unplugged output, quit, wakeups
+// 100 ms slices: one poll, reaction to a lock, a mute, an unplugged output and a call, quit, wakeups
 // and CPU while idle, and the footprint. Prints a Markdown table for the README; exits with 3
 // when a target measured nothing. Usage: hushgate_bench [--quick] PATH\gen_hushgate_amp.dll
 #include "bench.h"
@@ -12,10 +12,11 @@
 #include "player_window.h"
 
 // In the order they measure and print. The poll and idle rooms run on Wine's own platform; the
-// reaction room hands the bare loop the stand-in's session and speakers for the rest of the run.
+// reaction room hands the bare loop the stand-in's session and speakers for the rest of the run,
+// which the call room's linked-in library then reaches too.
 // The quit room comes last: Wine's legacy mixer stops answering after 256 opens in one process,
 // and it loads the plug-in 2 x 100 times.
-static const BenchRoom *const rooms[] = {&pollCostRoom, &idleRoom, &reactionRoom, &quitRoom};
+static const BenchRoom *const rooms[] = {&pollCostRoom, &idleRoom, &reactionRoom, &callRoom, &quitRoom};
 static const int ROOM_COUNT = sizeof rooms / sizeof rooms[0];
 
 static void measureEverything(void)

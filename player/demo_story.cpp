@@ -14,6 +14,11 @@ static const DWORD QUIET_PERIOD_MS = 1200;
 // waited for its next poll would pass this only now and then.
 static const DWORD AT_ONCE_MS = 150;
 static const DWORD SETTLE_MS = 300;
+// A capture counts as a call once it has run a second; a call is over after two quiet seconds.
+static const DWORD CALL_GRACE_MS = 1000;
+static const DWORD CALL_QUIET_MS = 2000;
+static const DWORD CALL_LATE_MS = 250;
+static const DWORD BRIEF_CAPTURE_MS = 400;
 
 struct DemoRun {
     void (*say)(const char *line);
@@ -156,10 +161,59 @@ static void expectPluginPauseAtOnce(const char *what)
     judge(toggled && took <= AT_ONCE_MS && playerWindow.playState == PLAY_STATE_PAUSED, text);
 }
 
+static void expectNothingFor(DWORD milliseconds, LONG state, const char *what)
+{
+    pumpMessagesFor(milliseconds);
+    judge(pluginCommandsSinceMark() == 0 && playerWindow.playState == state, what);
+}
+
 static void expectNothingFromPlugin(LONG state, const char *what)
 {
-    pumpMessagesFor(QUIET_PERIOD_MS);
-    judge(pluginCommandsSinceMark() == 0 && playerWindow.playState == state, what);
+    expectNothingFor(QUIET_PERIOD_MS, state, what);
+}
+
+// Judged by the wait the rule asks for, which the line shows: never sooner, and not much later.
+static void expectPluginToggleAfter(DWORD wait, LONG state, const char *what)
+{
+    demo.awaitedState = state;
+    BOOL toggled = pumpMessagesUntil(wait + REACTION_TIMEOUT_MS, pluginToggledTo);
+    DWORD took = toggled ? pluginToggle()->tick - demo.changedAt : wait + REACTION_TIMEOUT_MS;
+    char text[120];
+    wsprintfA(text, "%s after %lu ms", what, took);
+    judge(toggled && took + 20 >= wait && took <= wait + CALL_LATE_MS && playerWindow.playState == state, text);
+}
+
+static void callSwitch(BOOL on)
+{
+    if (on)
+        startOtherProgramCapture(HEADSET);
+    else
+        stopOtherProgramCapture();
+}
+
+static void briefCapture(BOOL)
+{
+    startOtherProgramCapture(MICROPHONE);
+    pumpMessagesFor(BRIEF_CAPTURE_MS);
+    stopOtherProgramCapture();
+}
+
+// A meeting app on the headset's microphone, a device test on the default one, and a call the
+// user chose to play over.
+static void callsComeAndGo(void)
+{
+    systemDoes("a call starts: another program captures from the headset", callSwitch, TRUE);
+    expectPluginToggleAfter(CALL_GRACE_MS, PLAY_STATE_PAUSED, "plug-in pauses the player");
+    systemDoes("the call ends: the program stops capturing", callSwitch, FALSE);
+    expectPluginToggleAfter(CALL_QUIET_MS, PLAY_STATE_PLAYING, "plug-in resumes the player");
+    systemDoes("another program captures for 0.4 s (a device test)", briefCapture, TRUE);
+    expectNothingFromPlugin(PLAY_STATE_PLAYING, "plays on: a brief capture is no call");
+    userPresses(CMD_PAUSE);
+    systemDoes("a call starts while the music is paused", callSwitch, TRUE);
+    userPresses(CMD_PLAY);
+    expectNothingFor(CALL_GRACE_MS + QUIET_PERIOD_MS, PLAY_STATE_PLAYING, "plays on: the call was there before the music");
+    systemDoes("that call ends", callSwitch, FALSE);
+    pumpMessagesFor(SETTLE_MS);
 }
 
 // The pause for headphones that went away is the user's: the music does not move on to the
@@ -239,6 +293,8 @@ static void playTheStory(void)
     systemDoes("system wakes up", sleepSwitch, FALSE);
     expectPluginResume("plug-in resumes the player");
 
+    callsComeAndGo();
+
     sleepsAndWakesUnattended();
 
     playsOnHeadphonesUntilUnplugged();
@@ -280,6 +336,7 @@ BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
     (void)setSystemMute(FALSE);
     (void)setUserMute(FALSE);
     setWorkstationLocked(FALSE);
+    stopOtherProgramCapture();
     // The story starts on the speakers; the move is announced, as Windows would announce it.
     if (simulatedSpeakers.defaultDevice != SPEAKERS)
         chooseDefaultDevice(SPEAKERS);

@@ -1,4 +1,5 @@
-// The simulated device enumerator, its devices and their volume objects. Objects are counted
+// The simulated device enumerator, its render and capture devices, their collections and
+// volume objects. Objects are counted
 // while alive, so that a caller can see every reference it took released again. Listeners are
 // called on the thread that made the change, outside the registry's lock.
 #include "simulated_speakers.h"
@@ -16,9 +17,10 @@ SimulatedSpeakers simulatedSpeakers;
 
 static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID *);
 
-static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {L"{0.0.0.00000000}.{hushgate-speakers}",
-                                                               L"{0.0.0.00000000}.{hushgate-headphones}"};
-static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender};
+static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {
+    L"{0.0.0.00000000}.{hushgate-speakers}", L"{0.0.0.00000000}.{hushgate-headphones}",
+    L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}"};
+static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender, eCapture, eCapture};
 
 // Who listens: notification clients, and mute callbacks with the device they listen on.
 struct Listeners {
@@ -226,8 +228,12 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
         *device = NULL;
         if (stepFails(SPEAKER_STEP_DEFAULT_DEVICE))
             return E_OUTOFMEMORY;
-        LONG index = simulatedSpeakers.defaultDevice;
-        if (flow != eRender || index == NO_DEFAULT_SPEAKERS)
+        LONG index = NO_DEFAULT_SPEAKERS;
+        if (flow == eRender)
+            index = simulatedSpeakers.defaultDevice;
+        if (flow == eCapture)
+            index = simulatedSpeakers.defaultMicrophone;
+        if (index == NO_DEFAULT_SPEAKERS)
             return E_NOTFOUND;
         *device = new SpeakerDevice(index);
         return S_OK;
@@ -301,6 +307,7 @@ void resetSimulatedSpeakers(void)
         simulatedSpeakers.state[index] = DEVICE_STATE_ACTIVE;
     }
     simulatedSpeakers.defaultDevice = SPEAKERS;
+    simulatedSpeakers.defaultMicrophone = MICROPHONE;
     simulatedSpeakers.passThrough = 0;
     simulatedSpeakers.silent = 0;
     simulatedSpeakers.muteUnregistrationRefused = 0;
@@ -396,4 +403,45 @@ void chooseDefaultDevice(LONG device)
 BOOL headphonesUnplugged(void)
 {
     return simulatedSpeakers.state[HEADPHONES] != DEVICE_STATE_ACTIVE;
+}
+
+void plugInHeadset(void)
+{
+    simulatedSpeakers.state[HEADSET] = DEVICE_STATE_ACTIVE;
+    tellClients(HEADSET, TRUE, FALSE);
+}
+
+void unplugHeadset(void)
+{
+    simulatedSpeakers.state[HEADSET] = DEVICE_STATE_UNPLUGGED;
+    tellClients(HEADSET, TRUE, FALSE);
+}
+
+// A process id that is surely not this one's.
+static DWORD otherProgramId(void)
+{
+    return GetCurrentProcessId() + 4;
+}
+
+static LONG otherProgramSession = NO_SESSION;
+
+void startOtherProgramCapture(LONG microphone)
+{
+    // A session that ended (the sessions reset) or sits on another device is made afresh.
+    if (simulatedSessionDevice(otherProgramSession) != microphone) {
+        removeSimulatedSession(otherProgramSession);
+        otherProgramSession = addSimulatedSession(microphone, otherProgramId(), AudioSessionStateActive, FALSE);
+        return;
+    }
+    setSimulatedSessionState(otherProgramSession, AudioSessionStateActive);
+}
+
+void stopOtherProgramCapture(void)
+{
+    setSimulatedSessionState(otherProgramSession, AudioSessionStateInactive);
+}
+
+BOOL otherProgramCapturing(void)
+{
+    return simulatedSessionState(otherProgramSession) == AudioSessionStateActive;
 }

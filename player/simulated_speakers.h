@@ -1,7 +1,7 @@
-// Stand-in speakers for the Core Audio calls of one module: Wine keeps an endpoint's mute per
-// object, so a system-wide speaker mute cannot be produced for real, and it has no headphones
-// to unplug. The module's own CoCreateInstance import hands out a simulated device enumerator;
-// every other caller in the process still gets the system's. Like Windows, it calls the
+// Stand-in speakers and microphones for the Core Audio calls of one module: Wine keeps an
+// endpoint's mute per object, so a system-wide speaker mute cannot be produced for real, and
+// it has no headphones to unplug. The module's own CoCreateInstance import hands out a
+// simulated device enumerator; every other caller in the process still gets the system's. Like Windows, it calls the
 // notification clients and mute callbacks registered with it when something changes. Its
 // devices carry the simulated audio sessions (simulated_sessions.h).
 #pragma once
@@ -20,10 +20,13 @@ enum SpeakerStep {
     SPEAKER_STEP_COUNT,
 };
 
+// Every device of the table, render and capture alike, is known by its index.
 enum {
-    SPEAKER_DEVICE_COUNT = 2,
-    SPEAKERS = 0,
-    HEADPHONES = 1,
+    SPEAKER_DEVICE_COUNT = 4,
+    SPEAKERS = 0,    // render
+    HEADPHONES = 1,  // render
+    MICROPHONE = 2,  // capture, the default one
+    HEADSET = 3,     // capture, a headset's microphone: never the default
     NO_DEFAULT_SPEAKERS = -1,
     MAX_SPEAKER_LISTENERS = 8,
 };
@@ -32,6 +35,7 @@ struct SimulatedSpeakers {
     volatile LONG muted[SPEAKER_DEVICE_COUNT];  // one mute per device, shared by all its objects
     volatile LONG state[SPEAKER_DEVICE_COUNT];  // DEVICE_STATE_ACTIVE or DEVICE_STATE_UNPLUGGED
     volatile LONG defaultDevice;                // an index, or NO_DEFAULT_SPEAKERS
+    volatile LONG defaultMicrophone;            // the default capture device, or NO_DEFAULT_SPEAKERS
     volatile LONG failing[SPEAKER_STEP_COUNT];  // nonzero: that step fails
     volatile LONG calls[SPEAKER_STEP_COUNT];
     volatile LONG liveObjects;  // enumerators, devices and volume objects not yet released
@@ -45,8 +49,8 @@ extern SimulatedSpeakers simulatedSpeakers;
 
 // FALSE when the module does not import CoCreateInstance.
 BOOL interceptSpeakers(HMODULE module);
-// Two active, unmuted devices, the speakers the default, no failures, nobody registered; the
-// counts start again.
+// Four active, unmuted devices, the speakers and the microphone the defaults, no failures,
+// nobody registered; the counts start again.
 void resetSimulatedSpeakers(void);
 void setSpeakersMuted(BOOL muted);  // the default device's mute
 BOOL speakersMuted(void);
@@ -58,3 +62,11 @@ void chooseDefaultDevice(LONG device);  // the user picks another output; both s
 BOOL headphonesUnplugged(void);
 // Forgets the mute callbacks still registered, as the end of their process would.
 void dropMuteCallbacks(void);
+// The headset's microphone comes and goes; the default microphone stays where it is.
+void plugInHeadset(void);
+void unplugHeadset(void);
+// Another program (a meeting app, say) with an audio session on a microphone: it starts
+// capturing there (its session made active, or made at its first start) and stops again.
+void startOtherProgramCapture(LONG microphone);
+void stopOtherProgramCapture(void);
+BOOL otherProgramCapturing(void);

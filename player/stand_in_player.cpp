@@ -1,5 +1,5 @@
 // The stand-in player: a window that behaves toward plug-ins as the real player does, with
-// transport buttons, switches for the three conditions and a timestamped event log. With
+// transport buttons, switches for the conditions and a timestamped event log. With
 // --demo it plays the demo story unattended and exits with its verdict.
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,12 +23,16 @@ enum {
     IDC_SWITCH_SECURE_DESKTOP,
     IDC_SLEEP,
     IDC_UNATTENDED_WAKE,
+    IDC_SWITCH_CALL,
+    IDC_BRIEF_CAPTURE,
     IDC_EVENT_LOG,
     IDM_EXIT = 2100,
     IDM_CONFIGURE_FIRST = 2200,
     REFRESH_TIMER = 1,
     UNATTENDED_WAKE_TIMER = 2,
     UNATTENDED_SLEEP_MS = 1000,
+    BRIEF_CAPTURE_TIMER = 3,
+    BRIEF_CAPTURE_MS = 400,
     MAX_LOG_LINES = 500,
 };
 
@@ -93,9 +97,10 @@ static void refreshStatus(void)
     LONG muted = userMuteOn();
     BOOL saver = screenSaverRunning();
     LONG output = standInSessionDevice();
-    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s", muted ? "on" : "off",
+    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s    Call: %s", muted ? "on" : "off",
               saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
-              output == NO_SESSION ? "-" : output == HEADPHONES ? "headphones" : "speakers");
+              output == NO_SESSION ? "-" : output == HEADPHONES ? "headphones" : "speakers",
+              otherProgramCapturing() ? "on" : "off");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
         char line[96];
@@ -113,6 +118,7 @@ static void refreshStatus(void)
                    headphonesUnplugged() ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SECURE_DESKTOP,
                    simulatedSession.secureDesktop ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_CALL, otherProgramCapturing() ? BST_CHECKED : BST_UNCHECKED);
 }
 
 static void logPlayerEvent(const PlayerEvent &event)
@@ -154,7 +160,7 @@ static void buildControls(void)
         addControl("BUTTON", button.label, BS_PUSHBUTTON, x, 54, 96, 26, button.command);
         x += 104;
     }
-    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 94, 0);
+    addControl("BUTTON", "Conditions", BS_GROUPBOX, 12, 86, 520, 124, 0);
     addControl("BUTTON", "Screen saver running", BS_AUTOCHECKBOX, 24, 104, 160, 20, IDC_SWITCH_SCREEN_SAVER);
     addControl("BUTTON", "Sound muted", BS_AUTOCHECKBOX, 190, 104, 160, 20, IDC_SWITCH_MUTE);
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
@@ -162,7 +168,9 @@ static void buildControls(void)
     addControl("BUTTON", "Secure desktop (UAC prompt)", BS_AUTOCHECKBOX, 190, 128, 200, 20, IDC_SWITCH_SECURE_DESKTOP);
     addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 24, 152, 120, 24, IDC_SLEEP);
     addControl("BUTTON", "Unattended wake", BS_PUSHBUTTON, 190, 152, 120, 24, IDC_UNATTENDED_WAKE);
-    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 188, 520, 162,
+    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 182, 220, 20, IDC_SWITCH_CALL);
+    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 180, 120, 24, IDC_BRIEF_CAPTURE);
+    standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 216, 520, 134,
                              IDC_EVENT_LOG);
 }
 
@@ -208,6 +216,34 @@ static void flipCondition(int id)
         setWorkstationLocked(on);
         addLogLine(on ? "workstation locked (simulated)" : "workstation unlocked");
     }
+    if (id == IDC_SWITCH_CALL) {
+        KillTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER);
+        if (on)
+            startOtherProgramCapture(HEADSET);
+        else
+            stopOtherProgramCapture();
+        addLogLine(on ? "call: another program captures from the headset's microphone"
+                      : "call ended: the other program stops capturing");
+    }
+    refreshStatus();
+}
+
+// A device test or a level meter: shorter than a call, it should pause nothing.
+static void startBriefCapture(void)
+{
+    if (otherProgramCapturing())
+        return;
+    startOtherProgramCapture(MICROPHONE);
+    addLogLine("another program captures from the microphone for 0.4 s");
+    SetTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER, BRIEF_CAPTURE_MS, NULL);
+    refreshStatus();
+}
+
+static void endBriefCapture(void)
+{
+    KillTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER);
+    stopOtherProgramCapture();
+    addLogLine("the brief capture ended");
     refreshStatus();
 }
 
@@ -265,7 +301,11 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case IDC_SWITCH_LOCK:
         case IDC_SWITCH_HEADPHONES:
         case IDC_SWITCH_SECURE_DESKTOP:
+        case IDC_SWITCH_CALL:
             flipCondition(LOWORD(wParam));
+            return 0;
+        case IDC_BRIEF_CAPTURE:
+            startBriefCapture();
             return 0;
         case IDC_SLEEP:
             sleepAndWake();
@@ -285,6 +325,8 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         if (wParam == UNATTENDED_WAKE_TIMER)
             wakeWithNobodyThere();
+        if (wParam == BRIEF_CAPTURE_TIMER)
+            endBriefCapture();
         refreshStatus();
         return 0;
     case WM_CLOSE:

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds, then measures the real plug-in in the stand-in player under Wine and prints the
-# README's table (about six minutes). Usage: scripts/bench.sh [--quick]
+# README's table (about eight minutes). Usage: scripts/bench.sh [--quick]
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/setup.sh

@@ -284,6 +284,16 @@ LONG HostedPlugin::togglesFromPlugin;
 
 // --- load and unload -----------------------------------------------------------------------
 
+// Another program's capture on the headset's microphone: a call that comes and goes.
+static LONG callSession = NO_SESSION;
+static void toggleCall(void)
+{
+    if (simulatedSessionState(callSession) == AudioSessionStateExpired)
+        callSession = addSimulatedSession(HEADSET, GetCurrentProcessId() + 4, AudioSessionStateInactive, FALSE);
+    BOOL capturing = simulatedSessionState(callSession) == AudioSessionStateActive;
+    setSimulatedSessionState(callSession, capturing ? AudioSessionStateInactive : AudioSessionStateActive);
+}
+
 // The player's own audio session comes and goes, or changes state, on whatever is the default.
 static LONG cycleSession = NO_SESSION;
 static void changePlayerSession(void)
@@ -301,7 +311,7 @@ static void changePlayerSession(void)
 
 static void toggleConditionAtRandom(void)
 {
-    switch (rand() % 8) {
+    switch (rand() % 9) {
     case 5:
         changePlayerSession();
         break;
@@ -311,6 +321,9 @@ static void toggleConditionAtRandom(void)
     case 7:
         broadcastSuspend();
         broadcastWake(PBT_APMRESUMEAUTOMATIC);
+        break;
+    case 8:
+        toggleCall();
         break;
     case 3:
         setSpeakersMuted(!speakersMuted());

@@ -32,7 +32,21 @@ static DWORD(WINAPI *realWaitForMultipleObjects)(DWORD, const HANDLE *, BOOL, DW
 static HRESULT(WINAPI *realCoInitializeEx)(LPVOID, DWORD);
 static void(WINAPI *realCoUninitialize)(void);
 static BOOL(WINAPI *realGetVersionExA)(LPOSVERSIONINFOA);
+static DWORD(WINAPI *realGetTickCount)(void);
 DWORD reportedMajorVersion;
+static volatile LONG clockAheadMs;
+
+static DWORD WINAPI clockAhead(void)
+{
+    return realGetTickCount() + (DWORD)clockAheadMs;
+}
+
+void moveClockTo(DWORD tick)
+{
+    LONG ahead = (LONG)(tick - realGetTickCount());
+    if (ahead > clockAheadMs)
+        clockAheadMs = ahead;
+}
 
 // Every apartment the plug-in enters, and every one it leaves, on any thread.
 static HRESULT WINAPI countedCoInitializeEx(LPVOID reserved, DWORD model)
@@ -199,6 +213,7 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "ole32.dll", "CoInitializeEx", countedCoInitializeEx, realCoInitializeEx);
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
+    (void)interceptImport(self, "kernel32.dll", "GetTickCount", clockAhead, realGetTickCount);
     (void)interceptSpeakers(self);
 }
 
@@ -220,6 +235,7 @@ void PluginTest::SetUp()
     (void)SetEnvironmentVariableA("APPDATA", testAppDataFolder());
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
+    clockAheadMs = 0;
     // Every test starts as a freshly loaded module would: no callback left with the system.
     wakeSignals.callbacksMayCome = 0;
     // The poll looks at the stop request under its lock, as init leaves it for the thread.

@@ -61,6 +61,12 @@ protected:
     BOOL filterInstalled;
 };
 
+// Moves this program's clock (GetTickCount, the plug-in's included) ahead to the tick: a test
+// lives through the seconds of the call rule at once. Only ever forward within a test, so every
+// wait keeps its sense; each test starts on the system's own clock again, which input times and
+// the like are given in.
+void moveClockTo(DWORD tick);
+
 // The watch thread's begun waits reach the target: each one follows a completed poll.
 BOOL waitForWatchThreadWaits(LONG target, DWORD timeoutMs);
 

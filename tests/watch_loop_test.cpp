@@ -331,6 +331,7 @@ static void expectNothingOfOursLeft(const char *when)
     EXPECT_EQ(simulatedSession.registeredWindows, 0) << when;
     EXPECT_EQ(simulatedSpeakers.deviceClients, 0) << when;
     EXPECT_EQ(simulatedSpeakers.muteCallbacks, 0) << when;
+    EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << when;
 }
 
 // At an interval of 10 s, only a signal can bring a poll within the 2 s each row allows.

@@ -10,6 +10,7 @@ struct IMMDevice;
 struct IAudioEndpointVolume;
 struct IAudioSessionManager2;
 struct IAudioSessionControl;
+struct IAudioSessionControl2;
 
 // Both threads use it, always under mixerLock: open, locate, read, write and release never
 // interleave, so a located control always belongs to the open mixer beside it.
@@ -45,6 +46,7 @@ struct WakeSignals {
     volatile LONG pollsStarted;
     volatile LONG pollsFinished;
     volatile LONG defaultOutputMoved;  // set by the device notification client
+    volatile LONG audioDevicesChanged;  // the same: a device came, went or changed its state
     LONG windowDepth;                  // frames of the window procedure on the player's thread
     volatile LONG callbacksMayCome;    // an unregistration failed: the platform may still call us
     volatile LONG sessionNoticesStale;  // an endpoint or a session came or went: register afresh
@@ -106,6 +108,46 @@ struct OutputDevice {
     volatile LONG lookupWanted;
 };
 extern OutputDevice outputDevice;
+
+// A call: another program capturing from a microphone. The rule follows each program that
+// captures, by process; only the watch thread writes here, and shouldHoldPlayback reads the
+// hold on either thread.
+enum { MAX_CALLERS = 16 };
+struct Caller {
+    DWORD processId;  // 0: a free slot
+    BOOL capturing;
+    DWORD capturingSince;  // ticks, the start of the capture under way
+    DWORD stoppedAt;       // ticks, the end of the last one
+    BOOL excused;          // running when the music started: holds nothing until it ends
+};
+struct CallCapture {
+    Caller callers[MAX_CALLERS];
+    BOOL sawPlaying;    // the last poll found the player playing
+    BOOL sawOwnPause;   // and pausedByPlugin set
+    volatile LONG holding;
+};
+extern CallCapture callCapture;
+
+// The capture devices and their audio sessions, watched by the watch thread alone: a fixed
+// table of each, every entry registered for its notices and unregistered before it goes.
+enum { MAX_CAPTURE_DEVICES = 8, MAX_CAPTURE_SESSIONS = 32 };
+struct CaptureDevice {
+    BOOL present;
+    BOOL listed;  // in the latest listing of the devices
+    WCHAR id[DEVICE_ID_CAPACITY];
+    IAudioSessionManager2 *manager;  // NULL where the system has no session interfaces (Vista)
+    BOOL creationNoticed;            // its new-session notices are registered
+    BOOL blind;                      // it lists no sessions: nothing to see until it comes again
+};
+struct CaptureSessions {
+    IMMDeviceEnumerator *enumerator;
+    CaptureDevice devices[MAX_CAPTURE_DEVICES];
+    IAudioSessionControl2 *sessions[MAX_CAPTURE_SESSIONS];  // each with its state notices registered
+    volatile LONG sessionsChanged;  // set by the session notices
+    BOOL watching;       // looked at once since the watch began
+    BOOL missesChanges;  // a registration or a read failed, or a table is full: look at every poll
+};
+extern CaptureSessions captureSessions;
 
 enum : DWORD { MUTE_CONTROL_UNLOCATED = 0xFFFFFFFFu };
 enum { MIN_POLL_INTERVAL_MS = 100 };
@@ -184,6 +226,24 @@ BOOL findPlayerSessionEndpoint(IMMDeviceEnumerator *enumerator, const WCHAR *pre
 // or a session came or went.
 void watchPlayerSessions(void);
 void unwatchPlayerSessions(void);
+
+// The call rule, fed with what the capture sessions show and asked at every poll; times are
+// GetTickCount values.
+enum { BRIEF_CAPTURE_MS = 1000, CALL_QUIET_MS = 2000 };
+// The programs other than the player that capture now (no repeats), as the sessions last showed.
+void observeCaptures(const DWORD *processIds, LONG count, DWORD now);
+// How long until the rule changes its mind by time alone; INFINITE when it never will.
+DWORD callRuleDueIn(DWORD now);
+void forgetCalls(void);
+// The poll's part: looks at the sessions where a notice (or a failed registration) says to,
+// then asks the rule. No COM call without Core Audio or with the key off.
+void followCalls(LRESULT playState);
+// Every registration undone and the rule's memory gone, as before the first poll.
+void stopFollowingCalls(void);
+// The sessions' part, on the watch thread: a look lists the capturing programs for the rule.
+// Stopping undoes every registration and releases everything.
+void lookAtCaptureSessionsIfChanged(DWORD now);
+void stopWatchingCaptureSessions(void);
 
 // Waits on the player's thread until the object is signalled or done() holds, at most limitMs,
 // serving meanwhile the sends of the watch thread, which may be blocked on the player window.

@@ -1,5 +1,6 @@
 // Whether playback is to be held now: the screen saver, the workstation lock (or the system
-// going to sleep) and the master mute, each switched by its setting. Asked by the watch loop
+// going to sleep), a call (decided by the watch thread's poll) and the master mute, each
+// switched by its setting. Asked by the watch loop
 // and by the transport filter, which also releases the mute through the same mixer access.
 #include "engine/engine.h"
 #include "plugin/plugin.h"
@@ -231,6 +232,9 @@ BOOL shouldHoldPlayback(void)
         result = isScreenSaverRunning();
     // A system going to sleep counts as the user going away: the lock comes with the sleep.
     if (pluginState.settings.isLock != 0 && (isWorkstationLocked() || sleepHoldsPlayback()))
+        result = TRUE;
+    // The watch thread's last poll decided the call; the filter's thread only reads it.
+    if (pluginState.settings.isCall != 0 && callCapture.holding != 0)
         result = TRUE;
     if (pluginState.settings.isMute != 0 && readMasterMute() != 0)
         return TRUE;

@@ -324,10 +324,12 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
-    // The sessions are watched afresh on the endpoints there are now, and the output looked up.
+    // The sessions are watched afresh on the endpoints there are now (the player's, and the
+    // microphones' at the next poll), and the output looked up.
     static HRESULT endpointsChanged(void)
     {
         wakeSignals.sessionNoticesStale = 1;
+        wakeSignals.audioDevicesChanged = 1;
         outputDevice.lookupWanted = 1;
         wakeWatchLoop();
         return S_OK;
@@ -417,6 +419,7 @@ void watchSignalsBegin(void)
 {
     wakeSignals.defaultOutputMoved = 0;
     wakeSignals.sessionNoticesStale = 0;
+    wakeSignals.audioDevicesChanged = 0;
     if (!pluginState.hasCoreAudio)
         return;
     attachDeviceNotices();
@@ -439,6 +442,7 @@ void watchSignalsBetweenPolls(void)
 
 void watchSignalsEnd(void)
 {
+    stopFollowingCalls();
     unwatchPlayerSessions();
     detachSpeakerNotices();
     IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;

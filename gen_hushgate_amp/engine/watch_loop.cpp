@@ -65,6 +65,8 @@ void pollOnce(void)
     LRESULT state = queryPlayState();
     if (state == PLAYER_NOT_ASKED)
         return;
+    // Every poll, whatever the player does: the call rule sees the music start.
+    followCalls(state);
     if (outputDeviceWentAway(state == PLAY_STATE_PLAYING)) {
         pauseForTheUser();
         return;
@@ -115,6 +117,10 @@ static BOOL waitInSlices(DWORD interval)
 BOOL waitForNextPoll(void)
 {
     DWORD interval = pollInterval(pluginState.settings.checkTime);
+    // A capture's first second and a call's quiet end unannounced: the loop is there when they do.
+    DWORD callDue = callRuleDueIn(GetTickCount());
+    if (callDue < interval)
+        interval = callDue;
     HANDLE signals[2] = {wakeSignals.stopEvent, wakeSignals.wakeEvent};
     if (signals[0] == NULL || WaitForMultipleObjects(2, signals, FALSE, interval) == WAIT_FAILED)
         return waitInSlices(interval);

@@ -54,6 +54,7 @@ static void setDefaultSettings(void)
     pluginState.settings.isMute = 1;
     pluginState.settings.checkTime = DEFAULT_CHECK_TIME;
     pluginState.settings.isDeviceLost = 1;
+    pluginState.settings.isCall = 1;
 }
 
 static void installTransportFilter(void)

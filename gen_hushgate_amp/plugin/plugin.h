@@ -10,6 +10,7 @@ struct Settings {
     volatile LONG isMute;
     volatile LONG checkTime;
     volatile LONG isDeviceLost;
+    volatile LONG isCall;
 };
 
 struct PluginState {

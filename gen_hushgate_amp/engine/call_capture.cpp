@@ -1,0 +1,162 @@
+// Hush for calls: while the player plays and another program starts capturing from a
+// microphone, the music is held; once no such capture has run for a while, it is not. Never in
+// the way of a program that keeps a microphone open for good. Asked by the poll; fed by what
+// the capture sessions show (capture_sessions.cpp).
+#include "engine/engine.h"
+#include "plugin/plugin.h"
+
+CallCapture callCapture;
+
+static Caller *callerOf(DWORD processId)
+{
+    for (Caller &caller : callCapture.callers) {
+        if (caller.processId == processId)
+            return &caller;
+    }
+    return NULL;
+}
+
+static BOOL listed(DWORD processId, const DWORD *processIds, LONG count)
+{
+    for (LONG i = 0; i < count; ++i) {
+        if (processIds[i] == processId)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// A program met for the first time; with the table full it is not followed (16 programs
+// capturing at once is no desk a person sits at).
+static void startFollowing(DWORD processId, DWORD now)
+{
+    Caller *caller = callerOf(0);
+    if (caller == NULL)
+        return;
+    caller->processId = processId;
+    caller->capturing = TRUE;
+    caller->capturingSince = now;
+    caller->excused = FALSE;
+}
+
+void observeCaptures(const DWORD *processIds, LONG count, DWORD now)
+{
+    for (Caller &caller : callCapture.callers) {
+        if (caller.processId == 0)
+            continue;
+        BOOL capturing = listed(caller.processId, processIds, count);
+        if (caller.capturing && !capturing)
+            caller.stoppedAt = now;
+        if (!caller.capturing && capturing)
+            caller.capturingSince = now;
+        caller.capturing = capturing;
+    }
+    for (LONG i = 0; i < count; ++i) {
+        if (processIds[i] != 0 && callerOf(processIds[i]) == NULL)
+            startFollowing(processIds[i], now);
+    }
+}
+
+// A program quiet for the whole pause between two captures has ended its call: a capture of
+// its own after that is a new call, and an excuse it had is gone with it.
+static void forgetEndedCalls(DWORD now)
+{
+    for (Caller &caller : callCapture.callers) {
+        if (caller.processId != 0 && !caller.capturing && now - caller.stoppedAt >= CALL_QUIET_MS)
+            ZeroMemory(&caller, sizeof caller);
+    }
+}
+
+// The music started: the user played over a pause of ours (a pause of ours is never playing),
+// or it plays after a stop or a pause of the user's. The loop's own resume is no start: the
+// poll before it saw its own pause.
+static BOOL musicStarted(BOOL playing, BOOL pausedByPlugin)
+{
+    if (!playing)
+        return FALSE;
+    if (pausedByPlugin)
+        return TRUE;
+    return !callCapture.sawPlaying && !callCapture.sawOwnPause;
+}
+
+// Whatever is capturing (or between two captures) as the music starts holds nothing: a tool
+// that keeps a microphone open for good, or a call the user chose to play over.
+static void excuseEveryCaller(void)
+{
+    for (Caller &caller : callCapture.callers) {
+        if (caller.processId != 0)
+            caller.excused = TRUE;
+    }
+}
+
+// A capture counts as a call once it has run a whole second; a hold lasts while any counted
+// program captures or has not yet been quiet for the pause between captures.
+static BOOL callGoesOn(DWORD now, BOOL holding)
+{
+    for (const Caller &caller : callCapture.callers) {
+        if (caller.processId == 0 || caller.excused)
+            continue;
+        if (holding)
+            return TRUE;
+        if (caller.capturing && now - caller.capturingSince >= BRIEF_CAPTURE_MS)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// With the player's state at this poll.
+static void decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now)
+{
+    forgetEndedCalls(now);
+    if (musicStarted(playing, pausedByPlugin))
+        excuseEveryCaller();
+    callCapture.sawPlaying = playing;
+    callCapture.sawOwnPause = pausedByPlugin;
+    callCapture.holding = callGoesOn(now, callCapture.holding != 0);
+}
+
+static DWORD remaining(DWORD since, DWORD span, DWORD now)
+{
+    DWORD passed = now - since;
+    return passed >= span ? 0 : span - passed;
+}
+
+// A capture's first second, and the quiet that ends a hold, run out by time alone: the loop
+// wakes for them however long its interval. Excused programs change nothing when they end.
+DWORD callRuleDueIn(DWORD now)
+{
+    DWORD due = INFINITE;
+    for (const Caller &caller : callCapture.callers) {
+        if (caller.processId == 0 || caller.excused)
+            continue;
+        DWORD left = INFINITE;
+        if (caller.capturing && !callCapture.holding)
+            left = remaining(caller.capturingSince, BRIEF_CAPTURE_MS, now);
+        if (!caller.capturing && callCapture.holding)
+            left = remaining(caller.stoppedAt, CALL_QUIET_MS, now);
+        if (left < due)
+            due = left;
+    }
+    return due;
+}
+
+void forgetCalls(void)
+{
+    ZeroMemory(&callCapture, sizeof callCapture);
+}
+
+void stopFollowingCalls(void)
+{
+    stopWatchingCaptureSessions();
+    forgetCalls();
+}
+
+void followCalls(LRESULT playState)
+{
+    if (pluginState.settings.isCall == 0 || !pluginState.hasCoreAudio) {
+        stopFollowingCalls();
+        return;
+    }
+    DWORD now = GetTickCount();
+    lookAtCaptureSessionsIfChanged(now);
+    decideCallHold(playState == PLAY_STATE_PLAYING, pluginState.pausedByPlugin != 0, now);
+}

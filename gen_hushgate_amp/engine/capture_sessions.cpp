@@ -1,0 +1,293 @@
+// The audio sessions of every active capture device, seen from the watch thread: which programs
+// other than the player capture now. The sessions are looked at only when a notice says that
+// something changed (a session created, a session's state, a device), and the programs found
+// are handed to the call rule; where a registration failed, every poll looks. Everything here
+// is registered and unregistered on the watch thread, in its multithreaded apartment.
+#include <objbase.h>
+
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
+#include "engine/engine.h"
+#include "engine/static_notices.h"
+#include "plugin/plugin.h"
+
+CaptureSessions captureSessions;
+
+static HRESULT lookAgain(void)
+{
+    captureSessions.sessionsChanged = 1;
+    wakeWatchLoop();
+    return S_OK;
+}
+
+// One instance serves every capture device: it only asks for a look, whoever calls it. The
+// session it is handed is the platform's to release. (Named apart from the player's own
+// session notices: two classes of one name would share their methods.)
+struct CaptureSessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override { return lookAgain(); }
+};
+
+// One instance serves every session watched. A call app moves its volume often: only a change
+// of state, or the end of the session, asks for a look.
+struct CaptureSessionStateNotices : StaticNotices<IAudioSessionEvents> {
+    HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return lookAgain(); }
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override { return lookAgain(); }
+    HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnSimpleVolumeChanged(float, BOOL, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnChannelVolumeChanged(DWORD, float[], DWORD, LPCGUID) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
+};
+
+static CaptureSessionCreatedNotices captureSessionCreatedNotices;
+static CaptureSessionStateNotices captureSessionStateNotices;
+
+// --- the sessions watched --------------------------------------------------------------------
+
+static void unwatchSessions(void)
+{
+    for (IAudioSessionControl2 *&session : captureSessions.sessions) {
+        if (session == NULL)
+            continue;
+        if (FAILED(session->UnregisterAudioSessionNotification(&captureSessionStateNotices)))
+            wakeSignals.callbacksMayCome = 1;
+        session->Release();
+        session = NULL;
+    }
+}
+
+// FALSE when the session cannot be watched: its registration failed, or the table is full.
+static BOOL watchSession(IAudioSessionControl2 *session)
+{
+    for (IAudioSessionControl2 *&slot : captureSessions.sessions) {
+        if (slot != NULL)
+            continue;
+        if (FAILED(session->RegisterAudioSessionNotification(&captureSessionStateNotices)))
+            return FALSE;
+        session->AddRef();
+        slot = session;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// The system sounds and the player's own sessions never count: they are not watched at all.
+static BOOL anotherProgramsSession(IAudioSessionControl2 *session, DWORD &processId)
+{
+    if (session->IsSystemSoundsSession() == S_OK)
+        return FALSE;
+    // A session shared by several processes still names the first one.
+    processId = 0;
+    return SUCCEEDED(session->GetProcessId(&processId)) && processId != 0 && processId != GetCurrentProcessId();
+}
+
+struct CallersFound {
+    DWORD processIds[MAX_CALLERS];
+    LONG count;
+};
+
+static void addCaller(CallersFound &found, DWORD processId)
+{
+    for (LONG i = 0; i < found.count; ++i) {
+        if (found.processIds[i] == processId)
+            return;
+    }
+    if (found.count < MAX_CALLERS)
+        found.processIds[found.count++] = processId;
+}
+
+// The state is read after the registration, so that no start falls between the two. FALSE when
+// the session could not be watched or read: the next poll looks again.
+static BOOL lookAtSession(IAudioSessionControl *control, CallersFound &found)
+{
+    IAudioSessionControl2 *session = NULL;
+    if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&session)) || session == NULL)
+        return FALSE;
+    DWORD processId = 0;
+    BOOL complete = TRUE;
+    if (anotherProgramsSession(session, processId)) {
+        complete = watchSession(session);
+        AudioSessionState state = AudioSessionStateInactive;
+        if (FAILED(session->GetState(&state)))
+            complete = FALSE;
+        else if (state == AudioSessionStateActive)
+            addCaller(found, processId);
+    }
+    session->Release();
+    return complete;
+}
+
+// Taking the list (and counting it) is also what lets the device's new-session notices flow.
+static BOOL lookAtDeviceSessions(CaptureDevice &device, CallersFound &found)
+{
+    IAudioSessionEnumerator *list = NULL;
+    HRESULT listed = device.manager->GetSessionEnumerator(&list);
+    if (listed == E_NOTIMPL) {
+        // Nothing can be seen there, now or later: the device is left alone until it comes again.
+        device.blind = TRUE;
+        return TRUE;
+    }
+    int count = 0;
+    if (FAILED(listed) || list == NULL)
+        return FALSE;
+    BOOL complete = SUCCEEDED(list->GetCount(&count));
+    // One session that cannot be read hides no call on the others.
+    for (int index = 0; index < count; ++index) {
+        IAudioSessionControl *control = NULL;
+        if (FAILED(list->GetSession(index, &control)) || control == NULL) {
+            complete = FALSE;
+            continue;
+        }
+        complete = lookAtSession(control, found) && complete;
+        control->Release();
+    }
+    list->Release();
+    return complete;
+}
+
+// --- the capture devices -----------------------------------------------------------------------
+
+static void unwatchDevice(CaptureDevice &device)
+{
+    if (device.manager != NULL) {
+        if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(&captureSessionCreatedNotices)))
+            wakeSignals.callbacksMayCome = 1;
+        device.manager->Release();
+    }
+    ZeroMemory(&device, sizeof device);
+}
+
+// Vista's devices have no IAudioSessionManager2: such a device is kept, blind, so that it is
+// not asked again at every look.
+static void watchDevice(CaptureDevice &device, IMMDevice *endpoint, const WCHAR *id)
+{
+    device.present = TRUE;
+    device.listed = TRUE;
+    (void)lstrcpynW(device.id, id, DEVICE_ID_CAPACITY);
+    if (FAILED(endpoint->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL,
+                                  (void **)&device.manager)))
+        device.manager = NULL;
+    device.blind = device.manager == NULL;
+}
+
+static CaptureDevice *deviceWithId(const WCHAR *id)
+{
+    for (CaptureDevice &device : captureSessions.devices) {
+        if (device.present && sameDeviceId(device.id, id))
+            return &device;
+    }
+    for (CaptureDevice &device : captureSessions.devices) {
+        if (!device.present)
+            return &device;
+    }
+    return NULL;
+}
+
+// FALSE when the device could not be followed: its id unreadable or too long, or the table full.
+static BOOL listDevice(IMMDevice *endpoint)
+{
+    WCHAR id[DEVICE_ID_CAPACITY];
+    CaptureDevice *device = readDeviceId(endpoint, id) ? deviceWithId(id) : NULL;
+    if (device == NULL)
+        return FALSE;
+    if (device->present)
+        device->listed = TRUE;
+    else
+        watchDevice(*device, endpoint, id);
+    return TRUE;
+}
+
+// Devices that went are let go, new ones taken on; those still there keep what they had.
+static BOOL listCaptureDevices(void)
+{
+    IMMDeviceCollection *endpoints = NULL;
+    if (FAILED(captureSessions.enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &endpoints)) ||
+        endpoints == NULL)
+        return FALSE;
+    for (CaptureDevice &device : captureSessions.devices)
+        device.listed = FALSE;
+    UINT count = 0;
+    BOOL complete = SUCCEEDED(endpoints->GetCount(&count));
+    for (UINT index = 0; complete && index < count; ++index) {
+        IMMDevice *endpoint = NULL;
+        complete = SUCCEEDED(endpoints->Item(index, &endpoint)) && endpoint != NULL && listDevice(endpoint);
+        if (endpoint != NULL)
+            endpoint->Release();
+    }
+    endpoints->Release();
+    for (CaptureDevice &device : captureSessions.devices) {
+        if (device.present && !device.listed && complete)
+            unwatchDevice(device);
+    }
+    return complete;
+}
+
+static BOOL askForNewSessions(CaptureDevice &device)
+{
+    if (!device.creationNoticed)
+        device.creationNoticed = SUCCEEDED(device.manager->RegisterSessionNotification(&captureSessionCreatedNotices));
+    return device.creationNoticed;
+}
+
+// --- the look ----------------------------------------------------------------------------------
+
+// Every session is watched afresh at each look (the caller let the earlier ones go): the
+// platform may hand out a new object for the same session, and a registration is cheaper than
+// telling two apart.
+static BOOL lookAtCaptureSessions(CallersFound &found)
+{
+    BOOL complete = TRUE;
+    for (CaptureDevice &device : captureSessions.devices) {
+        if (!device.present || device.blind)
+            continue;
+        // The new-session notices first: a session created while the list is read is not missed.
+        BOOL noticed = askForNewSessions(device);
+        BOOL seen = lookAtDeviceSessions(device, found);
+        // A device that turned out blind misses nothing for want of notices.
+        complete = complete && seen && (noticed || device.blind);
+    }
+    return complete;
+}
+
+static BOOL devicesMayHaveChanged(void)
+{
+    BOOL announced = InterlockedExchange(&wakeSignals.audioDevicesChanged, 0) != 0;
+    return announced || !captureSessions.watching || !wakeSignals.deviceNoticesRegistered ||
+           captureSessions.missesChanges;
+}
+
+void lookAtCaptureSessionsIfChanged(DWORD now)
+{
+    BOOL devicesChanged = devicesMayHaveChanged();
+    BOOL sessionsChanged = InterlockedExchange(&captureSessions.sessionsChanged, 0) != 0;
+    if (!devicesChanged && !sessionsChanged)
+        return;
+    if (captureSessions.enumerator == NULL)
+        captureSessions.enumerator = createDeviceEnumerator();
+    if (captureSessions.enumerator == NULL) {
+        captureSessions.missesChanges = TRUE;
+        return;
+    }
+    unwatchSessions();
+    BOOL complete = !devicesChanged || listCaptureDevices();
+    CallersFound found = {};
+    complete = lookAtCaptureSessions(found) && complete;
+    captureSessions.watching = TRUE;
+    captureSessions.missesChanges = !complete;
+    observeCaptures(found.processIds, found.count, now);
+}
+
+// Sessions before their devices, each unregistered before it is released.
+void stopWatchingCaptureSessions(void)
+{
+    unwatchSessions();
+    for (CaptureDevice &device : captureSessions.devices)
+        unwatchDevice(device);
+    if (captureSessions.enumerator != NULL)
+        captureSessions.enumerator->Release();
+    captureSessions.enumerator = NULL;
+    captureSessions.sessionsChanged = 0;
+    captureSessions.watching = FALSE;
+    captureSessions.missesChanges = FALSE;
+}

@@ -1,0 +1,266 @@
+// Hush for calls: simulated capture sessions on the simulated microphones (Wine lists no
+// sessions), reached through the plug-in's own CoCreateInstance import. The table drives the
+// poll on this thread with the clock moved ahead; the watch thread proves the wakes.
+#include <stdlib.h>
+
+#include <objbase.h>
+
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
+#include "simulated_sessions.h"
+#include "simulated_speakers.h"
+#include "test_support.h"
+
+enum : DWORD { ANOTHER_PROGRAM = 4000, THE_PLAYER_ITSELF = 1 };
+
+struct CallSession {
+    LONG device;
+    DWORD program;  // ANOTHER_PROGRAM (and up), or THE_PLAYER_ITSELF
+    BOOL systemSounds;
+};
+
+struct CallRow {
+    int row;
+    const char *what;
+    // Tokens: "@T" moves the clock to T ms and polls; "=P" playing, "=H" paused by the plug-in,
+    // "=S" stopped; "+N"/"-N" session N captures/stops (made at its first start); "play",
+    // "stop", "lock", "unlock", "headset+", "headset-". A change of the system polls at once,
+    // as its notice wakes the loop; the user's commands wait for the next "@".
+    const char *script;
+    LONG toggles;
+    LONG isCall;
+    SessionStep failing;  // SESSION_STEP_COUNT: nothing fails
+    CallSession sessions[2];
+};
+
+static const CallSession MIC = {MICROPHONE, ANOTHER_PROGRAM, FALSE};
+static const SessionStep NONE = SESSION_STEP_COUNT;
+
+class CallHold : public PluginTest {
+protected:
+    void SetUp() override
+    {
+        PluginTest::SetUp();
+        setSettings(1, 0, 0, 100);  // the simulated lock is the other condition: cheap and exact
+        pluginState.settings.isCall = 1;
+    }
+    void TearDown() override
+    {
+        forgetCalls();  // its times are of the clock moved ahead
+        EXPECT_EQ(simulatedSessions.creationListeners, 0) << "a new-session registration outlived the watch";
+        EXPECT_EQ(simulatedSessions.stateListeners, 0) << "a session's registration outlived the watch";
+        EXPECT_EQ(simulatedSessions.liveObjects, 0) << "a session object was not released";
+        EXPECT_EQ(simulatedSpeakers.liveObjects, 0) << "a device object was not released";
+        PluginTest::TearDown();
+    }
+    void runRow(const CallRow &row);
+    BOOL act(const CallRow &row, const char *token, DWORD start, LONG (&sessions)[2]);
+};
+
+static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &row)
+{
+    if (token[0] == '+' || token[0] == '-') {
+        LONG index = atoi(token + 1);
+        AudioSessionState state = token[0] == '+' ? AudioSessionStateActive : AudioSessionStateInactive;
+        const CallSession &session = row.sessions[index];
+        DWORD program = session.program == THE_PLAYER_ITSELF ? GetCurrentProcessId() : session.program;
+        if (sessions[index] == NO_SESSION)
+            sessions[index] = addSimulatedSession(session.device, program, state, session.systemSounds);
+        else
+            setSimulatedSessionState(sessions[index], state);
+    } else if (lstrcmpA(token, "lock") == 0 || lstrcmpA(token, "unlock") == 0) {
+        setWorkstationLocked(token[0] == 'l');
+    } else if (lstrcmpA(token, "headset+") == 0) {
+        plugInHeadset();
+    } else if (lstrcmpA(token, "headset-") == 0) {
+        unplugHeadset();
+    } else {
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// FALSE when an expectation failed.
+BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&sessions)[2])
+{
+    if (token[0] == '@') {
+        moveClockTo(start + (DWORD)atoi(token + 1));
+        pollOnce();
+    } else if (token[0] == '=') {
+        LONG state = playerWindow.playState, paused = pluginState.pausedByPlugin;
+        BOOL held = token[1] == 'P'   ? state == PLAY_STATE_PLAYING && paused == 0
+                    : token[1] == 'H' ? state == PLAY_STATE_PAUSED && paused == 1
+                                      : state == PLAY_STATE_STOPPED;
+        EXPECT_TRUE(held) << "row " << row.row << " (" << row.what << "): " << token << " failed, the player "
+                          << playStateName(state) << ", pausedByPlugin " << paused;
+        return held;
+    } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0) {
+        pressPlayerButton(token[0] == 'p' ? CMD_PLAY : CMD_STOP);
+    } else if (systemChange(token, sessions, row)) {
+        pollOnce();
+    } else {
+        ADD_FAILURE() << "row " << row.row << ": unknown token " << token;
+    }
+    return TRUE;
+}
+
+void CallHold::runRow(const CallRow &row)
+{
+    resetConditions();
+    forgetCalls();
+    pluginState.settings.isCall = row.isCall;
+    pluginState.pausedByPlugin = 0;
+    playerWindow.playState = PLAY_STATE_STOPPED;
+    if (row.failing != NONE)
+        simulatedSessions.failing[row.failing] = 1;
+    clearPlayerLog();
+    // The device notices as the watch thread registers them: a look follows only a notice.
+    watchSignalsBegin();
+    DWORD start = GetTickCount() + 10;
+    LONG sessions[2] = {NO_SESSION, NO_SESSION};
+    char script[256];
+    lstrcpynA(script, row.script, sizeof script);
+    for (char *token = strtok(script, " "); token != NULL; token = strtok(NULL, " ")) {
+        if (!act(row, token, start, sessions))
+            break;
+    }
+    // With the key off nothing of the microphones is even looked at.
+    BOOL microphonesWatched = captureSessions.watching || captureSessions.enumerator != NULL;
+    watchSignalsEnd();
+    EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << " (" << row.what << ")";
+    EXPECT_EQ(simulatedSessions.stateListeners + simulatedSessions.creationListeners, 0) << "row " << row.row;
+    EXPECT_EQ(microphonesWatched, row.isCall != 0) << "row " << row.row << ": the microphones' sessions";
+    if (row.failing == SESSION_STEP_MANAGER) {
+        EXPECT_EQ(simulatedSessions.calls[SESSION_STEP_ENUMERATOR] + simulatedSessions.calls[SESSION_STEP_CREATED_NOTICES],
+                  0)
+            << "row " << row.row << ": session calls without a session manager";
+    }
+}
+
+TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
+{
+    installFilter();
+    static const CallSession HEADSET_MIC = {HEADSET, ANOTHER_PROGRAM, FALSE};
+    static const CallSession PLAYER_MIC = {MICROPHONE, THE_PLAYER_ITSELF, FALSE};
+    static const CallSession SYSTEM_SOUNDS = {MICROPHONE, ANOTHER_PROGRAM + 4, TRUE};
+    static const CallSession OTHER_MIC = {MICROPHONE, ANOTHER_PROGRAM + 8, FALSE};
+    static const CallRow rows[] = {
+        {1, "a call pauses and resumes", "play @0 =P +0 @950 =P @1050 =H @1500 -0 @3450 =H @3550 =P", 2, 1, NONE, {MIC}},
+        {2, "a capture before play holds nothing; a new one after it ends does",
+         "+0 @0 =S play @100 =P @3000 =P @3100 -0 @5200 +0 @6150 =P @6300 =H", 1, 1, NONE, {MIC}},
+        {3, "the user plays over a call, which holds nothing until it ends",
+         "play @0 +0 @1050 =H play @1100 =P @4000 =P @4100 -0 @5000 +0 @6500 =P @6600 -0 @8700 +0 @9650 =P @9800 =H", 2,
+         1, NONE, {MIC}},
+        {4, "a brief capture pauses nothing", "play @0 +0 @900 -0 @1000 =P @4000 =P", 0, 1, NONE, {MIC}},
+        {5, "the player's own capture and the system sounds", "play @0 +0 +1 @1500 =P @3000 =P", 0, 1, NONE,
+         {PLAYER_MIC, SYSTEM_SOUNDS}},
+        {6, "a headset that is not the default microphone", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1, NONE,
+         {HEADSET_MIC}},
+        {7, "the key is off", "play @0 +0 @1500 =P @3000 =P", 0, 0, NONE, {MIC}},
+        {8, "no session interfaces (Vista)", "play @0 +0 @1500 =P @3000 =P", 0, 1, SESSION_STEP_MANAGER, {MIC}},
+        {9, "a call app reopens its stream", "play @0 +0 @1050 =H @1500 -0 @2500 +0 @4000 =H -0 @5900 =H @6100 =P", 2, 1,
+         NONE, {MIC}},
+        {10, "a lock comes during a call and outlasts it",
+         "play @0 +0 @1050 =H @1200 lock =H @1500 -0 @3600 =H @3700 unlock =P", 2, 1, NONE, {MIC}},
+        {11, "a call comes during a lock and outlasts it",
+         "play @0 lock =H @100 +0 @1200 @1500 unlock =H @2000 -0 @3900 =H @4100 =P", 2, 1, NONE, {MIC}},
+        {12, "a headset plugged in during the music", "headset- play @0 +0 @1500 =P headset+ @2400 =P @2600 =H", 1, 1,
+         NONE, {HEADSET_MIC}},
+        {13, "no new-session notices: every poll looks", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1,
+         SESSION_STEP_CREATED_NOTICES, {MIC}},
+        {14, "no state notices: every poll looks", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1,
+         SESSION_STEP_STATE_NOTICES, {MIC}},
+        {15, "the sessions cannot be listed (E_NOTIMPL)", "play @0 +0 @1500 =P @3000 =P", 0, 1, SESSION_STEP_ENUMERATOR,
+         {MIC}},
+        {16, "the user stops during the call's pause", "play @0 +0 @1050 =H @1100 stop =S @1200 -0 @3300 =S", 1, 1, NONE,
+         {MIC}},
+        {17, "a call just after the plug-in's own resume", "play @0 +0 @1050 =H @1100 -0 @3200 =P +1 @4150 =P @4300 =H", 3,
+         1, NONE, {MIC, OTHER_MIC}},
+    };
+    for (const CallRow &row : rows)
+        runRow(row);
+}
+
+static BOOL heldByPlugin(void)
+{
+    return playerWindow.playState == PLAY_STATE_PAUSED && pluginState.pausedByPlugin == 1;
+}
+
+static BOOL playingAgain(void)
+{
+    return playerWindow.playState == PLAY_STATE_PLAYING && pluginState.pausedByPlugin == 0;
+}
+
+// At an interval of 10 s only the session notices and the rule's own wake can act in time: the
+// pause comes a second after the capture starts, the resume two seconds after it stops. Polls
+// with nothing announced look at no session.
+TEST_F(CallHold, TheWatchThreadHearsTheSessionsAndWakesForTheRule)
+{
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    LONG lists = simulatedSessions.calls[SESSION_STEP_ENUMERATOR];
+    EXPECT_GT(lists, 0) << "the capture devices' sessions were never listed";
+    // The lock notice wakes the loop: a poll that finds nothing new about the sessions.
+    setWorkstationLocked(TRUE);
+    setWorkstationLocked(FALSE);
+    EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000));
+    EXPECT_EQ(simulatedSessions.calls[SESSION_STEP_ENUMERATOR], lists) << "a poll with nothing announced listed sessions";
+
+    DWORD started = GetTickCount();
+    LONG call = addSimulatedSession(HEADSET, ANOTHER_PROGRAM, AudioSessionStateActive, FALSE);
+    EXPECT_TRUE(pumpMessagesUntil(2000, heldByPlugin)) << "the call did not pause";
+    DWORD took = GetTickCount() - started;
+    EXPECT_GE(took, 900u) << "paused before the capture had run a second";
+    EXPECT_LE(took, 1100u + 50u) << "the second's end brought no poll";
+    DWORD stopped = GetTickCount();
+    setSimulatedSessionState(call, AudioSessionStateInactive);
+    EXPECT_TRUE(pumpMessagesUntil(3000, playingAgain)) << "the end of the call did not resume";
+    took = GetTickCount() - stopped;
+    EXPECT_GE(took, 1900u) << "resumed before two quiet seconds";
+    EXPECT_LE(took, 2100u + 50u) << "the quiet's end brought no poll";
+    pluginHeader.quit();
+    EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << "left registered after quit";
+}
+
+// Wine's own audio: the session manager activates on its capture devices, but lists no sessions
+// and sends no notices (E_NOTIMPL). Nothing pauses, nothing breaks, and quit leaves no thread.
+TEST_F(CallHold, WinesOwnSessionsAnswerNotImplementedAndNothingPauses)
+{
+    simulatedSpeakers.passThrough = 1;
+    IMMDeviceEnumerator *devices = NULL;
+    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
+    ASSERT_EQ(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER, __uuidof(IMMDeviceEnumerator),
+                               (void **)&devices),
+              S_OK);
+    IMMDevice *microphone = NULL;
+    HRESULT found = devices->GetDefaultAudioEndpoint(eCapture, eConsole, &microphone);
+    IAudioSessionManager2 *manager = NULL;
+    IAudioSessionEnumerator *sessions = NULL;
+    if (SUCCEEDED(found)) {
+        EXPECT_EQ(microphone->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL, (void **)&manager),
+                  S_OK);
+        if (manager != NULL) {
+            EXPECT_EQ(manager->GetSessionEnumerator(&sessions), E_NOTIMPL) << "Wine lists sessions now";
+        }
+    }
+    if (manager != NULL)
+        manager->Release();
+    if (microphone != NULL)
+        microphone->Release();
+    devices->Release();
+    CoUninitialize();
+    ASSERT_TRUE(SUCCEEDED(found)) << "Wine has no microphone here: the real path meets nothing";
+
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    EXPECT_TRUE(waitForWatchThreadWaits(10, 3000)) << "the loop stopped polling";
+    pluginHeader.quit();
+    EXPECT_EQ(playerWindow.eventCount, 0) << "something was sent to the player";
+    EXPECT_EQ(callCounts.watchThreadWaitsAfterStop, 0);
+}
