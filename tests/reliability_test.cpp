@@ -832,7 +832,7 @@ TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
     CloseHandle(file);
     std::string expected = before;
     expected.replace(expected.find("[Hushgate]"), std::string("[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\n").size(),
-                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\nISDEVICELOST=1\r\n");
+                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\nISDEVICELOST=1\r\nISCALL=1\r\n");
     EXPECT_TRUE(after == expected) << "bytes outside the section changed (sizes " << before.size() << " -> "
                                    << after.size() << ")";
 }

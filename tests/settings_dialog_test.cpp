@@ -147,19 +147,21 @@ TEST_F(SettingsDialog, OkTakesOnlyAnIntervalFrom100To10000)
     }
 }
 
-// ISDEVICELOST has no box: OK keeps and writes what it was.
-TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOneAndKeepsTheKeyWithoutABox)
+// ISDEVICELOST and ISCALL have no box: OK keeps and writes what they were.
+TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOneAndKeepsTheKeysWithoutABox)
 {
     setSettings(1, 0, 7, 500);
     pluginState.settings.isDeviceLost = 0;
+    pluginState.settings.isCall = 0;
     DialogScript script = {};
     script.finish = IDOK;
     run(script);
     EXPECT_EQ(pluginState.settings.isMute, 1);
     EXPECT_EQ(pluginState.settings.isDeviceLost, 0);
+    EXPECT_EQ(pluginState.settings.isCall, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\nISCALL=0\r\n");
 }
 
 struct RefusalRow {
@@ -257,7 +259,7 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     EXPECT_EQ(callCounts.lockProbes + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=1\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=1\r\nISCALL=0\r\n");
 }
 
 // A long wait under way ends at OK: the loop polls at once and waits the new interval.

@@ -12,6 +12,7 @@ protected:
             writeTestSettings(contents);
         setSettings(1, 1, 1, 500);
         pluginState.settings.isDeviceLost = 1;
+        pluginState.settings.isCall = 1;
         loadSettings();
     }
 };
@@ -19,24 +20,24 @@ protected:
 struct LoadRow {
     int row;
     const char *contents;  // NULL: no file at all
-    LONG isLock, isScreenSave, isMute, checkTime, isDeviceLost;
+    LONG isLock, isScreenSave, isMute, checkTime, isDeviceLost, isCall;
 };
 
 TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
 {
     static const LoadRow rows[] = {
-        {1, NULL, 1, 1, 1, 500, 1},
-        {2, "[Other]\r\nISLOCK=0\r\nCHECKTIME=900\r\n", 1, 1, 1, 500, 1},
-        {3, "[Hushgate]\r\nISLOCK=0\r\n", 0, 1, 1, 500, 1},
-        {4, "[Hushgate]\r\nISMUTE=7\r\n", 1, 1, 7, 500, 1},
-        {5, "[Hushgate]\r\nCHECKTIME=50\r\n", 1, 1, 1, 50, 1},
-        {6, "[A]\r\nISLOCK=0\r\n[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=2500\r\n[B]\r\nISMUTE=0\r\n", 1, 0, 1, 2500, 1},
-        {7, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n", 0, 0, 0, 10000, 1},
-        {8, "[Hushgate]\r\nISLOCK=-1\r\nCHECKTIME=-1\r\n", -1, 1, 1, -1, 1},
-        {9, "[Hushgate]\r\nCHECKTIME=2147483647\r\n", 1, 1, 1, 2147483647, 1},
-        {10, "[Hushgate]\r\nCHECKTIME=  300\r\n", 1, 1, 1, 300, 1},
-        {11, "[Hushgate]\r\nCHECKTIME=0\r\n", 1, 1, 1, 0, 1},
-        {12, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=700\r\nISDEVICELOST=0\r\n", 0, 0, 0, 700, 0},
+        {1, NULL, 1, 1, 1, 500, 1, 1},
+        {2, "[Other]\r\nISLOCK=0\r\nCHECKTIME=900\r\n", 1, 1, 1, 500, 1, 1},
+        {3, "[Hushgate]\r\nISLOCK=0\r\n", 0, 1, 1, 500, 1, 1},
+        {4, "[Hushgate]\r\nISMUTE=7\r\n", 1, 1, 7, 500, 1, 1},
+        {5, "[Hushgate]\r\nCHECKTIME=50\r\n", 1, 1, 1, 50, 1, 1},
+        {6, "[A]\r\nISLOCK=0\r\n[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=2500\r\n[B]\r\nISMUTE=0\r\n", 1, 0, 1, 2500, 1, 1},
+        {7, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n", 0, 0, 0, 10000, 1, 1},
+        {8, "[Hushgate]\r\nISLOCK=-1\r\nCHECKTIME=-1\r\n", -1, 1, 1, -1, 1, 1},
+        {9, "[Hushgate]\r\nCHECKTIME=2147483647\r\n", 1, 1, 1, 2147483647, 1, 1},
+        {10, "[Hushgate]\r\nCHECKTIME=  300\r\n", 1, 1, 1, 300, 1, 1},
+        {11, "[Hushgate]\r\nCHECKTIME=0\r\n", 1, 1, 1, 0, 1, 1},
+        {12, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=700\r\nISDEVICELOST=0\r\nISCALL=0\r\n", 0, 0, 0, 700, 0, 0},
     };
     for (const LoadRow &row : rows) {
         removeTestSettings();
@@ -46,6 +47,7 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
         EXPECT_EQ(pluginState.settings.isMute, row.isMute) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.isDeviceLost, row.isDeviceLost) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isCall, row.isCall) << "row " << row.row;
     }
 }
 
@@ -55,10 +57,10 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
 TEST_F(SettingsStore, OddValuesLoadAsTheProfileFunctionsReadThem)
 {
     static const LoadRow rows[] = {
-        {1, "[Hushgate]\r\nCHECKTIME=fast\r\nISLOCK=\r\n", 1, 1, 1, 0, 1},
-        {2, "[Hushgate]\r\nCHECKTIME=  -250ms\r\nISMUTE=0\r\n", 1, 1, 0, -250, 1},
-        {3, "[Hushgate\r\nCHECKTIME=300\r\n", 1, 1, 1, 500, 1},
-        {4, "\xEF\xBB\xBF[Hushgate]\r\nISMUTE=0\r\n", 1, 1, 0, 500, 1},
+        {1, "[Hushgate]\r\nCHECKTIME=fast\r\nISLOCK=\r\n", 1, 1, 1, 0, 1, 1},
+        {2, "[Hushgate]\r\nCHECKTIME=  -250ms\r\nISMUTE=0\r\n", 1, 1, 0, -250, 1, 1},
+        {3, "[Hushgate\r\nCHECKTIME=300\r\n", 1, 1, 1, 500, 1, 1},
+        {4, "\xEF\xBB\xBF[Hushgate]\r\nISMUTE=0\r\n", 1, 1, 0, 500, 1, 1},
     };
     for (const LoadRow &row : rows) {
         loadFrom(row.contents);
@@ -67,17 +69,19 @@ TEST_F(SettingsStore, OddValuesLoadAsTheProfileFunctionsReadThem)
         EXPECT_EQ(pluginState.settings.isMute, row.isMute) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row;
         EXPECT_EQ(pluginState.settings.isDeviceLost, row.isDeviceLost) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isCall, row.isCall) << "row " << row.row;
     }
 }
 
-TEST_F(SettingsStore, SaveWritesTheFiveKeysInOrderIntoANewFile)
+TEST_F(SettingsStore, SaveWritesTheSixKeysInOrderIntoANewFile)
 {
     setSettings(0, 1, 7, 2500);
     pluginState.settings.isDeviceLost = 0;
+    pluginState.settings.isCall = 0;
     EXPECT_EQ(saveSettings(), SAVE_DONE);
     char text[512];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\n");
 }
 
 TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
@@ -90,7 +94,7 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
     char text[1024];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Before]\r\nISLOCK=5\r\nkeep=me\r\n"
-                       "[Hushgate]\r\nCHECKTIME=300\r\nEXTRA=x\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nISDEVICELOST=1\r\n"
+                       "[Hushgate]\r\nCHECKTIME=300\r\nEXTRA=x\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nISDEVICELOST=1\r\nISCALL=0\r\n"
                        "[After]\r\nCHECKTIME=1\r\n");
 }
 
@@ -202,14 +206,14 @@ TEST_F(SettingsStore, FoldersNamedOutsideTheAnsiCodePageKeepTheSettingsInAnsiFil
     ASSERT_NE(copy, (HMODULE)NULL);
 
     static const char savedKeys[] =
-        "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n";
+        "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\n";
     static const UnicodeRow rows[] = {
         {1, TRUE, FALSE, "[Other]\r\nNAME=caf\xe9\r\n", NULL, FREE, FALSE,
          "[Other]\r\nNAME=caf\xe9\r\n"
-         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\n"},
+         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\n"},
         {2, TRUE, TRUE, NULL, NULL, FREE, FALSE, savedKeys},
         {3, FALSE, TRUE, NULL, "[Hushgate]\r\nCHECKTIME=900\r\n[Other]\r\nNAME=caf\xe9\r\n", FREE, TRUE,
-         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\n"
+         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\nISCALL=0\r\n"
          "[Other]\r\nNAME=caf\xe9\r\n"},
         {4, TRUE, TRUE, "[Hushgate]\r\nCHECKTIME=900\r\n", NULL, DENY_WRITE, TRUE, savedKeys},  // folder made too
     };

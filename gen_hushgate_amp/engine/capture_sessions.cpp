@@ -263,8 +263,9 @@ void lookAtCaptureSessionsIfChanged(DWORD now)
     BOOL sessionsChanged = InterlockedExchange(&captureSessions.sessionsChanged, 0) != 0;
     if (!devicesChanged && !sessionsChanged)
         return;
+    // The watch thread's own enumerator, kept for its life: no second one for the microphones.
     if (captureSessions.enumerator == NULL)
-        captureSessions.enumerator = createDeviceEnumerator();
+        captureSessions.enumerator = borrowDeviceEnumerator();
     if (captureSessions.enumerator == NULL) {
         captureSessions.missesChanges = TRUE;
         return;

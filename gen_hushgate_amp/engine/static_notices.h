@@ -5,6 +5,9 @@
 #include <objbase.h>
 
 template <typename Interface> struct StaticNotices : Interface {
+    // Constant: the instances are complete when the module is mapped, with no start-up code
+    // of the runtime to run first.
+    constexpr StaticNotices() : references(0) {}
     volatile LONG references;
     ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
     ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }

@@ -337,7 +337,7 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
 };
 
 struct SpeakerNotices : StaticNotices<IAudioEndpointVolumeCallback> {
-    volatile LONG lastMute;
+    volatile LONG lastMute = -1;
     HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override
     {
         // Dragging the volume sends a stream of notices: only a change of the mute wakes the loop.

@@ -15,7 +15,7 @@ struct SettingKey {
 };
 
 // The order in which both load and save handle the keys; a key added later goes last, so
-// that files written before it keep their layout. ISDEVICELOST has no box in the dialog: OK
+// that files written before it keep their layout. ISDEVICELOST and ISCALL have no box in the dialog: OK
 // writes back whatever was loaded.
 static const SettingKey settingKeys[] = {
     {L"ISLOCK", &pluginState.settings.isLock},
@@ -23,6 +23,7 @@ static const SettingKey settingKeys[] = {
     {L"ISMUTE", &pluginState.settings.isMute},
     {L"CHECKTIME", &pluginState.settings.checkTime},
     {L"ISDEVICELOST", &pluginState.settings.isDeviceLost},
+    {L"ISCALL", &pluginState.settings.isCall},
 };
 
 BOOL settingsFilePath(WCHAR (&path)[MAX_PATH])
