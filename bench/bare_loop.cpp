@@ -25,27 +25,37 @@ static CRITICAL_SECTION bareMixerLock;
 
 BOOL speakersApply;
 
-// What the plug-in does for one read of the default speakers' mute: a call complete in itself,
-// inside the calling thread's apartment.
+// The slice loop's thread keeps one, as the watch thread keeps its own: made in the thread's
+// apartment when it starts, released when it ends, lent to every read in between.
+static IMMDeviceEnumerator *bareEnumerator;
+
+static IMMDeviceEnumerator *borrowBareEnumerator(void)
+{
+    if (bareEnumerator != NULL)
+        bareEnumerator->AddRef();
+    return bareEnumerator;
+}
+
+// What the plug-in does for one read of the default speakers' mute: its kept enumerator
+// borrowed, inside the calling thread's apartment.
 static BOOL bareEndpointRead(void)
 {
     HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED);
     BOOL muted = FALSE;
-    IMMDeviceEnumerator *enumerator = NULL;
-    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
-                                   __uuidof(IMMDeviceEnumerator), (void **)&enumerator))) {
+    IMMDeviceEnumerator *enumerator = borrowBareEnumerator();
+    if (enumerator != NULL) {
         IMMDevice *device = NULL;
-        HRESULT found = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
-        enumerator->Release();
-        if (SUCCEEDED(found) && device != NULL) {
-            IAudioEndpointVolume *speakers = NULL;
-            HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
-                                                 (void **)&speakers);
+        IAudioEndpointVolume *speakers = NULL;
+        if (SUCCEEDED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) && device != NULL) {
+            if (FAILED(device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
+                                        (void **)&speakers)))
+                speakers = NULL;
             device->Release();
-            if (SUCCEEDED(activated) && speakers != NULL) {
-                (void)speakers->GetMute(&muted);
-                speakers->Release();
-            }
+        }
+        enumerator->Release();
+        if (speakers != NULL) {
+            (void)speakers->GetMute(&muted);
+            speakers->Release();
         }
     }
     if (SUCCEEDED(apartment))
@@ -54,39 +64,58 @@ static BOOL bareEndpointRead(void)
 }
 
 enum { BARE_DEVICE_ID_CAPACITY = 256 };
-static WCHAR bareDefaultOutput[BARE_DEVICE_ID_CAPACITY];
+// The output the music plays on, looked up once when the loop starts: Wine's sessions cannot be
+// listed, so it is the default render device, and with every device notice registered the
+// plug-in looks it up again only when a notice asks.
+static WCHAR bareOutput[BARE_DEVICE_ID_CAPACITY];
 
-// What the plug-in asks at every poll while the player plays: which render device is the
-// default now. Only when it moved is the old one looked up, as the plug-in does.
-static void bareOutputDeviceCheck(void)
+static void lookUpBareOutput(void)
+{
+    bareOutput[0] = L'\0';
+    IMMDevice *device = NULL;
+    if (bareEnumerator == NULL || FAILED(bareEnumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) ||
+        device == NULL)
+        return;
+    LPWSTR text = NULL;
+    if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < BARE_DEVICE_ID_CAPACITY)
+        (void)lstrcpynW(bareOutput, text, BARE_DEVICE_ID_CAPACITY);
+    CoTaskMemFree(text);
+    device->Release();
+}
+
+// What the plug-in asks at every poll while the player plays: whether the output it keeps is
+// still there.
+static void bareOutputCheck(void)
 {
     HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED);
-    IMMDeviceEnumerator *enumerator = NULL;
-    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
-                                   __uuidof(IMMDeviceEnumerator), (void **)&enumerator))) {
-        WCHAR current[BARE_DEVICE_ID_CAPACITY];
-        current[0] = L'\0';
+    IMMDeviceEnumerator *enumerator = borrowBareEnumerator();
+    if (enumerator != NULL) {
         IMMDevice *device = NULL;
-        if (SUCCEEDED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) && device != NULL) {
-            LPWSTR text = NULL;
-            if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < BARE_DEVICE_ID_CAPACITY)
-                (void)lstrcpynW(current, text, BARE_DEVICE_ID_CAPACITY);
-            CoTaskMemFree(text);
+        if (bareOutput[0] != L'\0' && SUCCEEDED(enumerator->GetDevice(bareOutput, &device)) && device != NULL) {
+            DWORD state = 0;
+            (void)device->GetState(&state);
             device->Release();
         }
-        if (bareDefaultOutput[0] != L'\0' && lstrcmpW(bareDefaultOutput, current) != 0) {
-            IMMDevice *previous = NULL;
-            if (SUCCEEDED(enumerator->GetDevice(bareDefaultOutput, &previous)) && previous != NULL) {
-                DWORD state = 0;
-                (void)previous->GetState(&state);
-                previous->Release();
-            }
-        }
-        (void)lstrcpynW(bareDefaultOutput, current, BARE_DEVICE_ID_CAPACITY);
         enumerator->Release();
     }
     if (SUCCEEDED(apartment))
         CoUninitialize();
+}
+
+// The session's notices would set it; none come to the bare loop.
+static volatile LONG bareSessionLocked;
+
+static BOOL bareLocked(void)
+{
+    if (sliceLoop.lockTerm == LOCK_FROM_NOTICES)
+        return bareSessionLocked != 0;
+    BOOL locked = TRUE;
+    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (desktop != NULL) {
+        locked = !SwitchDesktop(desktop);
+        CloseDesktop(desktop);
+    }
+    return locked;
 }
 
 // The three conditions, probed by the calls the plug-in makes, decided as it decides them.
@@ -94,12 +123,7 @@ static BOOL bareConditions(void)
 {
     BOOL running = FALSE;
     (void)SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
-    BOOL locked = TRUE;
-    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
-    if (desktop != NULL) {
-        locked = !SwitchDesktop(desktop);
-        CloseDesktop(desktop);
-    }
+    BOOL locked = bareLocked();
     MIXERCONTROLDETAILS_BOOLEAN value = {};
     MIXERCONTROLDETAILS details = {};
     details.cbStruct = sizeof details;
@@ -134,7 +158,7 @@ static void slicePoll(void)
     LRESULT state = SendMessageA(playerWindow.hwnd, PLAY_STATE_QUERY, 0, PLAY_STATE_QUERY_LPARAM);
     BOOL playing = state == PLAY_STATE_PLAYING;
     if (playing && speakersApply)
-        bareOutputDeviceCheck();
+        bareOutputCheck();
     if (sliceLoop.pausedByLoop == 0 && !playing)
         return;
     BOOL hold = bareConditions();
@@ -152,10 +176,15 @@ static BOOL sliceLoopStopRequested(void)
     return stop;
 }
 
-// In an apartment of its own for its whole life, as the watch thread is.
+// In an apartment of its own for its whole life, as the watch thread is, with its enumerator
+// and the output looked up before the first poll.
 static DWORD WINAPI runSliceLoop(LPVOID)
 {
     HRESULT apartment = speakersApply ? CoInitializeEx(NULL, COINIT_MULTITHREADED) : E_NOTIMPL;
+    if (speakersApply && FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
+                                                 __uuidof(IMMDeviceEnumerator), (void **)&bareEnumerator)))
+        bareEnumerator = NULL;
+    lookUpBareOutput();
     for (;;) {
         double start = nowMs();
         slicePoll();
@@ -170,6 +199,9 @@ static DWORD WINAPI runSliceLoop(LPVOID)
         InterlockedIncrement(&sliceLoop.polls);
         for (DWORD slept = 0; slept < sliceLoop.interval; slept += 100) {
             if (sliceLoopStopRequested()) {
+                if (bareEnumerator != NULL)
+                    bareEnumerator->Release();
+                bareEnumerator = NULL;
                 if (SUCCEEDED(apartment))
                     CoUninitialize();
                 return 0;
@@ -180,16 +212,16 @@ static DWORD WINAPI runSliceLoop(LPVOID)
     }
 }
 
-void startSliceLoop(DWORD interval, BOOL reacts, BOOL timesPolls)
+void startSliceLoop(DWORD interval, BOOL reacts, BOOL timesPolls, LockTerm lockTerm)
 {
     sliceLoop.interval = interval;
+    sliceLoop.lockTerm = lockTerm;
     sliceLoop.reacts = reacts;
     sliceLoop.timesPolls = timesPolls;
     sliceLoop.stop = 0;
     sliceLoop.polls = 0;
     sliceLoop.sleeps = 0;
     sliceLoop.pausedByLoop = 0;
-    bareDefaultOutput[0] = L'\0';
     sliceLoop.thread = CreateThread(NULL, 0, runSliceLoop, NULL, 0, NULL);
     if (sliceLoop.thread == NULL) {
         fprintf(stderr, "hushgate_bench: cannot start the bare loop's thread\n");

@@ -80,6 +80,8 @@ struct Session {
 
 enum Platform {
     REAL_PLATFORM,       // Wine's own calls throughout
+    SIMULATED_SESSION,   // Wine's own but for the stand-in's session, whose registration holds
+                         // unless simulatedSession says otherwise (conditions.h)
     SIMULATED_CHANGES,   // the stand-in's session and speakers, which can lock, mute and unplug
 };
 
@@ -96,10 +98,17 @@ BOOL waitForPluginPoll(DWORD limitMs);
 
 extern BOOL speakersApply;  // Vista and later: a poll reads the default speakers' mute too
 
-// A watch loop without signals, made of the same platform calls: a poll, then
-// the interval slept away in 100 ms slices with the stop flag looked at before each slice.
+// Where the bare loop's poll takes the lock from: the word the session's notices would set, as
+// the plug-in's poll does where its registration holds (the bare loop has no notices: nothing
+// ever sets it), or the desktop probe, as where none holds.
+enum LockTerm { LOCK_FROM_NOTICES, LOCK_FROM_PROBE };
+
+// A watch loop without signals, made of the same platform calls as the plug-in's poll, with one
+// device enumerator kept for the life of its thread: a poll, then the interval slept away in
+// 100 ms slices with the stop flag looked at before each slice.
 struct SliceLoop {
     DWORD interval;
+    LockTerm lockTerm;
     BOOL reacts;      // toggles the player's pause on what its poll finds
     BOOL timesPolls;  // and then times one speakers' read apart, outside the poll
     HANDLE thread;
@@ -115,7 +124,9 @@ extern SliceLoop sliceLoop;
 
 // Binds the system's Sleep, finds the player's mixer mute and whether the speakers apply.
 void prepareBareLoop(void);
-void startSliceLoop(DWORD interval, BOOL reacts, BOOL timesPolls);
+// Without notices of its own the bare loop probes the desktop, unless told to poll as the plug-in
+// does where its notices hold.
+void startSliceLoop(DWORD interval, BOOL reacts, BOOL timesPolls, LockTerm lockTerm = LOCK_FROM_PROBE);
 // The loop's quit: the flag raised, then its thread waited for; returns how long that took.
 double stopSliceLoop(void);
 

@@ -11,9 +11,10 @@
 #include "conditions.h"
 #include "player_window.h"
 
-// In the order they measure and print. The poll and idle rooms run on Wine's own platform; the
-// reaction room hands the bare loop the stand-in's session and speakers for the rest of the run,
-// which the call room's linked-in library then reaches too.
+// In the order they measure and print. The poll and idle rooms run on Wine's own platform, but
+// for the session of the poll room's plug-in and, from the poll room on, the bare loop's desktop
+// probe: both go to the stand-in's session. The reaction room hands the bare loop the stand-in's
+// speakers too for the rest of the run, which the call room's linked-in library then reaches too.
 // The quit room comes last: Wine's legacy mixer stops answering after 256 opens in one process,
 // and it loads the plug-in 2 x 100 times.
 static const BenchRoom *const rooms[] = {&pollCostRoom, &idleRoom, &reactionRoom, &callRoom, &quitRoom};

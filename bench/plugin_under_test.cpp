@@ -110,10 +110,11 @@ void startPlugin(Session &session, int checkTime, Platform platform)
         exit(1);
     }
     interceptPluginImports(session.plugin.module);
-    if (platform == SIMULATED_CHANGES) {
+    // The session's stand-in answers the plug-in's wtsapi32 lookups, and its desktop probe.
+    if (platform != REAL_PLATFORM)
         (void)interceptLockProbe(session.plugin.module);
+    if (platform == SIMULATED_CHANGES)
         (void)interceptSpeakers(session.plugin.module);
-    }
     (void)session.plugin.header->init();
     session.loadAndInitMs = nowMs() - start;
     probe.countingHeap = 1;

@@ -1,10 +1,12 @@
-// The cost of one poll of the plug-in's watch loop, beside one poll of the bare loop that makes
-// the same platform calls, and what one read of the default speakers' mute costs alone.
+// The cost of one poll of the plug-in's watch loop, where the session's notices hold and where
+// the desktop probe alone tells the lock, each beside one poll of the bare loop that makes the
+// same platform calls; and what one read of the default speakers' mute costs alone.
 #include "bench.h"
 
 #include <algorithm>
 #include <stdio.h>
 
+#include "conditions.h"
 #include "player_window.h"
 
 // The machine's load drifts while other work runs beside the bench: the plug-in and the bare
@@ -19,74 +21,137 @@ static int pollsPerBlock(void)
     return config.quick ? 10 : 25;
 }
 
-static Samples pluginPolls, barePolls, endpointReads;
+// The two polls differ only in the session registration: the stand-in's session answers the
+// plug-in's wtsapi32 lookups in both, and is missing for the second, as on Windows 2000.
+struct PollCase {
+    const char *name;
+    BOOL sessionNoticesHold;
+    LockTerm bareLockTerm;
+    Samples plugin;
+    Samples bare;
+};
 
-static int pollsWanted;
+static PollCase pollCases[] = {
+    {"session notices held", TRUE, LOCK_FROM_NOTICES, {}, {}},
+    {"desktop probe alone", FALSE, LOCK_FROM_PROBE, {}, {}},
+};
+static const int POLL_CASE_COUNT = sizeof pollCases / sizeof pollCases[0];
+
+static Samples endpointReads;
+
+static void appendSamples(Samples &to, const Samples &from)
+{
+    for (int i = 0; i < from.count; ++i)
+        addSample(to, from.values[i]);
+}
 
 static BOOL pluginPollsEnough(void)
 {
-    return probe.polls.count >= pollsWanted;
+    return probe.polls.count >= pollsPerBlock();
 }
 
 static BOOL sliceLoopPollsEnough(void)
 {
-    return sliceLoop.pollTimes.count >= pollsWanted;
+    return sliceLoop.pollTimes.count >= pollsPerBlock();
 }
 
-// Wine's own platform on both sides; the player plays and nothing holds, so every poll makes
-// every call and decides nothing.
-static void measurePollCost(void)
+// Every poll probes the desktop where no session notices hold, and none where they do. A block
+// whose polls did otherwise measured another poll (a registration that turned out otherwise, a
+// bare loop that skipped the probe): its samples are dropped, and a case left with none reads
+// "not measured". The probe is too cheap for the ratio to tell.
+static BOOL probedAsTheCaseSays(const PollCase &pollCase, LONG switchesBefore, int polls)
 {
+    LONG switches = desktopSwitchesAsked - switchesBefore;
+    return pollCase.sessionNoticesHold ? switches == 0 : switches >= polls;
+}
+
+static void measurePluginBlock(PollCase &pollCase)
+{
+    resetSimulatedSession();
+    simulatedSession.libraryMissing = pollCase.sessionNoticesHold ? 0 : 1;
+    Session session = {};
+    startPlugin(session, 100, SIMULATED_SESSION);
+    pumpMessagesFor(300);  // the first polls open the mixer and register for the notices
     probe.polls.count = 0;
+    probe.lastWaitExit = 0;
+    LONG switchesBefore = desktopSwitchesAsked;
+    probe.measuringPolls = 1;
+    (void)pumpMessagesUntil(60000, pluginPollsEnough);
+    probe.measuringPolls = 0;
+    BOOL probedRight = probedAsTheCaseSays(pollCase, switchesBefore, probe.polls.count);
+    (void)stopPlugin(session);
+    resetSimulatedSession();
+    if (probedRight)
+        appendSamples(pollCase.plugin, probe.polls);
+}
+
+static void measureBareBlock(PollCase &pollCase)
+{
     sliceLoop.pollTimes.count = 0;
     sliceLoop.endpointReads.count = 0;
-    playerWindow.playState = PLAY_STATE_PLAYING;
-    for (int block = 1; block <= pollBlocks(); ++block) {
-        pollsWanted = block * pollsPerBlock();
-        Session session = {};
-        startPlugin(session, 100, REAL_PLATFORM);
-        pumpMessagesFor(300);  // the first polls open the mixer and register for the notices
-        probe.lastWaitExit = 0;
-        probe.measuringPolls = 1;
-        (void)pumpMessagesUntil(60000, pluginPollsEnough);
-        probe.measuringPolls = 0;
-        (void)stopPlugin(session);
+    LONG switchesBefore = desktopSwitchesAsked;
+    startSliceLoop(100, FALSE, TRUE, pollCase.bareLockTerm);
+    (void)pumpMessagesUntil(60000, sliceLoopPollsEnough);
+    (void)stopSliceLoop();
+    if (!probedAsTheCaseSays(pollCase, switchesBefore, sliceLoop.pollTimes.count))
+        return;
+    appendSamples(pollCase.bare, sliceLoop.pollTimes);
+    appendSamples(endpointReads, sliceLoop.endpointReads);
+}
 
-        startSliceLoop(100, FALSE, TRUE);
-        (void)pumpMessagesUntil(60000, sliceLoopPollsEnough);
-        (void)stopSliceLoop();
+// Wine's own platform on both sides but for the session; the player plays and nothing holds,
+// so every poll makes every call and decides nothing. The bare loop's desktop probe goes
+// through the stand-in's session as the plug-in's does, where each probe is counted.
+static void measurePollCost(void)
+{
+    (void)interceptLockProbe(GetModuleHandleA(NULL));
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    for (int block = 0; block < pollBlocks(); ++block) {
+        for (PollCase &pollCase : pollCases) {
+            measurePluginBlock(pollCase);
+            measureBareBlock(pollCase);
+        }
     }
-    pluginPolls = probe.polls;
-    barePolls = sliceLoop.pollTimes;
-    endpointReads = sliceLoop.endpointReads;
 }
 
 static const double POLL_RATIO = 1.10;
 
-static double pollRatio(void)
+static double pollRatio(PollCase &pollCase)
 {
-    return median(pluginPolls) / median(barePolls);
+    return median(pollCase.plugin) / median(pollCase.bare);
 }
 
-static Verdict pollVerdict(void)
+static Verdict pollVerdict(PollCase &pollCase)
 {
-    return judge(std::min(pluginPolls.count, barePolls.count), pollRatio() <= POLL_RATIO);
+    int samples = std::min(pollCase.plugin.count, pollCase.bare.count);
+    return judge(samples, pollRatio(pollCase) <= POLL_RATIO);
 }
 
 static void printPollCostRows(void)
 {
-    printRow(speakersApply ? "one poll, plug-in (playing; all conditions, speakers' mute and output device read)"
-                           : "one poll, plug-in (playing; all conditions)",
-             pluginPolls, "ratio to bare <= 1.10", pollVerdict());
-    printFigureRow("one poll, the same calls bare", barePolls);
+    char what[160];
+    for (PollCase &pollCase : pollCases) {
+        wsprintfA(what, "one poll, plug-in, %s (playing; all conditions%s)", pollCase.name,
+                  speakersApply ? ", speakers' mute and output device read" : "");
+        printRow(what, pollCase.plugin, "ratio to bare <= 1.10", pollVerdict(pollCase));
+        printFigureRow("one poll, the same calls bare", pollCase.bare);
+    }
     if (speakersApply)
         printFigureRow("one read of the default speakers' mute (Core Audio)", endpointReads);
 }
 
 static void printPollCostNotes(void)
 {
-    printf("\nPoll cost ratio plug-in/bare (medians): %.2f (target <= 1.10: %s)\n", pollRatio(),
-           verdictText(pollVerdict()));
+    printf("\nPoll cost ratio plug-in/bare (medians):");
+    for (int i = 0; i < POLL_CASE_COUNT; ++i) {
+        PollCase &pollCase = pollCases[i];
+        Verdict verdict = pollVerdict(pollCase);
+        char ratio[16] = "-";
+        if (verdict != NOT_MEASURED)
+            snprintf(ratio, sizeof ratio, "%.2f", pollRatio(pollCase));
+        printf("%s %s %s (target <= 1.10: %s)", i == 0 ? "" : ";", pollCase.name, ratio, verdictText(verdict));
+    }
+    printf("\n");
 }
 
 const BenchRoom pollCostRoom = {measurePollCost, printPollCostRows, printPollCostNotes};

@@ -156,10 +156,12 @@ const char *userMuteName(void)
 }
 
 HDESK lastDesktopSwitchedTo;
+volatile LONG desktopSwitchesAsked;
 
 static BOOL WINAPI lockAwareSwitchDesktop(HDESK desktop)
 {
     lastDesktopSwitchedTo = desktop;
+    InterlockedIncrement(&desktopSwitchesAsked);
     if (simulatedLock)
         return FALSE;
     return realSwitchDesktop(desktop);

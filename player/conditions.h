@@ -24,8 +24,9 @@ BOOL interceptLockProbe(HMODULE module);
 // Tells the windows registered for session notices, as Windows does when the session locks.
 void setWorkstationLocked(BOOL locked);
 BOOL workstationLocked(void);
-// The desktop the intercepted module last asked to switch to.
+// The desktop an intercepted module last asked to switch to, and how often any has asked.
 extern HDESK lastDesktopSwitchedTo;
+extern volatile LONG desktopSwitchesAsked;
 
 enum { MAX_SESSION_WINDOWS = 8 };
 
