@@ -17,8 +17,10 @@ SimulatedSpeakers simulatedSpeakers;
 
 static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID *);
 
+// The two outputs' ids differ only in case: a device id is compared ordinally, and one compared
+// any other way would take the one for the other.
 static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {
-    L"{0.0.0.00000000}.{hushgate-speakers}", L"{0.0.0.00000000}.{hushgate-headphones}",
+    L"{0.0.0.00000000}.{hushgate-output}", L"{0.0.0.00000000}.{HUSHGATE-OUTPUT}",
     L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}"};
 static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender, eCapture, eCapture};
 

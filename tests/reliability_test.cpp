@@ -676,8 +676,9 @@ TEST_F(HostEndings, AThreadHungInAMixerCallNeitherFreezesThePlayerNorSpeaksAfter
         ASSERT_TRUE(waitForPolls(2));
         EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": " << row.what;
         EXPECT_EQ(pluginToggles() - toggles, row.pausedFirst ? 1 : 0) << "row " << row.row << ": paused again";
-        if (&row != &rows[ARRAYSIZE(rows) - 1])
+        if (&row != &rows[ARRAYSIZE(rows) - 1]) {
             EXPECT_TRUE(stop()) << "row " << row.row;
+        }
     }
 
     // The mute comes back and the thread hangs reading it; quit gives up on it.
