@@ -23,10 +23,11 @@ struct CallSession {
 struct CallRow {
     int row;
     const char *what;
-    // Tokens: "@T" moves the clock to T ms and polls; "=P" playing, "=H" paused by the plug-in,
-    // "=S" stopped; "+N"/"-N" session N captures/stops (made at its first start); "play",
-    // "stop", "lock", "unlock", "headset+", "headset-". A change of the system polls at once,
-    // as its notice wakes the loop; the user's commands wait for the next "@".
+    // Tokens: "@T" moves the clock to T ms and polls, "~T" moves it without a poll; "=P" playing,
+    // "=H" paused by the plug-in, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
+    // first start); "play", "stop", "lock", "unlock", "mute" (the speakers, with the mute
+    // condition on), "headset+", "headset-". A change of the system polls at once, as its notice
+    // wakes the loop; the user's commands wait for the next "@".
     const char *script;
     LONG toggles;
     LONG isCall;
@@ -71,6 +72,9 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
             setSimulatedSessionState(sessions[index], state);
     } else if (lstrcmpA(token, "lock") == 0 || lstrcmpA(token, "unlock") == 0) {
         setWorkstationLocked(token[0] == 'l');
+    } else if (lstrcmpA(token, "mute") == 0) {
+        pluginState.settings.isMute = 1;
+        setSpeakersMuted(TRUE);
     } else if (lstrcmpA(token, "headset+") == 0) {
         plugInHeadset();
     } else if (lstrcmpA(token, "headset-") == 0) {
@@ -84,9 +88,10 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
 // FALSE when an expectation failed.
 BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&sessions)[2])
 {
-    if (token[0] == '@') {
+    if (token[0] == '@' || token[0] == '~') {
         moveClockTo(start + (DWORD)atoi(token + 1));
-        pollOnce();
+        if (token[0] == '@')
+            pollOnce();
     } else if (token[0] == '=') {
         LONG state = playerWindow.playState, paused = pluginState.pausedByPlugin;
         BOOL held = token[1] == 'P'   ? state == PLAY_STATE_PLAYING && paused == 0
@@ -110,6 +115,7 @@ void CallHold::runRow(const CallRow &row)
     resetConditions();
     forgetCalls();
     pluginState.settings.isCall = row.isCall;
+    pluginState.settings.isMute = 0;
     pluginState.pausedByPlugin = 0;
     playerWindow.playState = PLAY_STATE_STOPPED;
     if (row.failing != NONE)
@@ -177,6 +183,10 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          {MIC}},
         {17, "a call just after the plug-in's own resume", "play @0 +0 @1050 =H @1100 -0 @3200 =P +1 @4150 =P @4300 =H", 3,
          1, NONE, {MIC, OTHER_MIC}},
+        {18, "played over, then a new call after a quiet gap that no poll saw",
+         "play @0 +0 @1050 =H play @1100 =P @1200 -0 ~4300 +0 @5250 =P @5400 =H", 2, 1, NONE, {MIC}},
+        {19, "a start that releases the mute excuses the capture running then",
+         "play @0 mute =H @100 +0 @300 play @400 =P @1300 =P @1500 =P", 1, 1, NONE, {MIC}},
     };
     for (const CallRow &row : rows)
         runRow(row);

@@ -27,6 +27,7 @@ struct Interception {
     volatile LONG insideHungMixerCall;
     DWORD playerThreadId;
     volatile DWORD windowProcedureSetOnThread;  // the thread of the plug-in's last SetWindowLongA
+    volatile DWORD classUnregisteredOnThread;   // and of its last UnregisterClassA
     BOOL signalsLeft;  // after the last quit: a window, class, registration or callback of ours
 };
 static Interception seen;
@@ -41,6 +42,14 @@ static LONG WINAPI interceptedSetWindowLongA(HWND window, int index, LONG value)
 {
     seen.windowProcedureSetOnThread = GetCurrentThreadId();
     return systemSetWindowLongA(window, index, value);
+}
+
+static BOOL(WINAPI *systemUnregisterClassA)(LPCSTR, HINSTANCE);
+
+static BOOL WINAPI interceptedUnregisterClassA(LPCSTR name, HINSTANCE module)
+{
+    seen.classUnregisteredOnThread = GetCurrentThreadId();
+    return systemUnregisterClassA(name, module);
 }
 static HANDLE(WINAPI *systemCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
 
@@ -102,6 +111,7 @@ static void interceptImports(HMODULE plugin)
     (void)interceptImport(plugin, "kernel32.dll", "WaitForMultipleObjects", interceptedWaitForMultipleObjects,
                           systemWaitForMultipleObjects);
     (void)interceptImport(plugin, "user32.dll", "SetWindowLongA", interceptedSetWindowLongA, systemSetWindowLongA);
+    (void)interceptImport(plugin, "user32.dll", "UnregisterClassA", interceptedUnregisterClassA, systemUnregisterClassA);
     (void)interceptLockProbe(plugin);
     (void)interceptSpeakers(plugin);
 }
@@ -214,6 +224,7 @@ protected:
         return 0;
     }
     static HANDLE quittingThread;
+    static DWORD quittingThreadId;
     static BOOL quitReturned(void)
     {
         return WaitForSingleObject(quittingThread, 0) == WAIT_OBJECT_0;
@@ -222,7 +233,7 @@ protected:
     void quitOnAnotherThread(void)
     {
         quittingHeader = plugin.header;
-        quittingThread = CreateThread(NULL, 0, quitHere, NULL, 0, NULL);
+        quittingThread = CreateThread(NULL, 0, quitHere, NULL, 0, &quittingThreadId);
         ASSERT_TRUE(pumpMessagesUntil(10000, quitReturned)) << "quit on a worker thread never returned";
         CloseHandle(quittingThread);
     }
@@ -279,6 +290,7 @@ char HostedPlugin::pluginPath[MAX_PATH];
 char HostedPlugin::settingsPath[MAX_PATH];
 PluginHeader *HostedPlugin::quittingHeader;
 HANDLE HostedPlugin::quittingThread;
+DWORD HostedPlugin::quittingThreadId;
 LONG HostedPlugin::waitTarget;
 LONG HostedPlugin::togglesFromPlugin;
 
@@ -379,8 +391,12 @@ TEST_F(HostedPlugin, SurvivesLoadUnloadCyclesAndLeavesNothingBehind)
         ASSERT_FALSE(seen.signalsLeft) << "cycle " << cycle << ": a window, class or registration outlived quit"
                                        << (quitElsewhere ? " on a worker thread" : "");
         ASSERT_EQ(GetModuleHandleA(pluginPath), (HMODULE)NULL) << "cycle " << cycle << ": the module stayed mapped";
-        // The filter is taken off on the player's thread, never beside a message it is handling.
+        // The filter is taken off on the player's thread, never beside a message it is handling;
+        // the class goes only once the window's last message has returned (Windows holds a
+        // window destroyed inside a message sent to it until then), so on the quitting thread.
         ASSERT_EQ(seen.windowProcedureSetOnThread, seen.playerThreadId) << "cycle " << cycle;
+        ASSERT_EQ(seen.classUnregisteredOnThread, quitElsewhere ? quittingThreadId : seen.playerThreadId)
+            << "cycle " << cycle;
         ASSERT_EQ((WNDPROC)GetWindowLongA(playerWindow.hwnd, GWL_WNDPROC), originalProc) << "cycle " << cycle;
         // A window left behind would take this into the unmapped module: the fault handler ends the run.
         DWORD_PTR ignored;

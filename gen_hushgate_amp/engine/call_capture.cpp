@@ -46,8 +46,13 @@ void observeCaptures(const DWORD *processIds, LONG count, DWORD now)
         BOOL capturing = listed(caller.processId, processIds, count);
         if (caller.capturing && !capturing)
             caller.stoppedAt = now;
-        if (!caller.capturing && capturing)
+        if (!caller.capturing && capturing) {
+            // Quiet for the whole pause between two captures, even with no poll in between: a
+            // new call, which the excuse of the one before does not cover.
+            if (now - caller.stoppedAt >= CALL_QUIET_MS)
+                caller.excused = FALSE;
             caller.capturingSince = now;
+        }
         caller.capturing = capturing;
     }
     for (LONG i = 0; i < count; ++i) {
@@ -67,15 +72,21 @@ static void forgetEndedCalls(DWORD now)
 }
 
 // The music started: the user played over a pause of ours (a pause of ours is never playing),
-// or it plays after a stop or a pause of the user's. The loop's own resume is no start: the
-// poll before it saw its own pause.
+// or it plays where it did not at the last poll, after a stop, a pause of the user's, or a pause
+// of ours that the user's start ended (the filter released the mute). Only the loop's own
+// resume is no start.
 static BOOL musicStarted(BOOL playing, BOOL pausedByPlugin)
 {
     if (!playing)
         return FALSE;
     if (pausedByPlugin)
         return TRUE;
-    return !callCapture.sawPlaying && !callCapture.sawOwnPause;
+    return !callCapture.sawPlaying && !callCapture.loopResumed;
+}
+
+void noteOwnResume(void)
+{
+    callCapture.loopResumed = TRUE;
 }
 
 // Whatever is capturing (or between two captures) as the music starts holds nothing: a tool
@@ -110,7 +121,7 @@ static void decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now)
     if (musicStarted(playing, pausedByPlugin))
         excuseEveryCaller();
     callCapture.sawPlaying = playing;
-    callCapture.sawOwnPause = pausedByPlugin;
+    callCapture.loopResumed = FALSE;
     callCapture.holding = callGoesOn(now, callCapture.holding != 0);
 }
 

@@ -165,10 +165,14 @@ static void watchDevice(CaptureDevice &device, IMMDevice *endpoint, const WCHAR 
     device.present = TRUE;
     device.listed = TRUE;
     (void)lstrcpynW(device.id, id, DEVICE_ID_CAPACITY);
-    if (FAILED(endpoint->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL,
-                                  (void **)&device.manager)))
+    HRESULT activated = endpoint->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL,
+                                           (void **)&device.manager);
+    if (FAILED(activated))
         device.manager = NULL;
     device.blind = device.manager == NULL;
+    // The interface came with Windows 7: where one device lacks it, all do, for good.
+    if (activated == E_NOINTERFACE)
+        captureSessions.noSessionInterfaces = TRUE;
 }
 
 static CaptureDevice *deviceWithId(const WCHAR *id)
@@ -209,9 +213,10 @@ static BOOL listCaptureDevices(void)
         device.listed = FALSE;
     UINT count = 0;
     BOOL complete = SUCCEEDED(endpoints->GetCount(&count));
-    for (UINT index = 0; complete && index < count; ++index) {
+    // A device that cannot be followed hides no call on the ones listed after it.
+    for (UINT index = 0; index < count; ++index) {
         IMMDevice *endpoint = NULL;
-        complete = SUCCEEDED(endpoints->Item(index, &endpoint)) && endpoint != NULL && listDevice(endpoint);
+        complete = SUCCEEDED(endpoints->Item(index, &endpoint)) && endpoint != NULL && listDevice(endpoint) && complete;
         if (endpoint != NULL)
             endpoint->Release();
     }
@@ -259,6 +264,8 @@ static BOOL devicesMayHaveChanged(void)
 
 void lookAtCaptureSessionsIfChanged(DWORD now)
 {
+    if (captureSessions.noSessionInterfaces)
+        return;
     BOOL devicesChanged = devicesMayHaveChanged();
     BOOL sessionsChanged = InterlockedExchange(&captureSessions.sessionsChanged, 0) != 0;
     if (!devicesChanged && !sessionsChanged)
@@ -291,4 +298,5 @@ void stopWatchingCaptureSessions(void)
     captureSessions.sessionsChanged = 0;
     captureSessions.watching = FALSE;
     captureSessions.missesChanges = FALSE;
+    captureSessions.noSessionInterfaces = FALSE;
 }

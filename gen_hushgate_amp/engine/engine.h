@@ -48,6 +48,7 @@ struct WakeSignals {
     volatile LONG defaultOutputMoved;  // set by the device notification client
     volatile LONG audioDevicesChanged;  // the same: a device came, went or changed its state
     LONG windowDepth;                  // frames of the window procedure on the player's thread
+    LONG runDepth;                     // of which running work sent from another thread
     volatile LONG callbacksMayCome;    // an unregistration failed: the platform may still call us
     volatile LONG sessionNoticesStale;  // an endpoint or a session came or went: register afresh
     // The watch thread's own, kept for its whole life; the enumerator serves its polls too.
@@ -123,7 +124,7 @@ struct Caller {
 struct CallCapture {
     Caller callers[MAX_CALLERS];
     BOOL sawPlaying;    // the last poll found the player playing
-    BOOL sawOwnPause;   // and pausedByPlugin set
+    BOOL loopResumed;   // the loop sent its own resume since the last poll: no start of the user's
     volatile LONG holding;
 };
 extern CallCapture callCapture;
@@ -146,6 +147,7 @@ struct CaptureSessions {
     volatile LONG sessionsChanged;  // set by the session notices
     BOOL watching;       // looked at once since the watch began
     BOOL missesChanges;  // a registration or a read failed, or a table is full: look at every poll
+    BOOL noSessionInterfaces;  // the system has no IAudioSessionManager2 (Vista): never look again
 };
 extern CaptureSessions captureSessions;
 
@@ -238,6 +240,8 @@ void forgetCalls(void);
 // The poll's part: looks at the sessions where a notice (or a failed registration) says to,
 // then asks the rule. No COM call without Core Audio or with the key off.
 void followCalls(LRESULT playState);
+// The loop resumes a pause of its own: the music that plays again is no start of the user's.
+void noteOwnResume(void);
 // Every registration undone and the rule's memory gone, as before the first poll.
 void stopFollowingCalls(void);
 // The sessions' part, on the watch thread: a look lists the capturing programs for the rule.
@@ -254,7 +258,9 @@ BOOL createWakeEvents(void);
 void closeWakeEvents(void);
 void openSignalWindow(void);
 // FALSE when the window, its class or a registration stays: the module must stay mapped.
+// Run on the window's thread from runOnSignalWindowThread, it leaves the class to the sender.
 BOOL closeSignalWindow(void);
+BOOL unregisterSignalClass(void);
 // Runs work on the thread of the signal window, the player's, from another thread. Not sent
 // when there is no window or this is that thread; unanswered when it did not serve the send in
 // time, and may still serve it later.

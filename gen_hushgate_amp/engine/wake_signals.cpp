@@ -217,7 +217,9 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
         return 0;
     case WM_RUN_ON_WINDOW_THREAD:
         // The sender waits in its own frame until this returns: no frame of ours stays here.
+        ++wakeSignals.runDepth;
         ((void (*)(void))wParam)();
+        --wakeSignals.runDepth;
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -287,6 +289,15 @@ BOOL closeSignalWindow(void)
     if (!destroySignalWindow())
         return FALSE;
     unloadSessionLibrary();
+    // Inside the window's own message the system still holds the window it destroyed, and with
+    // it the class, until the message returns: the sender unregisters the class after that.
+    if (wakeSignals.runDepth > 0)
+        return TRUE;
+    return unregisterSignalClass();
+}
+
+BOOL unregisterSignalClass(void)
+{
     if (wakeSignals.windowClass != 0 && !UnregisterClassA(SIGNAL_WINDOW_CLASS, pluginHeader.hDllInstance))
         return FALSE;
     wakeSignals.windowClass = 0;

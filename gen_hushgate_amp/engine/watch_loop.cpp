@@ -91,6 +91,7 @@ void pollOnce(void)
             return;
         if (!playerStillIn(PLAY_STATE_PAUSED))
             return;
+        noteOwnResume();
         sendOwnToggle();
     }
 }

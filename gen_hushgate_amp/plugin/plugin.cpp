@@ -211,8 +211,12 @@ static void quit(void)
 {
     pluginState.tearDownPending = 1;
     WindowThreadRun run = runOnSignalWindowThread(tearDown, TEAR_DOWN_HANDOVER_LIMIT_MS);
-    if (run == RAN_THERE)
+    if (run == RAN_THERE) {
+        // The window is gone now that its message returned; the class can follow it.
+        if (!unregisterSignalClass())
+            pinModule();
         return;
+    }
     tearDown();
     // The send may still be served once this has returned: it must find our code mapped.
     if (run == UNANSWERED)
