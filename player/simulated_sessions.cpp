@@ -426,7 +426,11 @@ static BOOL endSession(LONG session, LONG &generation)
     return wasLive;
 }
 
-void removeSimulatedSession(LONG session)
+// Ends a live session, then tells its listeners outside the lock: as expired, or as cut off
+// for the reason given (NOT_DISCONNECTED: it just ended).
+static const LONG NOT_DISCONNECTED = -1;
+
+static void endSessionAndTell(LONG session, LONG reason)
 {
     if (!validSession(session))
         return;
@@ -438,24 +442,22 @@ void removeSimulatedSession(LONG session)
         return;
     IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
     LONG count = listenersOf(session, generation, listeners);
-    for (LONG i = 0; i < count; ++i)
-        (void)listeners[i]->OnStateChanged(AudioSessionStateExpired);
+    for (LONG i = 0; i < count; ++i) {
+        if (reason == NOT_DISCONNECTED)
+            (void)listeners[i]->OnStateChanged(AudioSessionStateExpired);
+        else
+            (void)listeners[i]->OnSessionDisconnected((AudioSessionDisconnectReason)reason);
+    }
+}
+
+void removeSimulatedSession(LONG session)
+{
+    endSessionAndTell(session, NOT_DISCONNECTED);
 }
 
 void disconnectSimulatedSession(LONG session, LONG reason)
 {
-    if (!validSession(session))
-        return;
-    LONG generation;
-    lockTables();
-    BOOL ended = endSession(session, generation);
-    unlockTables();
-    if (!ended)
-        return;
-    IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
-    LONG count = listenersOf(session, generation, listeners);
-    for (LONG i = 0; i < count; ++i)
-        (void)listeners[i]->OnSessionDisconnected((AudioSessionDisconnectReason)reason);
+    endSessionAndTell(session, reason);
 }
 
 AudioSessionState simulatedSessionState(LONG session)
