@@ -9,6 +9,8 @@
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
 
+#include "counted_object.h"
+
 SimulatedSessions simulatedSessions;
 
 // A slot reused by a new session starts a new generation: what was handed out for the old
@@ -67,25 +69,10 @@ static BOOL sessionIs(LONG slot, LONG generation)
     return tables.sessions[slot].live && tables.sessions[slot].generation == generation;
 }
 
-template <typename Interface> struct Counted : Interface {
-    LONG references = 1;
-    Counted() { InterlockedIncrement(&simulatedSessions.liveObjects); }
-    virtual ~Counted() { InterlockedDecrement(&simulatedSessions.liveObjects); }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
-    }
-    HRESULT answer(void *self, void **object)
-    {
-        AddRef();
-        *object = self;
-        return S_OK;
-    }
+struct LiveSessionObjects {
+    static volatile LONG &count(void) { return simulatedSessions.liveObjects; }
 };
+template <typename Interface> using Counted = CountedObject<Interface, LiveSessionObjects>;
 
 struct SessionControl : Counted<IAudioSessionControl2> {
     LONG slot, generation;

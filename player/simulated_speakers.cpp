@@ -10,6 +10,7 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include "counted_object.h"
 #include "import_patch.h"
 #include "simulated_sessions.h"
 
@@ -87,30 +88,10 @@ static BOOL stepFails(SpeakerStep step)
     return simulatedSpeakers.failing[step] != 0;
 }
 
-// Reference counting shared by the three kinds of object.
-template <typename Interface> struct Counted : Interface {
-    LONG references = 1;
-    Counted() { InterlockedIncrement(&simulatedSpeakers.liveObjects); }
-    virtual ~Counted() { InterlockedDecrement(&simulatedSpeakers.liveObjects); }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
-    {
-        if (!IsEqualIID(iid, __uuidof(IUnknown)) && !IsEqualIID(iid, __uuidof(Interface))) {
-            *object = NULL;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<Interface *>(this);
-        return S_OK;
-    }
+struct LiveSpeakerObjects {
+    static volatile LONG &count(void) { return simulatedSpeakers.liveObjects; }
 };
+template <typename Interface> using Counted = CountedObject<Interface, LiveSpeakerObjects>;
 
 struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     LONG device;

@@ -47,29 +47,7 @@ static CaptureSessionStateNotices captureSessionStateNotices;
 
 static void unwatchSessions(void)
 {
-    for (IAudioSessionControl2 *&session : captureSessions.sessions) {
-        if (session == NULL)
-            continue;
-        if (FAILED(session->UnregisterAudioSessionNotification(&captureSessionStateNotices)))
-            wakeSignals.callbacksMayCome = 1;
-        session->Release();
-        session = NULL;
-    }
-}
-
-// FALSE when the session cannot be watched: its registration failed, or the table is full.
-static BOOL watchSession(IAudioSessionControl2 *session)
-{
-    for (IAudioSessionControl2 *&slot : captureSessions.sessions) {
-        if (slot != NULL)
-            continue;
-        if (FAILED(session->RegisterAudioSessionNotification(&captureSessionStateNotices)))
-            return FALSE;
-        session->AddRef();
-        slot = session;
-        return TRUE;
-    }
-    return FALSE;
+    unwatchSessionStates(captureSessions.sessions, &captureSessionStateNotices);
 }
 
 // The system sounds and the player's own sessions never count: they are not watched at all.
@@ -107,7 +85,7 @@ static BOOL lookAtSession(IAudioSessionControl *control, CallersFound &found)
     DWORD processId = 0;
     BOOL complete = TRUE;
     if (anotherProgramsSession(session, processId)) {
-        complete = watchSession(session);
+        complete = watchSessionState(captureSessions.sessions, session, &captureSessionStateNotices);
         AudioSessionState state = AudioSessionStateInactive;
         if (FAILED(session->GetState(&state)))
             complete = FALSE;

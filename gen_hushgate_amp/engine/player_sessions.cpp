@@ -137,21 +137,6 @@ struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
 static SessionCreatedNotices sessionCreatedNotices;
 static SessionStateNotices sessionStateNotices;
 
-// Into the first free slot, registered; FALSE when the table is full or the registration failed.
-static BOOL watchSessionState(IAudioSessionControl *session)
-{
-    for (IAudioSessionControl *&slot : wakeSignals.playerSessions) {
-        if (slot != NULL)
-            continue;
-        if (FAILED(session->RegisterAudioSessionNotification(&sessionStateNotices)))
-            return FALSE;
-        session->AddRef();
-        slot = session;
-        return TRUE;
-    }
-    return FALSE;
-}
-
 static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
 {
     int count = 0;
@@ -165,7 +150,7 @@ static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
             complete = FALSE;
             continue;
         }
-        if (isPlayerSession(session) && !watchSessionState(session))
+        if (isPlayerSession(session) && !watchSessionState(wakeSignals.playerSessions, session, &sessionStateNotices))
             complete = FALSE;
         session->Release();
     }
@@ -250,14 +235,7 @@ void watchPlayerSessions(void)
 void unwatchPlayerSessions(void)
 {
     wakeSignals.sessionNoticesHold = FALSE;
-    for (IAudioSessionControl *&session : wakeSignals.playerSessions) {
-        if (session == NULL)
-            continue;
-        if (FAILED(session->UnregisterAudioSessionNotification(&sessionStateNotices)))
-            wakeSignals.callbacksMayCome = 1;
-        session->Release();
-        session = NULL;
-    }
+    unwatchSessionStates(wakeSignals.playerSessions, &sessionStateNotices);
     for (IAudioSessionManager2 *&manager : wakeSignals.sessionManagers) {
         if (manager == NULL)
             continue;

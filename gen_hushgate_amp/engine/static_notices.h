@@ -1,8 +1,13 @@
 // The callback objects the platform holds while they are registered: one static instance of
 // each kind, counted but never freed, answering only its own interface and IUnknown. Used by
-// the Core Audio notices of the watch thread.
+// the Core Audio notices of the watch thread, with the fixed tables of audio sessions that one
+// state-notice object serves.
 #pragma once
 #include <objbase.h>
+
+#include <audiopolicy.h>
+
+#include "engine/engine.h"
 
 template <typename Interface> struct StaticNotices : Interface {
     // Constant: the instances are complete when the module is mapped, with no start-up code
@@ -22,3 +27,34 @@ template <typename Interface> struct StaticNotices : Interface {
         return S_OK;
     }
 };
+
+// Into the first free slot of the table, registered for its state notices; FALSE when the
+// table is full or the registration failed.
+template <typename Session, size_t N>
+BOOL watchSessionState(Session *(&table)[N], Session *session, IAudioSessionEvents *notices)
+{
+    for (Session *&slot : table) {
+        if (slot != NULL)
+            continue;
+        if (FAILED(session->RegisterAudioSessionNotification(notices)))
+            return FALSE;
+        session->AddRef();
+        slot = session;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Each unregistered before it is released; one that fails leaves a callback that may still
+// come, which keeps the module mapped.
+template <typename Session, size_t N> void unwatchSessionStates(Session *(&table)[N], IAudioSessionEvents *notices)
+{
+    for (Session *&session : table) {
+        if (session == NULL)
+            continue;
+        if (FAILED(session->UnregisterAudioSessionNotification(notices)))
+            wakeSignals.callbacksMayCome = 1;
+        session->Release();
+        session = NULL;
+    }
+}
