@@ -332,6 +332,21 @@ void setWorkstationLocked(BOOL locked)
         tellSessionWindows(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
 }
 
+void postSessionNotice(WPARAM event)
+{
+    for (HWND window : simulatedSession.windows) {
+        if (window != NULL)
+            (void)PostMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
+    }
+}
+
+void setWorkstationLockedPosted(BOOL locked)
+{
+    LONG previous = InterlockedExchange(&simulatedLock, locked ? 1 : 0);
+    if (previous != (locked ? 1 : 0))
+        postSessionNotice(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
+}
+
 BOOL workstationLocked(void)
 {
     return simulatedLock != 0;

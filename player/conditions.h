@@ -23,6 +23,10 @@ LONG readSystemMute(void);
 BOOL interceptLockProbe(HMODULE module);
 // Tells the windows registered for session notices, as Windows does when the session locks.
 void setWorkstationLocked(BOOL locked);
+// The same, with the notice posted even to a window of this thread, as Windows posts it: it
+// waits in the queue until the thread takes its messages. Also the session's other notices.
+void setWorkstationLockedPosted(BOOL locked);
+void postSessionNotice(WPARAM event);
 BOOL workstationLocked(void);
 // The desktop an intercepted module last asked to switch to, and how often any has asked.
 extern HDESK lastDesktopSwitchedTo;

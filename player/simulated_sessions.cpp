@@ -300,6 +300,10 @@ HRESULT activateSessionManager(LONG device, REFIID iid, void **object)
         return E_NOINTERFACE;
     if (device < 0 || device >= MAX_SESSION_DEVICES)
         return E_INVALIDARG;
+    if (simulatedSessions.managerFailuresToCome[device] > 0) {
+        InterlockedDecrement(&simulatedSessions.managerFailuresToCome[device]);
+        return AUDCLNT_E_DEVICE_INVALIDATED;
+    }
     SessionManager *manager = new SessionManager(device);
     HRESULT result = manager->QueryInterface(iid, object);
     manager->Release();
@@ -317,6 +321,8 @@ void resetSimulatedSessions(void)
         read = FALSE;
     unlockTables();
     simulatedSessions.silent = 0;
+    for (volatile LONG &failures : simulatedSessions.managerFailuresToCome)
+        failures = 0;
     for (int step = 0; step < SESSION_STEP_COUNT; ++step) {
         simulatedSessions.failing[step] = 0;
         simulatedSessions.calls[step] = 0;

@@ -22,9 +22,9 @@ enum SessionStep {
 };
 
 enum {
-    MAX_SIMULATED_SESSIONS = 16,
-    MAX_SESSION_LISTENERS = 16,  // of each kind
-    MAX_SESSION_DEVICES = 8,     // device indices from 0 up to this one, excluded
+    MAX_SIMULATED_SESSIONS = 48,
+    MAX_SESSION_LISTENERS = 48,  // of each kind
+    MAX_SESSION_DEVICES = 12,    // device indices from 0 up to this one, excluded
     NO_SESSION = -1,
 };
 
@@ -35,6 +35,9 @@ struct SimulatedSessions {
     volatile LONG creationListeners; // IAudioSessionNotification registered now
     volatile LONG stateListeners;    // IAudioSessionEvents registered now
     volatile LONG silent;            // nonzero: changes call nobody back, as with a stub
+    // The next activations of a device's session manager fail as for an endpoint not ready yet
+    // (a Bluetooth headset just turned on, an audio service restarting).
+    volatile LONG managerFailuresToCome[MAX_SESSION_DEVICES];
 };
 extern SimulatedSessions simulatedSessions;
 

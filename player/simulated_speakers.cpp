@@ -22,8 +22,13 @@ static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFII
 // any other way would take the one for the other.
 static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {
     L"{0.0.0.00000000}.{hushgate-output}", L"{0.0.0.00000000}.{HUSHGATE-OUTPUT}",
-    L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}"};
-static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender, eCapture, eCapture};
+    L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}",
+    L"{0.0.1.00000000}.{hushgate-microphone-4}", L"{0.0.1.00000000}.{hushgate-microphone-5}",
+    L"{0.0.1.00000000}.{hushgate-microphone-6}", L"{0.0.1.00000000}.{hushgate-microphone-7}",
+    L"{0.0.1.00000000}.{hushgate-microphone-8}", L"{0.0.1.00000000}.{hushgate-microphone-9}",
+    L"{0.0.1.00000000}.{hushgate-microphone-10}", L"{0.0.1.00000000}.{hushgate-microphone-11}"};
+static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender,  eRender,  eCapture, eCapture, eCapture, eCapture,
+                                                            eCapture, eCapture, eCapture, eCapture, eCapture, eCapture};
 
 // Who listens: notification clients, and mute callbacks with the device they listen on.
 struct Listeners {
@@ -235,6 +240,8 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
         *devices = NULL;
         if (stepFails(SPEAKER_STEP_ENUMERATE))
             return E_OUTOFMEMORY;
+        if (flow == eCapture || flow == eAll)
+            InterlockedIncrement(&simulatedSpeakers.captureListings);
         *devices = new SpeakerCollection(flow, states);
         return S_OK;
     }
@@ -287,8 +294,9 @@ void resetSimulatedSpeakers(void)
 {
     for (LONG index = 0; index < SPEAKER_DEVICE_COUNT; ++index) {
         simulatedSpeakers.muted[index] = 0;
-        simulatedSpeakers.state[index] = DEVICE_STATE_ACTIVE;
+        simulatedSpeakers.state[index] = index < FIRST_EXTRA_MICROPHONE ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
     }
+    simulatedSpeakers.captureListings = 0;
     simulatedSpeakers.defaultDevice = SPEAKERS;
     simulatedSpeakers.defaultMicrophone = MICROPHONE;
     simulatedSpeakers.passThrough = 0;
@@ -349,6 +357,9 @@ static void tellClients(LONG changedDevice, BOOL stateChanged, BOOL defaultMoved
 {
     IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
     LONG count = snapshot(listeners.clients, clients, -1);
+    // Windows names no device when the last output went.
+    LONG now = simulatedSpeakers.defaultDevice;
+    LPCWSTR defaultId = now == NO_DEFAULT_SPEAKERS ? NULL : deviceIds[now];
     for (LONG i = 0; i < count; ++i) {
         if (stateChanged)
             (void)clients[i]->OnDeviceStateChanged(deviceIds[changedDevice], (DWORD)simulatedSpeakers.state[changedDevice]);
@@ -357,7 +368,7 @@ static void tellClients(LONG changedDevice, BOOL stateChanged, BOOL defaultMoved
         // Windows tells each role apart.
         static const ERole roles[] = {eConsole, eMultimedia, eCommunications};
         for (ERole role : roles)
-            (void)clients[i]->OnDefaultDeviceChanged(eRender, role, deviceIds[simulatedSpeakers.defaultDevice]);
+            (void)clients[i]->OnDefaultDeviceChanged(eRender, role, defaultId);
     }
 }
 
@@ -398,6 +409,14 @@ void unplugHeadset(void)
 {
     simulatedSpeakers.state[HEADSET] = DEVICE_STATE_UNPLUGGED;
     tellClients(HEADSET, TRUE, FALSE);
+}
+
+void setDevicePresent(LONG device, BOOL present, LONG newDefault)
+{
+    simulatedSpeakers.state[device] = present ? DEVICE_STATE_ACTIVE : DEVICE_STATE_UNPLUGGED;
+    BOOL moved = simulatedSpeakers.defaultDevice != newDefault;
+    simulatedSpeakers.defaultDevice = newDefault;
+    tellClients(device, TRUE, moved);
 }
 
 // A process id that is surely not this one's.

@@ -22,11 +22,13 @@ enum SpeakerStep {
 
 // Every device of the table, render and capture alike, is known by its index.
 enum {
-    SPEAKER_DEVICE_COUNT = 4,
+    SPEAKER_DEVICE_COUNT = 12,
     SPEAKERS = 0,    // render
     HEADPHONES = 1,  // render
     MICROPHONE = 2,  // capture, the default one
     HEADSET = 3,     // capture, a headset's microphone: never the default
+    // capture: a webcam's, a dock's, virtual ones; not present until plugged in
+    FIRST_EXTRA_MICROPHONE = 4,
     NO_DEFAULT_SPEAKERS = -1,
     MAX_SPEAKER_LISTENERS = 8,
 };
@@ -44,12 +46,13 @@ struct SimulatedSpeakers {
     volatile LONG deviceClients;  // notification clients registered now
     volatile LONG muteCallbacks;  // mute callbacks registered now
     volatile LONG muteUnregistrationRefused;  // the callback stays registered and may still be called
+    volatile LONG captureListings;  // EnumAudioEndpoints asked for capture devices
 };
 extern SimulatedSpeakers simulatedSpeakers;
 
 // FALSE when the module does not import CoCreateInstance.
 BOOL interceptSpeakers(HMODULE module);
-// Four active, unmuted devices, the speakers and the microphone the defaults, no failures,
+// Four active, unmuted devices (the extra microphones not present), the speakers and the microphone the defaults, no failures,
 // nobody registered; the counts start again.
 void resetSimulatedSpeakers(void);
 void setSpeakersMuted(BOOL muted);  // the default device's mute
@@ -65,6 +68,9 @@ void dropMuteCallbacks(void);
 // The headset's microphone comes and goes; the default microphone stays where it is.
 void plugInHeadset(void);
 void unplugHeadset(void);
+// Any device comes or goes, the default output moving to newDefault (an index, or
+// NO_DEFAULT_SPEAKERS), and the clients are told.
+void setDevicePresent(LONG device, BOOL present, LONG newDefault);
 // Another program (a meeting app, say) with an audio session on a microphone: it starts
 // capturing there (its session made active, or made at its first start) and stops again.
 void startOtherProgramCapture(LONG microphone);

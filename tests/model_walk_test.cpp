@@ -1,14 +1,24 @@
-// A seeded random walk over conditions, user commands, settings and polls, with the engine's
-// poll step driven directly on this thread; every step is checked against the model. A
-// failure prints the seed and the shortest step list that still fails.
+// Seeded random walks over everything the machine, the player and the user can do, with the
+// engine run as the plug-in runs it, but on this thread: the signal window takes the session's
+// notices and the power broadcasts, the simulated speakers, sessions and mixer call its Core
+// Audio callbacks, the test clock stands still between steps, and pollOnce is the watch loop's
+// look. Every step is checked against the model; a failure prints the seed and the shortest
+// walk that still fails, one readable line per step.
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <mmdeviceapi.h>
+#include <audiopolicy.h>
+
 #include "playback_model.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
 
-enum { DEFAULT_WALK_STEPS = 10000, MAX_WALK_STEPS = 200000 };
+#include <wtsapi32.h>
+
+enum { DEFAULT_WALKS = 48, DEFAULT_WALK_STEPS = 120, MAX_WALK_STEPS = 5000 };
+static const DWORD WALK_CLOCK_START = 0x10000000u;
 
 static LONG loopTogglesSeen;
 static void countLoopToggles(const PlayerEvent &event)
@@ -17,70 +27,439 @@ static void countLoopToggles(const PlayerEvent &event)
         ++loopTogglesSeen;
 }
 
+static LONG envCount(const char *name, LONG fallback)
+{
+    const char *text = getenv(name);
+    return text != NULL ? atol(text) : fallback;
+}
+
+// The microphones of the model, as devices of the simulated table.
+static LONG microphoneDevice(LONG microphone)
+{
+    if (microphone < 2)
+        return microphone == 0 ? (LONG)MICROPHONE : (LONG)HEADSET;
+    return FIRST_EXTRA_MICROPHONE + microphone - 2;
+}
+
+static DWORD otherProgram(LONG program)
+{
+    return GetCurrentProcessId() + 8 + 4 * (DWORD)program;
+}
+
 class ModelWalk : public PluginTest {
 protected:
+    HRESULT apartment;
+    BOOL engineUp;
+    // The player's own sessions and the other programs', as the simulated platform holds them.
+    LONG stream, streamDevice, streamState, second, secondDevice, secondWanted, pinned;
+    LONG captures[MODEL_PROGRAMS][MODEL_MICROPHONES], captureOn[MODEL_PROGRAMS];
+    LONG ownCapture, systemSounds;
+    BOOL mixerPresent;
+    std::string mismatch;
+
     void SetUp() override
     {
         PluginTest::SetUp();
         installFilter();
         playerWindow.onEvent = countLoopToggles;
+        apartment = enterComApartment();
+        engineUp = FALSE;
+        mixerPresent = mixerGetNumDevs() > 0 && getenv("HUSHGATE_EXPECT_NO_MIXER") == NULL;
     }
     void TearDown() override
     {
+        stopEngine();
+        leaveComApartment(apartment);
         playerWindow.onEvent = NULL;
         PluginTest::TearDown();
     }
-    void startWalk(ModelState &model)
+
+    // --- the plug-in's life, as init and quit bring it on the player's thread ---------------
+
+    void look(void)
     {
-        resetConditions();
-        setSettings(1, 1, 1, 100);
+        pollOnce();
+        watchSignalsBetweenPolls();
+    }
+    void stopEngine(void)
+    {
+        if (!engineUp)
+            return;
+        watchSignalsEnd();
+        (void)closeSignalWindow();
+        // The mixer stays open from one start to the next: Wine's stops answering after 256
+        // opens in one process, and thousands of walks run in one.
+        engineUp = FALSE;
+    }
+    void startEngine(void)
+    {
         pluginState.pausedByPlugin = 0;
-        playerWindow.playState = PLAY_STATE_PLAYING;
-        loopTogglesSeen = 0;
-        modelStart(model, mixerGetNumDevs() > 0);
+        pluginState.issuingCommand = 0;
+        masterMute.releaseHandedOver = 0;
+        forgetOutputDevice();
+        openSignalWindow();
+        watchSignalsBegin();
+        engineUp = TRUE;
     }
-    void applyToEngine(const Step &step)
+
+    // --- the player's own sessions follow the player and the outputs ------------------------
+
+    BOOL outputActive(LONG device)
     {
-        if (step.kind == STEP_POLL)
-            pollOnce();
-        else if (step.kind == STEP_SETTINGS)
-            setSettings(step.value & 1, (step.value >> 1) & 1, (step.value >> 2) & 1, 100);
+        return device != MODEL_NOWHERE && simulatedSpeakers.state[device] == DEVICE_STATE_ACTIVE;
+    }
+    void endSession(LONG &session, LONG &device)
+    {
+        if (device == MODEL_NOWHERE)
+            return;
+        if (outputActive(device))
+            removeSimulatedSession(session);
         else
-            (void)applyStepToPlayer(step);
+            disconnectSimulatedSession(session, DisconnectReasonDeviceRemoval);
+        session = NO_SESSION;
+        device = MODEL_NOWHERE;
     }
-    BOOL engineMatches(const ModelState &model)
+    void sessionsFollow(void)
     {
-        return playerWindow.playState == model.playState && pluginState.pausedByPlugin == model.pausedByPlugin &&
-               (readSystemMute() != 0) == (model.muted != FALSE) && speakersMuted() == (model.speakersMuted != FALSE) &&
-               loopTogglesSeen == model.pluginToggles;
+        BOOL playing = playerWindow.playState == PLAY_STATE_PLAYING;
+        AudioSessionState state = playing ? AudioSessionStateActive : AudioSessionStateInactive;
+        if (!outputActive(pinned))
+            pinned = MODEL_NOWHERE;
+        LONG target = pinned != MODEL_NOWHERE ? pinned : simulatedSpeakers.defaultDevice;
+        if (streamDevice != MODEL_NOWHERE && (!outputActive(streamDevice) || streamDevice != target))
+            endSession(stream, streamDevice);
+        if (playing && streamDevice == MODEL_NOWHERE && outputActive(target)) {
+            stream = addSimulatedSession(target, GetCurrentProcessId(), state, FALSE);
+            streamDevice = target;
+            streamState = state;
+        } else if (streamDevice != MODEL_NOWHERE && streamState != state) {
+            setSimulatedSessionState(stream, state);
+            streamState = state;
+        }
+        if (!outputActive(secondWanted))
+            secondWanted = MODEL_NOWHERE;
+        if (secondDevice != secondWanted)
+            endSession(second, secondDevice);
+        if (secondWanted != MODEL_NOWHERE && secondDevice == MODEL_NOWHERE) {
+            second = addSimulatedSession(secondWanted, GetCurrentProcessId(), state, FALSE);
+            secondDevice = secondWanted;
+        } else if (secondDevice != MODEL_NOWHERE && simulatedSessionState(second) != state) {
+            setSimulatedSessionState(second, state);
+        }
     }
+
+    void capture(LONG program, LONG microphone)
+    {
+        LONG &on = captureOn[program];
+        if (on != MODEL_NOWHERE)
+            setSimulatedSessionState(captures[program][on], AudioSessionStateInactive);
+        on = microphone;
+        if (microphone == MODEL_NOWHERE)
+            return;
+        LONG &session = captures[program][microphone];
+        if (session == NO_SESSION)
+            session = addSimulatedSession(microphoneDevice(microphone), otherProgram(program), AudioSessionStateActive, FALSE);
+        else
+            setSimulatedSessionState(session, AudioSessionStateActive);
+    }
+    void sessionOnMicrophone(LONG &session, DWORD processId, BOOL systemSound, BOOL active)
+    {
+        AudioSessionState state = active ? AudioSessionStateActive : AudioSessionStateInactive;
+        if (session == NO_SESSION)
+            session = addSimulatedSession(MICROPHONE, processId, state, systemSound);
+        else
+            setSimulatedSessionState(session, state);
+    }
+
+    // --- one step on the engine's side ---------------------------------------------------------
+
+    void timePasses(DWORD ms)
+    {
+        DWORD end = GetTickCount() + ms;
+        for (int looks = 0; looks < 200; ++looks) {
+            DWORD now = GetTickCount();
+            DWORD wait = pollInterval(pluginState.settings.checkTime);
+            DWORD due = callRuleDueIn(now);
+            wait = due < wait ? due : wait;
+            if (end - now < wait)
+                break;
+            moveClockTo(now + wait);
+            look();
+            sessionsFollow();
+        }
+        moveClockTo(end);
+    }
+
+    void act(const Step &step)
+    {
+        LONG v = step.value;
+        switch (step.kind) {
+        case STEP_POLL:
+            break;
+        case STEP_TIME:
+            timePasses((DWORD)v);
+            break;
+        case STEP_LOCK:
+            setWorkstationLocked(v);
+            pumpMessagesFor(0);
+            break;
+        case STEP_SESSION_NOTICE:
+            if (v == WTS_SESSION_LOCK || v == WTS_SESSION_UNLOCK)
+                setWorkstationLockedPosted(v == WTS_SESSION_LOCK);
+            else
+                postSessionNotice((WPARAM)v);
+            break;
+        case STEP_MESSAGES:
+            pumpMessagesFor(0);
+            break;
+        case STEP_SECURE_DESKTOP:
+            simulatedSession.secureDesktop = v;
+            break;
+        case STEP_SESSION_SERVICE:
+            simulatedSession.failuresToCome = 0;
+            break;
+        case STEP_SUSPEND:
+            broadcastSuspend();
+            break;
+        case STEP_WAKE:
+            broadcastWake(v ? PBT_APMRESUMESUSPEND : PBT_APMRESUMEAUTOMATIC);
+            break;
+        case STEP_ASLEEP:
+            moveClockTo(GetTickCount() + (DWORD)v * 60000u);
+            break;
+        case STEP_INPUT:
+            moveClockTo(GetTickCount() + 1);
+            simulatedInputTick = GetTickCount();
+            break;
+        case STEP_SCREEN_SAVER:
+            setScreenSaverRunning(v);
+            break;
+        case STEP_MUTE:
+            (void)setSystemMute(v);
+            pumpMessagesFor(0);
+            break;
+        case STEP_SPEAKER_MUTE:
+            setSpeakersMuted(v);
+            break;
+        case STEP_MUTE_UNREADABLE:
+            simulatedSpeakers.failing[SPEAKER_STEP_GET_MUTE] = v;
+            break;
+        case STEP_OUTPUT: {
+            LONG device = v / 2, other = 1 - device, now = simulatedSpeakers.defaultDevice;
+            LONG newDefault = v % 2 ? device : now != device ? now : outputActive(other) ? other : (LONG)NO_DEFAULT_SPEAKERS;
+            setDevicePresent(device, v % 2, newDefault);
+            break;
+        }
+        case STEP_DEFAULT_OUTPUT:
+            if (outputActive(v))
+                chooseDefaultDevice(v);
+            break;
+        case STEP_PLAYER_OUTPUT:
+            pinned = v;
+            break;
+        case STEP_SECOND_SESSION:
+            secondWanted = v;
+            break;
+        case STEP_CAPTURE:
+            capture(v / 16, v % 16 - 1);
+            break;
+        case STEP_NO_CALL:
+            if (v < 2)
+                sessionOnMicrophone(ownCapture, GetCurrentProcessId(), FALSE, v);
+            else
+                sessionOnMicrophone(systemSounds, otherProgram(MODEL_PROGRAMS), TRUE, v == 3);
+            break;
+        case STEP_MICROPHONE: {
+            LONG microphone = v / 4, device = microphoneDevice(microphone);
+            BOOL present = (v / 2) % 2;
+            if (present && v % 2)
+                simulatedSessions.managerFailuresToCome[device] = 1;
+            for (LONG program = 0; program < MODEL_PROGRAMS && !present; ++program) {
+                if (captureOn[program] == microphone)
+                    capture(program, MODEL_NOWHERE);
+            }
+            setDevicePresent(device, present, simulatedSpeakers.defaultDevice);
+            break;
+        }
+        case STEP_COMMAND:
+            pressPlayerButton((WORD)v);
+            break;
+        case STEP_SETTINGS:
+            setSettings(v & 1, (v >> 1) & 1, (v >> 2) & 1, modelIntervals[(v >> 3) % 6]);
+            break;
+        case STEP_RESTART:
+            stopEngine();
+            pluginState.settings.isDeviceLost = v & 1;
+            pluginState.settings.isCall = (v >> 1) & 1;
+            startEngine();
+            break;
+        case STEP_KIND_COUNT:
+            break;
+        }
+    }
+
+    // The same steps the model answers with a look: what Windows announces wakes the loop at once.
+    static BOOL announced(StepKind kind)
+    {
+        switch (kind) {
+        case STEP_TIME:
+        case STEP_SESSION_NOTICE:
+        case STEP_SECURE_DESKTOP:
+        case STEP_SESSION_SERVICE:
+        case STEP_ASLEEP:
+        case STEP_INPUT:
+        case STEP_SCREEN_SAVER:
+        case STEP_MUTE_UNREADABLE:
+        case STEP_COMMAND:
+        case STEP_SETTINGS:
+            return FALSE;
+        default:
+            return TRUE;
+        }
+    }
+
+    LONG sessionsSeen(void)
+    {
+        BOOL playing = playerWindow.playState == PLAY_STATE_PLAYING;
+        return (streamDevice + 1) * 27 + (streamDevice != MODEL_NOWHERE && streamState == AudioSessionStateActive) * 9 +
+               (secondDevice + 1) * 3 + (playing && secondDevice != MODEL_NOWHERE);
+    }
+
+    void applyToEngine(const Step &step, BOOL &asleep)
+    {
+        LONG sessionsBefore = sessionsSeen();
+        act(step);
+        sessionsFollow();
+        asleep = step.kind == STEP_SUSPEND || (asleep && step.kind != STEP_WAKE);
+        // A start of the user's that makes the player's session active is told at once.
+        BOOL told = announced(step.kind) || (step.kind == STEP_COMMAND && sessionsSeen() != sessionsBefore);
+        if (told && (!asleep || step.kind == STEP_SUSPEND)) {
+            look();
+            sessionsFollow();
+        }
+    }
+
+    // --- the comparison ------------------------------------------------------------------------
+
+    struct Counters {
+        LONG lockProbes, sessionQueries, saverQueries, mixerReads, muteReads, captureListings, deviceReads;
+    };
+    Counters counters(void)
+    {
+        Counters c = {callCounts.lockProbes, simulatedSession.infoQueries, callCounts.screenSaverQuery,
+                      callCounts.mixerDetails, simulatedSpeakers.calls[SPEAKER_STEP_GET_MUTE],
+                      simulatedSpeakers.captureListings, simulatedSpeakers.calls[SPEAKER_STEP_GET_DEVICE]};
+        return c;
+    }
+    void expectNoCalls(const char *what, BOOL offBefore, BOOL offAfter, LONG before, LONG after)
+    {
+        if (offBefore && offAfter && after != before)
+            mismatch += std::string(" ") + what + " switched off, yet asked;";
+    }
+    BOOL engineMatches(const ModelState &model, const ModelState &before, const Counters &start)
+    {
+        char text[200];
+        mismatch.clear();
+        if (playerWindow.playState != model.playState || pluginState.pausedByPlugin != model.pausedByPlugin ||
+            loopTogglesSeen != model.pluginToggles) {
+            wsprintfA(text, " player %s, plug-in's pause %ld, its toggles %ld; the model: %s, %ld, %ld;",
+                      playStateName(playerWindow.playState), pluginState.pausedByPlugin, loopTogglesSeen,
+                      playStateName(model.playState), model.pausedByPlugin, model.pluginToggles);
+            mismatch += text;
+        }
+        if ((mixerPresent && (readSystemMute() != 0) != (model.mixerMuted != FALSE)) ||
+            (simulatedSpeakers.muted[SPEAKERS] != 0) != (model.outputMuted[MODEL_SPEAKERS] != FALSE) ||
+            (simulatedSpeakers.muted[HEADPHONES] != 0) != (model.outputMuted[MODEL_HEADPHONES] != FALSE)) {
+            wsprintfA(text, " mutes mixer %ld speakers %ld headphones %ld; the model: %d %d %d;", readSystemMute(),
+                      simulatedSpeakers.muted[SPEAKERS], simulatedSpeakers.muted[HEADPHONES], model.mixerMuted,
+                      model.outputMuted[0], model.outputMuted[1]);
+            mismatch += text;
+        }
+        Counters end = counters();
+        expectNoCalls("the lock (desktop probe)", !before.isLock, !model.isLock, start.lockProbes, end.lockProbes);
+        expectNoCalls("the lock (session asked)", !before.isLock, !model.isLock, start.sessionQueries, end.sessionQueries);
+        expectNoCalls("the screen saver", !before.isScreenSave, !model.isScreenSave, start.saverQueries, end.saverQueries);
+        expectNoCalls("the mute (mixer)", !before.isMute, !model.isMute, start.mixerReads, end.mixerReads);
+        expectNoCalls("the mute (output)", !before.isMute, !model.isMute, start.muteReads, end.muteReads);
+        expectNoCalls("ISCALL", !before.isCall, !model.isCall, start.captureListings, end.captureListings);
+        expectNoCalls("ISDEVICELOST", !before.isDeviceLost, !model.isDeviceLost, start.deviceReads, end.deviceReads);
+        return mismatch.empty();
+    }
+
+    WalkLockSource lockSource(unsigned seed)
+    {
+        static const WalkLockSource sources[] = {LOCK_FROM_NOTICES, LOCK_FROM_NOTICES, LOCK_SERVICE_LATE,
+                                                 LOCK_NO_SESSION_LIBRARY};
+        return sources[seed % 4];
+    }
+
+    void startWalk(ModelState &model, WalkLockSource source)
+    {
+        stopEngine();
+        resetConditions();
+        simulatedSpeakers.state[HEADPHONES] = DEVICE_STATE_UNPLUGGED;
+        holdClockAt(WALK_CLOCK_START);
+        simulatedInputTick = WALK_CLOCK_START - 5000;
+        simulatedSession.failuresToCome = source == LOCK_SERVICE_LATE ? 1000000 : 0;
+        simulatedSession.libraryMissing = source == LOCK_NO_SESSION_LIBRARY;
+        setSettings(1, 1, 1, 500);
+        pluginState.settings.isDeviceLost = 1;
+        pluginState.settings.isCall = 1;
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        stream = second = ownCapture = systemSounds = NO_SESSION;
+        streamDevice = secondDevice = secondWanted = pinned = MODEL_NOWHERE;
+        for (LONG program = 0; program < MODEL_PROGRAMS; ++program) {
+            captureOn[program] = MODEL_NOWHERE;
+            for (LONG &session : captures[program])
+                session = NO_SESSION;
+        }
+        sessionsFollow();
+        loopTogglesSeen = 0;
+        startEngine();
+        look();
+        sessionsFollow();
+        modelStart(model, mixerPresent, source, WALK_CLOCK_START);
+    }
+
     // The index of the first step after which engine and model differ, or -1.
-    int replay(const Step *steps, int count)
+    int replay(const Step *steps, int count, WalkLockSource source)
     {
         ModelState model;
-        startWalk(model);
+        startWalk(model, source);
+        BOOL asleep = FALSE;
         for (int i = 0; i < count; ++i) {
-            applyToEngine(steps[i]);
+            ModelState before = model;
+            startCountingCalls();
+            Counters start = counters();
+            applyToEngine(steps[i], asleep);
             modelApply(model, steps[i]);
-            if (!engineMatches(model))
+            BOOL same = engineMatches(model, before, start);
+            stopCountingCalls();
+            if (!same)
                 return i;
         }
         return -1;
     }
-    // Drops steps one at a time for as long as the walk still fails without them.
-    int shrink(Step *steps, int count)
+
+    // Drops runs of steps, then single ones, for as long as the walk still fails without them.
+    int shrink(Step *steps, int count, WalkLockSource source)
     {
-        for (int i = 0; i < count;) {
-            Step removed = steps[i];
-            MoveMemory(steps + i, steps + i + 1, (count - i - 1) * sizeof *steps);
-            int failedAt = replay(steps, count - 1);
-            if (failedAt >= 0) {
-                count = failedAt + 1;
-                continue;
+        static Step trial[MAX_WALK_STEPS];
+        for (int before = count + 1; count < before;) {
+        before = count;
+        for (int run = count / 2; run >= 1; run /= 2) {
+            for (int i = 0; i + run <= count;) {
+                CopyMemory(trial, steps, i * sizeof *steps);
+                CopyMemory(trial + i, steps + i + run, (count - i - run) * sizeof *steps);
+                int failedAt = replay(trial, count - run, source);
+                if (failedAt >= 0) {
+                    count = failedAt + 1;
+                    CopyMemory(steps, trial, count * sizeof *steps);
+                    continue;
+                }
+                i += run;
             }
-            MoveMemory(steps + i + 1, steps + i, (count - i - 1) * sizeof *steps);
-            steps[i] = removed;
-            ++i;
+        }
         }
         return count;
     }
@@ -88,25 +467,45 @@ protected:
 
 static Step walkSteps[MAX_WALK_STEPS];
 
+// CI runs many short walks from fixed seeds; HUSHGATE_SEED, HUSHGATE_WALKS and
+// HUSHGATE_WALK_STEPS run others, more and longer.
 TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
 {
-    unsigned seed = getenv("HUSHGATE_SEED") != NULL ? (unsigned)strtoul(getenv("HUSHGATE_SEED"), NULL, 10) : 20261207u;
-    int count = getenv("HUSHGATE_WALK_STEPS") != NULL ? atoi(getenv("HUSHGATE_WALK_STEPS")) : DEFAULT_WALK_STEPS;
-    count = count < 1 ? 1 : count > MAX_WALK_STEPS ? MAX_WALK_STEPS : count;
-    printf("model walk: seed %u, %d steps (HUSHGATE_SEED, HUSHGATE_WALK_STEPS)\n", seed, count);
-    unsigned state = seed;
-    for (int i = 0; i < count; ++i)
-        walkSteps[i] = randomStep(state, TRUE);
-    int failedAt = replay(walkSteps, count);
-    if (failedAt < 0)
-        return;
-    int shortest = shrink(walkSteps, failedAt + 1);
-    std::string listing;
-    for (int i = 0; i < shortest; ++i) {
-        char text[48];
-        describeStep(walkSteps[i], text);
-        listing += std::string("\n  ") + text;
+    unsigned firstSeed = (unsigned)envCount("HUSHGATE_SEED", 20261208);
+    LONG walks = envCount("HUSHGATE_WALKS", DEFAULT_WALKS);
+    LONG length = envCount("HUSHGATE_WALK_STEPS", DEFAULT_WALK_STEPS);
+    length = length < 1 ? 1 : length > (LONG)MAX_WALK_STEPS ? (LONG)MAX_WALK_STEPS : length;
+    printf("model walk: seeds %u to %u, %ld steps each (HUSHGATE_SEED, HUSHGATE_WALKS, HUSHGATE_WALK_STEPS)\n",
+           firstSeed, firstSeed + (unsigned)walks - 1, length);
+    LONG failures = 0, failuresShown = envCount("HUSHGATE_WALK_FAILURES", 3);
+    for (LONG walk = 0; walk < walks && failures < failuresShown; ++walk) {
+        unsigned seed = firstSeed + (unsigned)walk;
+        WalkLockSource source = lockSource(seed);
+        // The steps depend on where the model stands: a capture on a microphone plugged in.
+        ModelState model;
+        modelStart(model, mixerPresent, source, WALK_CLOCK_START);
+        unsigned state = seed;
+        for (int i = 0; i < length; ++i) {
+            walkSteps[i] = randomStep(state, model, TRUE);
+            modelApply(model, walkSteps[i]);
+        }
+        int failedAt = replay(walkSteps, length, source);
+        if (failedAt < 0)
+            continue;
+        ++failures;
+        std::string first = mismatch;
+        int shortest = shrink(walkSteps, failedAt + 1, source);
+        (void)replay(walkSteps, shortest, source);
+        static const char *const sources[] = {"session notices", "session service late", "no wtsapi32"};
+        std::string listing = std::string("\n  (") + sources[source] + (mixerPresent ? ", a mixer)" : ", no mixer)");
+        for (int i = 0; i < shortest; ++i) {
+            char text[80];
+            describeStep(walkSteps[i], text);
+            char line[100];
+            wsprintfA(line, "\n  %2d. %s", i + 1, text);
+            listing += line;
+        }
+        ADD_FAILURE() << "seed " << seed << ": engine and model part at step " << failedAt + 1 << ":" << first
+                      << "\nshortest failing walk:" << listing << "\n  then:" << mismatch;
     }
-    ADD_FAILURE() << "seed " << seed << ": engine and model part at step " << failedAt
-                  << "; shortest failing walk:" << listing;
 }

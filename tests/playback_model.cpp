@@ -1,115 +1,540 @@
-// The rules restated as plainly as possible, independent of the engine's code.
+// The README's promises restated as plainly as possible, independent of the engine's code: a
+// look (poll) at the interval, the filter in front of the player's commands, and what the
+// machine tells and when. Each rule names the README's words it comes from.
 #include "playback_model.h"
+
+#include <wtsapi32.h>
 
 #include "plugin/host_contract.h"
 
-void modelStart(ModelState &model, BOOL mixerPresent)
+static BOOL outputThere(const ModelState &m, LONG device)
 {
-    ZeroMemory(&model, sizeof model);
-    model.playState = PLAY_STATE_PLAYING;
-    model.isLock = model.isScreenSave = model.isMute = 1;
-    model.mixerPresent = mixerPresent;
+    return device != MODEL_NOWHERE && m.outputIn[device];
 }
 
-BOOL modelHolds(const ModelState &model)
+static void enqueue(ModelState &m, LONG message, LONG word)
 {
-    return (model.isLock && model.locked) || (model.isScreenSave && model.saver) ||
-           (model.isMute && ((model.muted && model.mixerPresent) || model.speakersMuted));
+    if (m.queued < MODEL_QUEUE) {
+        m.queue[m.queued * 2] = message;
+        m.queue[m.queued * 2 + 1] = word;
+        ++m.queued;
+    }
 }
 
-static void playerToggles(ModelState &model)
+// "from Windows 7 on, the device that holds the player's own audio session": opened on the
+// default when the music starts, moved with it (or on the device the player is set to), cut off
+// when its device goes; active while the music plays.
+static void streamFollows(ModelState &m)
 {
-    if (model.playState == PLAY_STATE_PLAYING)
-        model.playState = PLAY_STATE_PAUSED;
-    else if (model.playState == PLAY_STATE_PAUSED)
-        model.playState = PLAY_STATE_PLAYING;
+    if (!outputThere(m, m.playerPinned))
+        m.playerPinned = MODEL_NOWHERE;
+    LONG target = m.playerPinned != MODEL_NOWHERE ? m.playerPinned : m.defaultOutput;
+    if (m.stream != MODEL_NOWHERE && (!outputThere(m, m.stream) || m.stream != target))
+        m.stream = MODEL_NOWHERE;
+    if (m.playState == PLAY_STATE_PLAYING && m.stream == MODEL_NOWHERE && outputThere(m, target))
+        m.stream = target;
+    if (!outputThere(m, m.second))
+        m.second = MODEL_NOWHERE;
 }
 
-static void modelPoll(ModelState &model)
+static BOOL sessionActiveOn(const ModelState &m, LONG device)
 {
-    BOOL hold = modelHolds(model);
-    // A condition begins while the music plays: the plug-in pauses it, and the pause is its own.
-    if (hold && !model.pausedByPlugin && model.playState == PLAY_STATE_PLAYING) {
-        model.playState = PLAY_STATE_PAUSED;
-        model.pausedByPlugin = 1;
-        ++model.pluginToggles;
+    return m.playState == PLAY_STATE_PLAYING && (m.stream == device || m.second == device);
+}
+
+void modelStart(ModelState &m, BOOL mixerPresent, WalkLockSource source, DWORD now)
+{
+    ZeroMemory(&m, sizeof m);
+    m.playState = PLAY_STATE_PLAYING;
+    m.now = now;
+    m.noSessionLibrary = source == LOCK_NO_SESSION_LIBRARY;
+    m.refusalsLeft = source == LOCK_SERVICE_LATE ? 1000000 : 0;
+    m.mixerPresent = mixerPresent;
+    m.outputIn[MODEL_SPEAKERS] = TRUE;
+    m.defaultOutput = MODEL_SPEAKERS;
+    m.playerPinned = m.second = m.watched = MODEL_NOWHERE;
+    m.stream = MODEL_SPEAKERS;
+    m.microphoneIn[0] = m.microphoneIn[1] = TRUE;
+    for (LONG &microphone : m.captureOn)
+        microphone = MODEL_NOWHERE;
+    m.isLock = m.isScreenSave = m.isMute = m.isDeviceLost = m.isCall = 1;
+    m.interval = 500;
+    // The walk begins as a fresh start does: init registers for the session's notices.
+    Step restart = {STEP_RESTART, 3};
+    modelApply(m, restart);
+}
+
+// --- the lock ------------------------------------------------------------------------------
+
+// "the lock from the desktop that has the input, which cannot tell a lock from an elevation prompt"
+static BOOL desktopProbeSaysLocked(const ModelState &m)
+{
+    return m.locked || m.secureDesktop;
+}
+
+// "the session tells it"; where it tells nothing when asked (as under Wine), "the lock at the
+// start is taken from the desktop": asked only with the lock switch on ("a switch that is off
+// makes no call"; turned on in the dialog, the user is at the screen).
+static void registerForNotices(ModelState &m)
+{
+    if (m.noSessionLibrary || m.noticesHold)
+        return;
+    if (m.refusalsLeft > 0) {
+        --m.refusalsLeft;
         return;
     }
-    // Every condition is over: the plug-in lets go of its pause, and resumes the music only if
-    // it is still paused; whatever the user did meanwhile stands.
-    if (!hold && model.pausedByPlugin) {
-        model.pausedByPlugin = 0;
-        if (model.playState == PLAY_STATE_PAUSED) {
-            model.playState = PLAY_STATE_PLAYING;
-            ++model.pluginToggles;
+    m.noticesHold = TRUE;
+    m.toldDisconnected = FALSE;
+    m.toldLock = m.isLock && desktopProbeSaysLocked(m) ? TOLD_BY_THE_PROBE : TOLD_UNLOCKED;
+}
+
+// "A lock seen there is looked at again at every look until the desktop comes back or the
+// session tells"; "a disconnected session held like a lock".
+static BOOL lockedNow(ModelState &m)
+{
+    if (!m.noticesHold)
+        return desktopProbeSaysLocked(m);
+    if (m.toldDisconnected)
+        return TRUE;
+    if (m.toldLock == TOLD_BY_THE_PROBE) {
+        if (desktopProbeSaysLocked(m))
+            return TRUE;
+        m.toldLock = TOLD_UNLOCKED;
+    }
+    return m.toldLock == TOLD_LOCKED;
+}
+
+// "until it has woken with you at it": the user's resume, or "the next look after your first input".
+static BOOL sleepHolds(ModelState &m)
+{
+    if (m.sleepHold == MODEL_WOKE_UNATTENDED && m.inputSinceWake)
+        m.sleepHold = MODEL_AWAKE;
+    return m.sleepHold != MODEL_AWAKE;
+}
+
+// The player's thread takes its messages in the order they were posted; a wake with a user
+// counts after the session's notices posted before it.
+static void takeMessages(ModelState &m)
+{
+    for (LONG i = 0; i < m.queued; ++i) {
+        LONG word = m.queue[i * 2 + 1];
+        switch (m.queue[i * 2]) {
+        case QUEUED_LOCK:
+            m.toldLock = TOLD_LOCKED;
+            break;
+        case QUEUED_UNLOCK:
+            m.toldLock = TOLD_UNLOCKED;
+            break;
+        case QUEUED_DISCONNECT:
+            m.toldDisconnected = TRUE;
+            break;
+        case QUEUED_CONNECT:
+            m.toldDisconnected = FALSE;
+            break;
+        case QUEUED_RETRY:
+            m.retryQueued = FALSE;
+            registerForNotices(m);
+            break;
+        case QUEUED_WAKE:
+            // A later suspend is not ended by the wake before it.
+            if (word == m.suspends)
+                m.sleepHold = MODEL_AWAKE;
+            break;
         }
     }
+    m.queued = 0;
 }
 
-static BOOL startsPlayback(const ModelState &model, LONG command)
+// --- the mutes -----------------------------------------------------------------------------
+
+BOOL modelSpeakersMuted(const ModelState &m)
+{
+    return m.defaultOutput != MODEL_NOWHERE && m.outputMuted[m.defaultOutput];
+}
+
+// "no output device at all counts as not muted"; a mute that cannot be read counts as clear.
+static BOOL mutedNow(const ModelState &m)
+{
+    return (m.mixerPresent && m.mixerMuted) || (modelSpeakersMuted(m) && !m.muteUnreadable);
+}
+
+// --- calls ---------------------------------------------------------------------------------
+
+static BOOL capturesNow(const ModelState &m, LONG program)
+{
+    LONG microphone = m.captureOn[program];
+    return microphone != MODEL_NOWHERE && m.microphoneIn[microphone];
+}
+
+// "one second after the capture started, if it still runs"; "two seconds after it ended, if
+// none started meanwhile"; "two captures of the same program less than 2 s apart are one call";
+// what runs when the music started, or when the user plays during a call, holds nothing until
+// its capture ends. The music starts where a look finds it playing that the last did not, or
+// finds the user playing over a pause of the plug-in's.
+static void followCalls(ModelState &m)
+{
+    BOOL playing = m.playState == PLAY_STATE_PLAYING;
+    for (LONG p = 0; p < MODEL_PROGRAMS; ++p) {
+        ModelProgram &program = m.programs[p];
+        BOOL capturing = capturesNow(m, p);
+        if (!program.followed && capturing) {
+            program.followed = program.capturing = TRUE;
+            program.excused = FALSE;
+            program.since = m.now;
+        } else if (program.followed) {
+            if (program.capturing && !capturing)
+                program.stoppedAt = m.now;
+            if (!program.capturing && capturing) {
+                if (m.now - program.stoppedAt >= 2000)
+                    program.excused = FALSE;
+                program.since = m.now;
+            }
+            program.capturing = capturing;
+        }
+        if (program.followed && !capturing && m.now - program.stoppedAt >= 2000)
+            ZeroMemory(&program, sizeof program);
+    }
+    if (playing && (m.pausedByPlugin || !m.sawPlaying)) {
+        for (ModelProgram &program : m.programs)
+            program.excused = program.excused || program.followed;
+    }
+    m.sawPlaying = playing;
+    BOOL holds = FALSE;
+    for (const ModelProgram &program : m.programs) {
+        if (program.followed && !program.excused &&
+            (m.callHolds || (program.capturing && m.now - program.since >= 1000)))
+            holds = TRUE;
+    }
+    m.callHolds = holds;
+}
+
+DWORD modelCallDueIn(const ModelState &m)
+{
+    if (!m.isCall)
+        return INFINITE;
+    DWORD due = INFINITE;
+    for (const ModelProgram &program : m.programs) {
+        if (!program.followed || program.excused)
+            continue;
+        DWORD left = INFINITE;
+        if (program.capturing && !m.callHolds)
+            left = m.now - program.since >= 1000 ? 0 : 1000 - (m.now - program.since);
+        if (!program.capturing && m.callHolds)
+            left = m.now - program.stoppedAt >= 2000 ? 0 : 2000 - (m.now - program.stoppedAt);
+        due = left < due ? left : due;
+    }
+    return due;
+}
+
+// --- the output ----------------------------------------------------------------------------
+
+// "The output watched is the one the music plays on": the device holding the player's active
+// session (of two, the one watched already; else the first Windows lists), else the default.
+// Looked at while the music plays; kept through a pause of the plug-in's own. TRUE when the one
+// the music played on went away: "it then pauses once, and leaves it to you".
+static BOOL outputWentAway(ModelState &m, BOOL playing)
+{
+    if (!m.isDeviceLost || (!playing && !m.pausedByPlugin))
+        m.watched = MODEL_NOWHERE;
+    if (!m.isDeviceLost || !playing)
+        return FALSE;
+    if (m.watched != MODEL_NOWHERE && !m.outputIn[m.watched]) {
+        m.watched = MODEL_NOWHERE;
+        return TRUE;
+    }
+    LONG found = m.watchedFromSession && m.watched != MODEL_NOWHERE && sessionActiveOn(m, m.watched) ? m.watched
+                                                                                                   : MODEL_NOWHERE;
+    for (LONG device = 0; device < MODEL_OUTPUTS && found == MODEL_NOWHERE; ++device) {
+        if (sessionActiveOn(m, device))
+            found = device;
+    }
+    m.watchedFromSession = found != MODEL_NOWHERE;
+    m.watched = found != MODEL_NOWHERE ? found : m.defaultOutput;
+    return FALSE;
+}
+
+// --- the decision --------------------------------------------------------------------------
+
+static BOOL holdsNow(ModelState &m)
+{
+    BOOL holds = m.isScreenSave && m.saver;
+    if (m.isLock && (lockedNow(m) || sleepHolds(m)))
+        holds = TRUE;
+    if (m.isCall && m.callHolds)
+        holds = TRUE;
+    return holds || (m.isMute && mutedNow(m));
+}
+
+static void toggle(ModelState &m)
+{
+    m.playState = m.playState == PLAY_STATE_PLAYING ? PLAY_STATE_PAUSED : PLAY_STATE_PLAYING;
+    ++m.pluginToggles;
+}
+
+// One look: "pause while ..., and resume the playback it paused once the condition ends. A
+// pause you made yourself is never resumed"; the output that went away during a pause of its
+// own is "not resumed into, and the music stays paused for you".
+static void look(ModelState &m)
+{
+    BOOL playing = m.playState == PLAY_STATE_PLAYING;
+    if (m.isCall)
+        followCalls(m);
+    else
+        ZeroMemory(m.programs, sizeof m.programs), m.callHolds = m.sawPlaying = FALSE;
+    if (outputWentAway(m, playing)) {
+        m.pausedByPlugin = 0;
+        toggle(m);
+    } else if (m.pausedByPlugin || playing) {
+        BOOL holds = holdsNow(m);
+        if (holds && !m.pausedByPlugin) {
+            m.pausedByPlugin = 1;
+            toggle(m);
+        } else if (!holds && m.pausedByPlugin) {
+            m.pausedByPlugin = 0;
+            if (m.isDeviceLost && m.watched != MODEL_NOWHERE && !m.outputIn[m.watched])
+                m.watched = MODEL_NOWHERE;
+            else if (m.playState == PLAY_STATE_PAUSED) {
+                toggle(m);
+                m.sawPlaying = TRUE;  // its own resume is no start of the user's
+            }
+        }
+    }
+    // "a session service not yet running at logon: then it keeps trying to register, at every look"
+    if (!m.noSessionLibrary && !m.noticesHold && !m.retryQueued) {
+        enqueue(m, QUEUED_RETRY, 0);
+        m.retryQueued = TRUE;
+    }
+}
+
+// --- the user ------------------------------------------------------------------------------
+
+static BOOL startsPlayback(const ModelState &m, LONG command)
 {
     return command == CMD_PREVIOUS || command == CMD_PLAY || command == CMD_NEXT ||
-           (command == CMD_PAUSE && model.playState == PLAY_STATE_PAUSED);
+           (command == CMD_PAUSE && m.playState == PLAY_STATE_PAUSED);
 }
 
-static void modelCommand(ModelState &model, LONG command)
+// "When you press play (or previous, next, or pause to resume) while the sound is muted, it
+// releases the mute first"; a start of the user's during a pause of the plug-in's makes the
+// music the user's, on whatever output it now plays.
+static void command(ModelState &m, LONG id)
 {
-    // A manual start while muted clears every mute, so that the music asked for is heard.
-    if (startsPlayback(model, command) && model.isMute && ((model.muted && model.mixerPresent) || model.speakersMuted)) {
-        model.muted = FALSE;
-        model.speakersMuted = FALSE;
-        if (!modelHolds(model))
-            model.pausedByPlugin = 0;
+    if (startsPlayback(m, id) && m.pausedByPlugin)
+        m.watched = MODEL_NOWHERE;
+    BOOL mayBeMuted = (m.mixerPresent && m.mixerMuted) || modelSpeakersMuted(m) ||
+                      (m.muteUnreadable && m.defaultOutput != MODEL_NOWHERE);
+    if (startsPlayback(m, id) && m.isMute && mayBeMuted) {
+        m.mixerMuted = FALSE;
+        if (m.defaultOutput != MODEL_NOWHERE)
+            m.outputMuted[m.defaultOutput] = FALSE;
+        if (!holdsNow(m))
+            m.pausedByPlugin = 0;
     }
-    switch (command) {
+    switch (id) {
     case CMD_PLAY:
-        model.playState = PLAY_STATE_PLAYING;
+        m.playState = PLAY_STATE_PLAYING;
         break;
     case CMD_PAUSE:
-        playerToggles(model);
+        if (m.playState != PLAY_STATE_STOPPED)
+            m.playState = m.playState == PLAY_STATE_PLAYING ? PLAY_STATE_PAUSED : PLAY_STATE_PLAYING;
         break;
     case CMD_STOP:
-        model.playState = PLAY_STATE_STOPPED;
+        m.playState = PLAY_STATE_STOPPED;
         break;
     case CMD_PREVIOUS:
     case CMD_NEXT:
-        if (model.playState != PLAY_STATE_STOPPED)
-            model.playState = PLAY_STATE_PLAYING;
+        if (m.playState != PLAY_STATE_STOPPED)
+            m.playState = PLAY_STATE_PLAYING;
         break;
     }
 }
 
-void modelApply(ModelState &model, const Step &step)
+// --- the machine ---------------------------------------------------------------------------
+
+static void moveOutput(ModelState &m, LONG device, BOOL present)
 {
+    m.outputIn[device] = present;
+    // A device plugged in becomes the default; the default that goes hands over to what is left.
+    if (present)
+        m.defaultOutput = device;
+    else if (m.defaultOutput == device)
+        m.defaultOutput = m.outputIn[1 - device] ? 1 - device : MODEL_NOWHERE;
+}
+
+// Time passes: the loop looks at every interval and at the moments the call rule names.
+static void timePasses(ModelState &m, DWORD ms)
+{
+    DWORD end = m.now + ms;
+    for (int looks = 0; looks < 200; ++looks) {
+        DWORD wait = (DWORD)m.interval;
+        DWORD due = modelCallDueIn(m);
+        wait = due < wait ? due : wait;
+        if (end - m.now < wait)
+            break;
+        m.now += wait;
+        look(m);
+        streamFollows(m);
+    }
+    m.now = end;
+}
+
+// The player's sessions as its state notices tell them: where they are, and whether active.
+static LONG sessionsSeen(const ModelState &m)
+{
+    BOOL playing = m.playState == PLAY_STATE_PLAYING;
+    return (m.stream + 1) * 27 + (playing && m.stream != MODEL_NOWHERE) * 9 + (m.second + 1) * 3 +
+           (playing && m.second != MODEL_NOWHERE);
+}
+
+void modelApply(ModelState &m, const Step &step)
+{
+    LONG v = step.value;
+    LONG sessionsBefore = sessionsSeen(m);
+    // What Windows announces at once wakes a look at once.
+    BOOL announced = TRUE;
     switch (step.kind) {
     case STEP_POLL:
-        modelPoll(model);
+        break;
+    case STEP_TIME:
+        timePasses(m, (DWORD)v);
+        announced = FALSE;
         break;
     case STEP_LOCK:
-        model.locked = step.value;
+        if (m.noticesHold && m.locked != v)
+            enqueue(m, v ? QUEUED_LOCK : QUEUED_UNLOCK, 0);
+        m.locked = v;
+        takeMessages(m);
+        break;
+    case STEP_SESSION_NOTICE:
+        // Windows tells a lock or an unlock only when there is one.
+        if ((v == WTS_SESSION_LOCK || v == WTS_SESSION_UNLOCK) && m.locked == (v == WTS_SESSION_LOCK)) {
+            announced = FALSE;
+            break;
+        }
+        if (v == WTS_SESSION_LOCK || v == WTS_SESSION_UNLOCK)
+            m.locked = v == WTS_SESSION_LOCK;
+        if (m.noticesHold)
+            enqueue(m, v == WTS_SESSION_LOCK ? QUEUED_LOCK : v == WTS_SESSION_UNLOCK ? QUEUED_UNLOCK
+                       : v == WTS_CONSOLE_DISCONNECT ? QUEUED_DISCONNECT : QUEUED_CONNECT, 0);
+        announced = FALSE;
+        break;
+    case STEP_MESSAGES:
+        takeMessages(m);
+        break;
+    case STEP_SECURE_DESKTOP:
+        m.secureDesktop = v;
+        announced = FALSE;
+        break;
+    case STEP_SESSION_SERVICE:
+        m.refusalsLeft = 0;
+        announced = FALSE;
+        break;
+    case STEP_SUSPEND:
+        // "before it sleeps: Windows waits for its answer while it pauses the player"
+        m.asleep = TRUE;
+        ++m.suspends;
+        if (m.isLock)
+            m.sleepHold = MODEL_SUSPENDED;
+        break;
+    case STEP_WAKE:
+        m.asleep = FALSE;
+        if (v && m.queued == 0)
+            m.sleepHold = MODEL_AWAKE;
+        else if (v)
+            enqueue(m, QUEUED_WAKE, m.suspends);
+        else if (m.sleepHold == MODEL_SUSPENDED)
+            m.sleepHold = MODEL_WOKE_UNATTENDED, m.inputSinceWake = FALSE;
+        break;
+    case STEP_ASLEEP:
+        m.now += (DWORD)v * 60000u;
+        announced = FALSE;
+        break;
+    case STEP_INPUT:
+        m.now += 1;
+        m.inputSinceWake = TRUE;
+        announced = FALSE;
         break;
     case STEP_SCREEN_SAVER:
-        model.saver = step.value;
+        m.saver = v;
+        announced = FALSE;
         break;
     case STEP_MUTE:
-        // Without a mixer nothing can be muted.
-        model.muted = step.value && model.mixerPresent;
+        m.mixerMuted = v && m.mixerPresent;
+        takeMessages(m);
         break;
     case STEP_SPEAKER_MUTE:
-        model.speakersMuted = step.value;
+        if (m.defaultOutput != MODEL_NOWHERE)
+            m.outputMuted[m.defaultOutput] = v;
+        break;
+    case STEP_MUTE_UNREADABLE:
+        m.muteUnreadable = v;
+        announced = FALSE;
+        break;
+    case STEP_OUTPUT:
+        moveOutput(m, v / 2, v % 2);
+        break;
+    case STEP_DEFAULT_OUTPUT:
+        if (outputThere(m, v))
+            m.defaultOutput = v;
+        break;
+    case STEP_PLAYER_OUTPUT:
+        m.playerPinned = v;
+        break;
+    case STEP_SECOND_SESSION:
+        m.second = v;
+        break;
+    case STEP_CAPTURE:
+        m.captureOn[v / 16] = (v % 16) - 1;
+        break;
+    case STEP_NO_CALL:
+        break;
+    case STEP_MICROPHONE:
+        m.microphoneIn[v / 4] = (v / 2) % 2;
+        for (LONG &microphone : m.captureOn) {
+            if (microphone == v / 4 && !m.microphoneIn[v / 4])
+                microphone = MODEL_NOWHERE;
+        }
         break;
     case STEP_COMMAND:
-        modelCommand(model, step.value);
+        command(m, v);
+        announced = FALSE;
         break;
     case STEP_SETTINGS:
-        model.isLock = step.value & 1;
-        model.isScreenSave = (step.value >> 1) & 1;
-        model.isMute = (step.value >> 2) & 1;
+        m.isLock = v & 1;
+        m.isScreenSave = (v >> 1) & 1;
+        m.isMute = (v >> 2) & 1;
+        m.interval = modelIntervals[(v >> 3) % 6];
+        announced = FALSE;
+        break;
+    case STEP_RESTART:
+        // The player stays where it stands; the plug-in starts as freshly loaded.
+        m.pausedByPlugin = 0;
+        m.isDeviceLost = v & 1;
+        m.isCall = (v >> 1) & 1;
+        m.noticesHold = m.retryQueued = m.toldDisconnected = FALSE;
+        m.toldLock = TOLD_UNLOCKED;
+        m.sleepHold = MODEL_AWAKE;
+        m.queued = 0;
+        m.watched = MODEL_NOWHERE;
+        ZeroMemory(m.programs, sizeof m.programs);
+        m.callHolds = m.sawPlaying = FALSE;
+        registerForNotices(m);
         break;
     case STEP_KIND_COUNT:
         break;
     }
+    streamFollows(m);
+    // "the player's output moves to another device: at once: its audio session tells it", and
+    // so does the session that a start of the user's makes active.
+    if (step.kind == STEP_COMMAND && sessionsSeen(m) != sessionsBefore)
+        announced = TRUE;
+    if (announced && (!m.asleep || step.kind == STEP_SUSPEND)) {
+        look(m);
+        streamFollows(m);
+    }
 }
+
+// --- random steps --------------------------------------------------------------------------
 
 static unsigned nextRandom(unsigned &seed)
 {
@@ -117,39 +542,186 @@ static unsigned nextRandom(unsigned &seed)
     return (seed >> 16) & 0x7FFF;
 }
 
-Step randomStep(unsigned &seed, BOOL withSettings)
+Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
 {
-    Step step = {};
-    unsigned roll = nextRandom(seed) % 20;
-    // Polls are the most common step, as in life; settings changes the rarest.
-    if (roll < 7)
-        step.kind = STEP_POLL;
-    else if (roll < 13)
-        step.kind = (StepKind)(STEP_LOCK + nextRandom(seed) % 4);
-    else if (roll < 19 || !withSettings)
-        step.kind = STEP_COMMAND;
+    static const StepKind playerSteps[] = {STEP_POLL, STEP_POLL, STEP_LOCK, STEP_SCREEN_SAVER, STEP_MUTE,
+                                           STEP_SPEAKER_MUTE, STEP_COMMAND, STEP_COMMAND};
+    static const StepKind asleepSteps[] = {STEP_ASLEEP, STEP_WAKE, STEP_WAKE, STEP_SESSION_NOTICE};
+    static const StepKind awakeSteps[] = {
+        STEP_POLL, STEP_TIME, STEP_TIME, STEP_TIME, STEP_SESSION_NOTICE, STEP_SESSION_NOTICE, STEP_MESSAGES,
+        STEP_MESSAGES, STEP_SECURE_DESKTOP, STEP_SESSION_SERVICE, STEP_SUSPEND, STEP_INPUT, STEP_SCREEN_SAVER,
+        STEP_MUTE, STEP_SPEAKER_MUTE, STEP_SPEAKER_MUTE, STEP_MUTE_UNREADABLE, STEP_OUTPUT, STEP_OUTPUT,
+        STEP_DEFAULT_OUTPUT, STEP_PLAYER_OUTPUT, STEP_SECOND_SESSION, STEP_CAPTURE, STEP_CAPTURE, STEP_CAPTURE,
+        STEP_NO_CALL, STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND,
+        STEP_SETTINGS, STEP_RESTART, STEP_WAKE};
+    Step step = {STEP_POLL, 0};
+    if (!everyStep)
+        step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
+    else if (m.asleep)
+        step.kind = asleepSteps[nextRandom(seed) % ARRAYSIZE(asleepSteps)];
     else
-        step.kind = STEP_SETTINGS;
-    if (step.kind == STEP_COMMAND)
-        step.value = CMD_PREVIOUS + nextRandom(seed) % 5;
-    else if (step.kind == STEP_SETTINGS)
-        step.value = nextRandom(seed) % 8;
-    else
-        step.value = nextRandom(seed) % 2;
+        step.kind = awakeSteps[nextRandom(seed) % ARRAYSIZE(awakeSteps)];
+    unsigned r = nextRandom(seed);
+    static const LONG times[] = {50, 300, 700, 999, 1000, 1001, 1500, 1999, 2000, 2500, 4000};
+    static const LONG sleeps[] = {3, 90, 3 * 1440, 26 * 1440, 50 * 1440};
+    static const LONG notices[] = {WTS_SESSION_LOCK, WTS_SESSION_UNLOCK, WTS_SESSION_LOCK, WTS_SESSION_UNLOCK,
+                                   WTS_CONSOLE_DISCONNECT, WTS_CONSOLE_CONNECT};
+    LONG other = MODEL_HEADPHONES;
+    switch (step.kind) {
+    case STEP_TIME:
+        step.value = times[r % ARRAYSIZE(times)];
+        break;
+    case STEP_ASLEEP:
+        step.value = sleeps[r % ARRAYSIZE(sleeps)];
+        break;
+    case STEP_SESSION_NOTICE:
+        step.value = notices[r % ARRAYSIZE(notices)];
+        break;
+    case STEP_WAKE:
+        // Awake, a stray resume (a second broadcast) is what Windows sends after an unattended wake.
+        step.value = r % 2;
+        break;
+    case STEP_OUTPUT:
+        step.value = (LONG)(r % 4);
+        break;
+    case STEP_DEFAULT_OUTPUT:
+    case STEP_PLAYER_OUTPUT:
+    case STEP_SECOND_SESSION:
+        other = (LONG)(r % 3) - 1;
+        if (other != MODEL_NOWHERE && !m.outputIn[other])
+            other = step.kind == STEP_DEFAULT_OUTPUT ? m.defaultOutput : MODEL_NOWHERE;
+        step.value = other;
+        if (step.kind == STEP_DEFAULT_OUTPUT && other == MODEL_NOWHERE)
+            step.kind = STEP_POLL, step.value = 0;
+        break;
+    case STEP_CAPTURE: {
+        LONG program = (LONG)(r % MODEL_PROGRAMS);
+        LONG microphone = (LONG)((r / MODEL_PROGRAMS) % (MODEL_MICROPHONES + 2)) - 2;
+        if (microphone < 0 || !m.microphoneIn[microphone])
+            microphone = microphone == -2 ? 0 : MODEL_NOWHERE;
+        step.value = program * 16 + microphone + 1;
+        break;
+    }
+    case STEP_NO_CALL:
+        step.value = (LONG)(r % 4);
+        break;
+    case STEP_MICROPHONE: {
+        LONG microphone = 1 + (LONG)(r % (MODEL_MICROPHONES - 1));
+        step.value = microphone * 4 + (m.microphoneIn[microphone] ? 0 : 2 + (LONG)((r >> 8) % 2));
+        break;
+    }
+    case STEP_COMMAND:
+        step.value = CMD_PREVIOUS + (LONG)(r % 5);
+        break;
+    case STEP_SETTINGS:
+        // Mostly the switches on: a walk with everything off proves little.
+        step.value = (LONG)((r % 8) | (r % 3 == 0 ? 0 : 7)) | (LONG)(((r >> 4) % 6) << 3);
+        break;
+    case STEP_RESTART:
+        step.value = (LONG)(r % 4 == 0 ? r % 3 : 3);
+        break;
+    default:
+        step.value = (LONG)(r % 2);
+        break;
+    }
     return step;
 }
 
-void describeStep(const Step &step, char (&text)[48])
+void describeStep(const Step &step, char (&text)[80])
 {
-    static const char *const kinds[] = {"poll", "lock", "screen saver", "mute", "speakers mute", "command", "settings"};
+    static const char *const outputs[] = {"the speakers", "the headphones"};
     static const char *const commands[] = {"previous", "play", "pause", "stop", "next"};
-    if (step.kind == STEP_COMMAND)
-        wsprintfA(text, "press %s", commands[step.value - CMD_PREVIOUS]);
-    else if (step.kind == STEP_SETTINGS)
-        wsprintfA(text, "settings lock=%ld saver=%ld mute=%ld", step.value & 1, (step.value >> 1) & 1,
-                  (step.value >> 2) & 1);
-    else if (step.kind == STEP_POLL)
-        wsprintfA(text, "poll");
-    else
-        wsprintfA(text, "%s %s", kinds[step.kind], step.value ? "on" : "off");
+    static const char *const noCalls[] = {"the player's own capture stops", "the player itself captures",
+                                          "the system sounds stop capturing", "the system sounds capture"};
+    LONG v = step.value;
+    const char *onOff = v ? "on" : "off";
+    switch (step.kind) {
+    case STEP_POLL:
+        wsprintfA(text, "a look (the interval ran out)");
+        break;
+    case STEP_TIME:
+        wsprintfA(text, "%ld ms pass", v);
+        break;
+    case STEP_LOCK:
+        wsprintfA(text, "workstation %s (told at once)", v ? "locked" : "unlocked");
+        break;
+    case STEP_SESSION_NOTICE:
+        wsprintfA(text, "session notice posted: %s",
+                  v == WTS_SESSION_LOCK ? "lock" : v == WTS_SESSION_UNLOCK ? "unlock"
+                  : v == WTS_CONSOLE_DISCONNECT ? "user switched away" : "user back at the console");
+        break;
+    case STEP_MESSAGES:
+        wsprintfA(text, "the player's thread takes its queued messages");
+        break;
+    case STEP_SECURE_DESKTOP:
+        wsprintfA(text, v ? "an elevation prompt comes up (no lock)" : "the elevation prompt is answered");
+        break;
+    case STEP_SESSION_SERVICE:
+        wsprintfA(text, "the session service starts");
+        break;
+    case STEP_SUSPEND:
+        wsprintfA(text, "the machine goes to sleep");
+        break;
+    case STEP_WAKE:
+        wsprintfA(text, v ? "wake: the user's resume" : "wake: the automatic resume alone (nobody there)");
+        break;
+    case STEP_ASLEEP:
+        wsprintfA(text, "asleep for %ld minutes", v);
+        break;
+    case STEP_INPUT:
+        wsprintfA(text, "the user moves the mouse");
+        break;
+    case STEP_SCREEN_SAVER:
+        wsprintfA(text, "screen saver %s", v ? "starts" : "stops");
+        break;
+    case STEP_MUTE:
+        wsprintfA(text, "mixer mute %s", onOff);
+        break;
+    case STEP_SPEAKER_MUTE:
+        wsprintfA(text, "default output's mute %s", onOff);
+        break;
+    case STEP_MUTE_UNREADABLE:
+        wsprintfA(text, v ? "the output's mute cannot be read" : "the output's mute can be read again");
+        break;
+    case STEP_OUTPUT:
+        wsprintfA(text, "%s %s", outputs[v / 2], v % 2 ? "plugged in" : "unplugged");
+        break;
+    case STEP_DEFAULT_OUTPUT:
+        wsprintfA(text, "the user makes %s the default", outputs[v]);
+        break;
+    case STEP_PLAYER_OUTPUT:
+        wsprintfA(text, v == MODEL_NOWHERE ? "the player's output follows the default" : "the player's output set to %s",
+                  v == MODEL_NOWHERE ? "" : outputs[v]);
+        break;
+    case STEP_SECOND_SESSION:
+        wsprintfA(text, v == MODEL_NOWHERE ? "the player's second session closes" : "the player opens a second session on %s",
+                  v == MODEL_NOWHERE ? "" : outputs[v]);
+        break;
+    case STEP_CAPTURE:
+        if (v % 16 == 0)
+            wsprintfA(text, "program %ld stops capturing", v / 16 + 1);
+        else
+            wsprintfA(text, "program %ld captures from microphone %ld", v / 16 + 1, v % 16);
+        break;
+    case STEP_NO_CALL:
+        wsprintfA(text, "%s", noCalls[v % 4]);
+        break;
+    case STEP_MICROPHONE:
+        wsprintfA(text, "microphone %ld %s%s", v / 4 + 1, (v / 2) % 2 ? "plugged in" : "unplugged",
+                  v % 2 ? " (its first activation fails)" : "");
+        break;
+    case STEP_COMMAND:
+        wsprintfA(text, "user presses %s", commands[v - CMD_PREVIOUS]);
+        break;
+    case STEP_SETTINGS:
+        wsprintfA(text, "dialog OK: lock %s, screen saver %s, mute %s, every %ld ms", v & 1 ? "on" : "off",
+                  v & 2 ? "on" : "off", v & 4 ? "on" : "off", modelIntervals[(v >> 3) % 6]);
+        break;
+    case STEP_RESTART:
+        wsprintfA(text, "quit, then init (ISDEVICELOST=%ld ISCALL=%ld)", v & 1, (v >> 1) & 1);
+        break;
+    case STEP_KIND_COUNT:
+        text[0] = '\0';
+        break;
+    }
 }

@@ -1,38 +1,100 @@
-// An executable model of what the plug-in must do: the watch loop's decision table and the
-// filter's table, over the player's state and the three conditions. Random walks check the
-// real engine against it step by step.
+// What the plug-in promises, as an executable model written from the README alone: the player,
+// the machine around it (session, sleep, screen saver, mutes, outputs, microphones, clock) and
+// what the plug-in must do about each. Random walks check the real engine against it step by step.
 #pragma once
 #include <windows.h>
 
+// The outputs, in the order Windows lists them; MODEL_NOWHERE: none.
+static const LONG MODEL_SPEAKERS = 0, MODEL_HEADPHONES = 1, MODEL_OUTPUTS = 2, MODEL_NOWHERE = -1;
+// The default microphone first; more than the plug-in's table holds. Other programs that may capture.
+static const LONG MODEL_MICROPHONES = 10, MODEL_PROGRAMS = 3, MODEL_QUEUE = 64;
+
+// Waiting on the player's thread, in the order posted.
+enum QueuedMessage { QUEUED_LOCK, QUEUED_UNLOCK, QUEUED_DISCONNECT, QUEUED_CONNECT, QUEUED_RETRY, QUEUED_WAKE };
+enum ToldLock { TOLD_UNLOCKED, TOLD_LOCKED, TOLD_BY_THE_PROBE };
+enum ModelSleep { MODEL_AWAKE, MODEL_SUSPENDED, MODEL_WOKE_UNATTENDED };
+
+struct ModelProgram {
+    BOOL followed, capturing, excused;
+    DWORD since, stoppedAt;
+};
+
 struct ModelState {
+    // The machine and the player.
     LONG playState;
-    LONG pausedByPlugin;
-    BOOL locked, saver, muted;
-    BOOL speakersMuted;  // the default speakers' own mute, seen from Vista on
-    LONG isLock, isScreenSave, isMute;
-    BOOL mixerPresent;
-    LONG pluginToggles;  // pause toggles the plug-in has sent
+    DWORD now;
+    BOOL locked, secureDesktop, asleep, saver;
+    BOOL noSessionLibrary;  // Windows 2000: the desktop probe alone
+    LONG refusalsLeft;      // the session service is not running yet
+    BOOL mixerPresent, mixerMuted, muteUnreadable;
+    BOOL outputIn[MODEL_OUTPUTS], outputMuted[MODEL_OUTPUTS];
+    LONG defaultOutput;
+    LONG playerPinned;  // the device the player's output is set to, else MODEL_NOWHERE: the default
+    LONG stream;        // the device of the player's own session, MODEL_NOWHERE while it has none
+    LONG second;        // a second session of the player's, active while it plays
+    BOOL microphoneIn[MODEL_MICROPHONES];
+    LONG captureOn[MODEL_PROGRAMS];  // the microphone a program captures from, or MODEL_NOWHERE
+    LONG queue[MODEL_QUEUE * 2], queued;  // message and its word
+    LONG suspends;
+    // The settings.
+    LONG isLock, isScreenSave, isMute, isDeviceLost, isCall, interval;
+    // What the plug-in knows and did.
+    LONG pausedByPlugin, pluginToggles;
+    BOOL noticesHold, retryQueued, toldDisconnected;
+    LONG toldLock, sleepHold;
+    BOOL inputSinceWake;
+    LONG watched;  // the output the music plays on, as last seen; MODEL_NOWHERE: none
+    BOOL watchedFromSession;
+    ModelProgram programs[MODEL_PROGRAMS];
+    BOOL callHolds, sawPlaying;
 };
 
 enum StepKind {
-    STEP_POLL,
-    STEP_LOCK,
+    STEP_POLL,            // the interval ran out: one look
+    STEP_TIME,            // value ms pass; the looks come at the interval and at the call rule's moments
+    STEP_LOCK,            // value: locked; the session's notice handled at once
+    STEP_SESSION_NOTICE,  // value: a WTS_ event, posted; a lock or unlock is the desktop's truth at once
+    STEP_MESSAGES,        // the player's thread takes what waits in its queue
+    STEP_SECURE_DESKTOP,  // an elevation prompt comes (1) or goes (0)
+    STEP_SESSION_SERVICE, // the session service starts: registrations hold from now on
+    STEP_SUSPEND,
+    STEP_WAKE,            // value 1: with a user (the user's resume), 0: the automatic resume alone
+    STEP_ASLEEP,          // the clock moves value minutes while the machine sleeps
+    STEP_INPUT,           // the user moves the mouse
     STEP_SCREEN_SAVER,
-    STEP_MUTE,
-    STEP_SPEAKER_MUTE,
+    STEP_MUTE,            // the mixer's mute
+    STEP_SPEAKER_MUTE,    // the default output's own mute
+    STEP_MUTE_UNREADABLE,
+    STEP_OUTPUT,          // value: device * 2 + present
+    STEP_DEFAULT_OUTPUT,  // value: the device the user picks
+    STEP_PLAYER_OUTPUT,   // value: the device the player is set to, MODEL_NOWHERE: the default
+    STEP_SECOND_SESSION,  // value: its device, MODEL_NOWHERE: none
+    STEP_CAPTURE,         // value: program * 16 + microphone + 1, the microphone 0: it stops
+    STEP_NO_CALL,         // value 0/1: the player's own capture stops/starts; 2/3: the system sounds'
+    STEP_MICROPHONE,      // value: microphone * 4 + present * 2 + its first activation fails
     STEP_COMMAND,
-    STEP_SETTINGS,
+    STEP_SETTINGS,        // the dialog's OK: value bits lock, saver, mute, then the interval's index
+    STEP_RESTART,         // quit, then init: value bits ISDEVICELOST, ISCALL (set by hand meanwhile)
     STEP_KIND_COUNT,
 };
 
 struct Step {
     StepKind kind;
-    LONG value;  // on/off for a condition, the command id, or the settings as three bits
+    LONG value;
 };
 
-void modelStart(ModelState &model, BOOL mixerPresent);
+enum WalkLockSource { LOCK_FROM_NOTICES, LOCK_SERVICE_LATE, LOCK_NO_SESSION_LIBRARY };
+
+static const LONG modelIntervals[] = {100, 250, 500, 1000, 3000, 10000};
+
+// A machine awake, unlocked, nothing muted, the player playing on the speakers; every switch on.
+void modelStart(ModelState &model, BOOL mixerPresent, WalkLockSource source, DWORD now);
 void modelApply(ModelState &model, const Step &step);
-BOOL modelHolds(const ModelState &model);
-// A random step; withSettings FALSE leaves settings changes out.
-Step randomStep(unsigned &seed, BOOL withSettings);
-void describeStep(const Step &step, char (&text)[48]);
+// How long until the call rule changes its mind by time alone; INFINITE when it never will.
+DWORD modelCallDueIn(const ModelState &model);
+// A random step that makes sense in the state (no second suspend while asleep, say). The thread
+// walk asks only for the steps of the player, the lock, the screen saver and the mutes.
+Step randomStep(unsigned &seed, const ModelState &model, BOOL everyStep);
+void describeStep(const Step &step, char (&text)[80]);
+// The mute called the user's (the speakers' own): the default output's.
+BOOL modelSpeakersMuted(const ModelState &model);

@@ -426,13 +426,13 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
     playerWindow.playState = PLAY_STATE_PLAYING;
     ASSERT_TRUE(start());
     ModelState model;
-    modelStart(model, mixerGetNumDevs() > 0);
+    modelStart(model, mixerGetNumDevs() > 0, LOCK_FROM_NOTICES, GetTickCount());
     ASSERT_TRUE(waitForPolls(1));
     std::string history;
     // Each step begins just after the watch thread began a wait: the last wait saw to that.
     for (LONG i = 0; i < steps; ++i) {
-        Step step = randomStep(seed, FALSE);
-        char text[48];
+        Step step = randomStep(seed, model, FALSE);
+        char text[80];
         describeStep(step, text);
         history += std::string("\n  ") + text;
         (void)applyStepToPlayer(step);
@@ -441,7 +441,7 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
             modelApply(model, Step{STEP_POLL, 0});
         ASSERT_TRUE(waitForPolls(1)) << "the watch thread stopped polling";
         ASSERT_TRUE(playerWindow.playState == model.playState && pluginToggles() == model.pluginToggles &&
-                    (readSystemMute() != 0) == (model.muted != FALSE) && speakersMuted() == (model.speakersMuted != FALSE))
+                    (readSystemMute() != 0) == (model.mixerMuted != FALSE) && speakersMuted() == modelSpeakersMuted(model))
             << "seed " << firstSeed << ", step " << i << ": player " << playStateName(playerWindow.playState) << " model "
             << playStateName(model.playState) << ", plug-in toggles " << pluginToggles() << " model "
             << model.pluginToggles << "; steps:" << history;

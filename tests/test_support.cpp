@@ -34,18 +34,43 @@ static void(WINAPI *realCoUninitialize)(void);
 static BOOL(WINAPI *realGetVersionExA)(LPOSVERSIONINFOA);
 static DWORD(WINAPI *realGetTickCount)(void);
 DWORD reportedMajorVersion;
+static BOOL(WINAPI *realGetLastInputInfo)(PLASTINPUTINFO);
 static volatile LONG clockAheadMs;
+static volatile LONG clockHeld;
+static volatile DWORD heldTick;
+volatile DWORD simulatedInputTick;
 
 static DWORD WINAPI clockAhead(void)
 {
+    if (clockHeld)
+        return heldTick;
     return realGetTickCount() + (DWORD)clockAheadMs;
 }
 
 void moveClockTo(DWORD tick)
 {
+    // A held clock may leap further than half its range: a machine asleep for weeks.
+    if (clockHeld) {
+        heldTick = tick;
+        return;
+    }
     LONG ahead = (LONG)(tick - realGetTickCount());
     if (ahead > clockAheadMs)
         clockAheadMs = ahead;
+}
+
+void holdClockAt(DWORD tick)
+{
+    heldTick = tick;
+    clockHeld = 1;
+}
+
+static BOOL WINAPI inputOfChoice(PLASTINPUTINFO input)
+{
+    if (simulatedInputTick == 0)
+        return realGetLastInputInfo(input);
+    input->dwTime = simulatedInputTick;
+    return TRUE;
 }
 
 // Every apartment the plug-in enters, and every one it leaves, on any thread.
@@ -214,6 +239,7 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
     (void)interceptImport(self, "kernel32.dll", "GetTickCount", clockAhead, realGetTickCount);
+    (void)interceptImport(self, "user32.dll", "GetLastInputInfo", inputOfChoice, realGetLastInputInfo);
     (void)interceptSpeakers(self);
 }
 
@@ -236,6 +262,8 @@ void PluginTest::SetUp()
     removeTestSettings();
     ZeroMemory(&pluginState, sizeof pluginState);
     clockAheadMs = 0;
+    clockHeld = 0;
+    simulatedInputTick = 0;
     // Every test starts as a freshly loaded module would: no callback left with the system.
     wakeSignals.callbacksMayCome = 0;
     // The poll looks at the stop request under its lock, as init leaves it for the thread.

@@ -66,6 +66,12 @@ protected:
 // wait keeps its sense; each test starts on the system's own clock again, which input times and
 // the like are given in.
 void moveClockTo(DWORD tick);
+// Holds the clock at the tick from now on: only moveClockTo moves it, so that a walk's times
+// are exact to the millisecond, and by any leap forward.
+void holdClockAt(DWORD tick);
+// The tick of the last input the plug-in sees (GetLastInputInfo), when nonzero; else the
+// system's own.
+extern volatile DWORD simulatedInputTick;
 
 // The watch thread's begun waits reach the target: each one follows a completed poll.
 BOOL waitForWatchThreadWaits(LONG target, DWORD timeoutMs);
