@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "engine/watch_loop.h"
 #include "playback_model.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
