@@ -6,7 +6,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "engine/engine.h"
+#include "engine/call_capture.h"
+#include "engine/endpoint_mute.h"
+#include "engine/master_mute.h"
+#include "engine/wake_signals.h"
+#include "engine/watch_loop.h"
 #include "player_window.h"
 #include "plugin/plugin.h"
 #include "simulated_sessions.h"

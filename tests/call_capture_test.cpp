@@ -8,6 +8,10 @@
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
 
+#include "engine/call_capture.h"
+#include "engine/capture_sessions.h"
+#include "engine/wake_signals.h"
+#include "engine/watch_loop.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"

@@ -3,6 +3,11 @@
 // mute per object); one smoke run goes through Wine's own Core Audio.
 #include <objbase.h>
 
+#include "engine/master_mute.h"
+#include "engine/output_device.h"
+#include "engine/pause_conditions.h"
+#include "engine/sleep_hold.h"
+#include "engine/watch_loop.h"
 #include "import_patch.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"

@@ -10,6 +10,12 @@
 #include <mmdeviceapi.h>
 #include <audiopolicy.h>
 
+#include "engine/call_capture.h"
+#include "engine/endpoint_mute.h"
+#include "engine/output_device.h"
+#include "engine/transport_filter.h"
+#include "engine/wake_signals.h"
+#include "engine/watch_loop.h"
 #include "playback_model.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
@@ -95,7 +101,7 @@ protected:
     {
         pluginState.pausedByPlugin = 0;
         pluginState.issuingCommand = 0;
-        masterMute.releaseHandedOver = 0;
+        forgetHandedOverRelease();
         forgetOutputDevice();
         openSignalWindow();
         watchSignalsBegin();

@@ -1,5 +1,8 @@
 // The three probes through the real desktop, screen-saver and mixer services (the lock
 // through an intercepted SwitchDesktop). Also run on a machine without a mixer.
+#include "engine/master_mute.h"
+#include "engine/pause_conditions.h"
+#include "engine/session_lock.h"
 #include "test_support.h"
 
 #include <mmsystem.h>

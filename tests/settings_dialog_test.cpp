@@ -2,6 +2,7 @@
 // through its real controls, as a user's clicks and typing would.
 #include <wchar.h>
 
+#include "engine/watch_loop.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "test_support.h"

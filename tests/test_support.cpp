@@ -6,6 +6,12 @@
 #include <stdio.h>
 #include <tlhelp32.h>
 
+#include "engine/master_mute.h"
+#include "engine/output_device.h"
+#include "engine/session_lock.h"
+#include "engine/sleep_hold.h"
+#include "engine/transport_filter.h"
+#include "engine/wake_signals.h"
 #include "import_patch.h"
 #include "playback_model.h"
 #include "plugin_loader.h"

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "conditions.h"
-#include "engine/engine.h"
 #include "player_window.h"
 #include "plugin/plugin.h"
 

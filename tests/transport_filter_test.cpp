@@ -1,5 +1,7 @@
 // The filter in front of a real player window: the user's commands reach the player with
 // the mute already released, and everything else reaches it unchanged.
+#include "engine/transport_filter.h"
+#include "engine/watch_loop.h"
 #include "test_support.h"
 
 class TransportFilter : public PluginTest {

@@ -1,5 +1,8 @@
 // The watch loop against a player window on this thread: the decision table one poll at a
 // time, then the real thread for its interval, its stop and quit.
+#include "engine/session_lock.h"
+#include "engine/wake_signals.h"
+#include "engine/watch_loop.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"

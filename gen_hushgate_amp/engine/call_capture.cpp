@@ -2,7 +2,9 @@
 // microphone, the music is held; once no such capture has run for a while, it is not. Never in
 // the way of a program that keeps a microphone open for good. Asked by the poll; fed by what
 // the capture sessions show (capture_sessions.cpp).
-#include "engine/engine.h"
+#include "engine/call_capture.h"
+
+#include "engine/capture_sessions.h"
 #include "plugin/plugin.h"
 
 CallCapture callCapture;
@@ -148,6 +150,11 @@ DWORD callRuleDueIn(DWORD now)
             due = left;
     }
     return due;
+}
+
+BOOL callHoldsPlayback(void)
+{
+    return callCapture.holding != 0;
 }
 
 void forgetCalls(void)

@@ -8,8 +8,11 @@
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
 
-#include "engine/engine.h"
+#include "engine/capture_sessions.h"
+
+#include "engine/call_capture.h"
 #include "engine/static_notices.h"
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
 CaptureSessions captureSessions;
@@ -235,9 +238,7 @@ static BOOL lookAtCaptureSessions(CallersFound &found)
 
 static BOOL devicesMayHaveChanged(void)
 {
-    BOOL announced = InterlockedExchange(&wakeSignals.audioDevicesChanged, 0) != 0;
-    return announced || !captureSessions.watching || !wakeSignals.deviceNoticesRegistered ||
-           captureSessions.missesChanges;
+    return takeAudioDevicesChanged() || !captureSessions.watching || captureSessions.missesChanges;
 }
 
 void lookAtCaptureSessionsIfChanged(DWORD now)

@@ -7,7 +7,9 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
-#include "engine/engine.h"
+#include "engine/endpoint_mute.h"
+
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
 // Decided by what the system has, not by the version it reports: a player run in a

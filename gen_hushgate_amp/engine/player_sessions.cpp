@@ -8,9 +8,14 @@
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
 
-#include "engine/engine.h"
+#include "engine/player_sessions.h"
+
+#include "engine/output_device.h"
 #include "engine/static_notices.h"
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
+
+PlayerSessionWatch playerSessionWatch;
 
 // A session of this process, not its share of the system sounds.
 static BOOL isPlayerSession(IAudioSessionControl *session)
@@ -109,7 +114,7 @@ struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
     HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override
     {
         wakeSignals.sessionNoticesStale = 1;
-        outputDevice.lookupWanted = 1;
+        wantOutputLookup();
         wakeWatchLoop();
         return S_OK;
     }
@@ -118,7 +123,7 @@ struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
 struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override
     {
-        outputDevice.lookupWanted = 1;
+        wantOutputLookup();
         wakeWatchLoop();
         return S_OK;
     }
@@ -150,7 +155,7 @@ static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
             complete = FALSE;
             continue;
         }
-        if (isPlayerSession(session) && !watchSessionState(wakeSignals.playerSessions, session, &sessionStateNotices))
+        if (isPlayerSession(session) && !watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices))
             complete = FALSE;
         session->Release();
     }
@@ -159,7 +164,7 @@ static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
 
 static BOOL keepManager(IAudioSessionManager2 *manager)
 {
-    for (IAudioSessionManager2 *&slot : wakeSignals.sessionManagers) {
+    for (IAudioSessionManager2 *&slot : playerSessionWatch.sessionManagers) {
         if (slot == NULL) {
             slot = manager;
             return TRUE;
@@ -235,8 +240,8 @@ void watchPlayerSessions(void)
 void unwatchPlayerSessions(void)
 {
     wakeSignals.sessionNoticesHold = FALSE;
-    unwatchSessionStates(wakeSignals.playerSessions, &sessionStateNotices);
-    for (IAudioSessionManager2 *&manager : wakeSignals.sessionManagers) {
+    unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
+    for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
         if (manager == NULL)
             continue;
         if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))

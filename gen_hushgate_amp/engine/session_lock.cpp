@@ -3,10 +3,11 @@
 // the Ctrl+Alt+Del screen), which a user's process cannot open either. So the notices decide
 // wherever their registration holds, and the probe only where there is none. Followed on the
 // player's thread, where the signal window gets the notices; read by both threads.
-#include "engine/engine.h"
+#include "engine/session_lock.h"
 
 #include <wtsapi32.h>
 
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
 SessionLock sessionLock;
@@ -52,15 +53,28 @@ static SessionReport readSessionFlags(const SessionInfoEx *info, DWORD bytes)
     return locked ? SESSION_SAYS_LOCKED : SESSION_SAYS_UNLOCKED;
 }
 
+// Decides the lock term only where the session's notices are not registered.
+static BOOL inputDesktopLocked(void)
+{
+    // The desktop that has the input is probed, never "Default": switching to the desktop the
+    // user is already on changes nothing, so a user on another desktop (a password manager's
+    // secure prompt, a desktop-switching tool) is not pulled back. While the workstation is
+    // locked the input desktop is Winlogon's, which a user's process can neither open for
+    // switching nor switch to.
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (input == NULL)
+        return TRUE;
+    BOOL locked = !SwitchDesktop(input);
+    (void)CloseDesktop(input);
+    return locked;
+}
+
 // Looked up at run time, like the notices: the DLL must load where wtsapi32 lacks them.
 static SessionReport askTheSession(void)
 {
-    HMODULE library = wakeSignals.sessionLibrary;
-    if (library == NULL)
-        return SESSION_SAYS_NOTHING;
     QuerySessionInformation query =
-        (QuerySessionInformation)(void *)GetProcAddress(library, "WTSQuerySessionInformationW");
-    FreeSessionMemory release = (FreeSessionMemory)(void *)GetProcAddress(library, "WTSFreeMemory");
+        (QuerySessionInformation)(void *)sessionLibraryExport("WTSQuerySessionInformationW");
+    FreeSessionMemory release = (FreeSessionMemory)(void *)sessionLibraryExport("WTSFreeMemory");
     if (query == NULL || release == NULL)
         return SESSION_SAYS_NOTHING;
     LPWSTR buffer = NULL;

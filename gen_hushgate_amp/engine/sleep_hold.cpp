@@ -3,7 +3,7 @@
 // Windows then sends PBT_APMRESUMEAUTOMATIC alone; PBT_APMRESUMESUSPEND follows only once there
 // was input. Input seen after the wake ends the hold too, should that broadcast be missed.
 // Moved on by the signal window on the player's thread; asked by the pause conditions.
-#include "engine/engine.h"
+#include "engine/sleep_hold.h"
 
 SleepHold sleepHold;
 

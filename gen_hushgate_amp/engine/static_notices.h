@@ -7,7 +7,7 @@
 
 #include <audiopolicy.h>
 
-#include "engine/engine.h"
+#include "engine/wake_signals.h"
 
 template <typename Interface> struct StaticNotices : Interface {
     // Constant: the instances are complete when the module is mapped, with no start-up code

@@ -1,8 +1,14 @@
 // Sits in front of the player window's procedure and sees the user's transport commands
 // before the player does: a manual start while muted releases the mute first. Installed by
 // init, removed by quit; the watch loop's own toggles pass it untouched.
-#include "engine/engine.h"
+#include "engine/transport_filter.h"
+
+#include "engine/master_mute.h"
+#include "engine/pause_conditions.h"
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
+
+FilterHandover filterHandover;
 
 // Under the mixer lock, held by whichever thread releases: the read, the write and the
 // conditions asked again see one mixer.
@@ -30,7 +36,7 @@ static void releaseMuteForUser(void)
     // player's window never waits for it. The user's command goes on at once, and the watch
     // thread releases the mute before its next poll can read it as a reason to pause.
     if (!tryLockMixer()) {
-        masterMute.releaseHandedOver = 1;
+        filterHandover.releaseHandedOver = 1;
         wakeWatchLoop();
         return;
     }
@@ -41,14 +47,24 @@ static void releaseMuteForUser(void)
 // The watch thread may wait for the lock: nobody waits on this thread meanwhile.
 void releaseMuteHandedOver(void)
 {
-    if (masterMute.releaseHandedOver == 0)
+    if (filterHandover.releaseHandedOver == 0)
         return;
     lockMixer();
     // Cleared under the lock, so that the poll pauses nothing before the release is made.
-    masterMute.releaseHandedOver = 0;
+    filterHandover.releaseHandedOver = 0;
     if (pluginState.settings.isMute != 0)
         releaseMuteNow();
     unlockMixer();
+}
+
+BOOL muteReleaseHandedOver(void)
+{
+    return filterHandover.releaseHandedOver != 0;
+}
+
+void forgetHandedOverRelease(void)
+{
+    filterHandover.releaseHandedOver = 0;
 }
 
 static BOOL playerIsPaused(void)

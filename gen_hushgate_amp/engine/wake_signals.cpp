@@ -8,7 +8,15 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
-#include "engine/engine.h"
+#include "engine/wake_signals.h"
+
+#include "engine/call_capture.h"
+#include "engine/endpoint_mute.h"
+#include "engine/master_mute.h"
+#include "engine/output_device.h"
+#include "engine/player_sessions.h"
+#include "engine/session_lock.h"
+#include "engine/sleep_hold.h"
 #include "engine/static_notices.h"
 #include "plugin/plugin.h"
 
@@ -189,7 +197,7 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
     switch (message) {
     case MM_MIXM_CONTROL_CHANGE:
         // The player's own volume steps come here too: only the mute is worth a poll.
-        if ((DWORD)lParam == masterMute.muteControlId)
+        if (isMasterMuteControl((DWORD)lParam))
             wakeWatchLoop();
         return 0;
     case WM_WTSSESSION_CHANGE:
@@ -271,6 +279,17 @@ static BOOL destroySignalWindow(void)
     return TRUE;
 }
 
+HWND signalWindowHandle(void)
+{
+    return wakeSignals.window;
+}
+
+FARPROC sessionLibraryExport(const char *name)
+{
+    HMODULE library = wakeSignals.sessionLibrary;
+    return library != NULL ? GetProcAddress(library, name) : NULL;
+}
+
 WindowThreadRun runOnSignalWindowThread(void (*work)(void), DWORD limitMs)
 {
     HWND window = wakeSignals.window;
@@ -330,7 +349,7 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
             return S_OK;
         // The watch thread moves its mute registration to the new default between two polls.
         wakeSignals.defaultOutputMoved = 1;
-        outputDevice.lookupWanted = 1;
+        wantOutputLookup();
         wakeWatchLoop();
         return S_OK;
     }
@@ -341,7 +360,7 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
     {
         wakeSignals.sessionNoticesStale = 1;
         wakeSignals.audioDevicesChanged = 1;
-        outputDevice.lookupWanted = 1;
+        wantOutputLookup();
         wakeWatchLoop();
         return S_OK;
     }
@@ -369,6 +388,17 @@ IMMDeviceEnumerator *borrowDeviceEnumerator(void)
         return createDeviceEnumerator();
     kept->AddRef();
     return kept;
+}
+
+BOOL outputNoticesHold(void)
+{
+    return wakeSignals.deviceNoticesRegistered && wakeSignals.sessionNoticesHold;
+}
+
+BOOL takeAudioDevicesChanged(void)
+{
+    BOOL announced = InterlockedExchange(&wakeSignals.audioDevicesChanged, 0) != 0;
+    return announced || !wakeSignals.deviceNoticesRegistered;
 }
 
 static void attachDeviceNotices(void)
@@ -422,7 +452,7 @@ static void keepWatchingPlayerSessions(void)
     watchPlayerSessions();
     if (!noticed)
         return;
-    outputDevice.lookupWanted = 1;
+    wantOutputLookup();
     wakeWatchLoop();
 }
 

@@ -2,7 +2,14 @@
 // pause it made once the condition ends; pauses once for good when the output device goes
 // away. Polls at the interval, and at once when a signal wakes it. Started by init, ended by
 // quit's stop request.
-#include "engine/engine.h"
+#include "engine/watch_loop.h"
+
+#include "engine/call_capture.h"
+#include "engine/endpoint_mute.h"
+#include "engine/output_device.h"
+#include "engine/pause_conditions.h"
+#include "engine/transport_filter.h"
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
 static BOOL stopHasBeenRequested(void)
@@ -78,7 +85,7 @@ void pollOnce(void)
     if (hold && pluginState.pausedByPlugin == 0) {
         // The user started the music while this poll read the mute: the read is stale, and the
         // next poll releases the mute before it decides.
-        if (masterMute.releaseHandedOver != 0 || !playerStillIn(PLAY_STATE_PLAYING))
+        if (muteReleaseHandedOver() || !playerStillIn(PLAY_STATE_PLAYING))
             return;
         pluginState.issuingCommand = 1;
         sendPauseToggle();

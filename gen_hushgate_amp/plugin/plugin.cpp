@@ -2,7 +2,12 @@
 // config shows the settings dialog, quit takes it down before the player unloads the module.
 #include "plugin/plugin.h"
 
-#include "engine/engine.h"
+#include "engine/endpoint_mute.h"
+#include "engine/master_mute.h"
+#include "engine/output_device.h"
+#include "engine/transport_filter.h"
+#include "engine/wake_signals.h"
+#include "engine/watch_loop.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -155,7 +160,7 @@ static int init(void)
     pluginState.issuingCommand = 0;
     pluginState.pausedByPlugin = 0;
     // A release the filter handed to a thread that quit then gave up on is no command of now.
-    masterMute.releaseHandedOver = 0;
+    forgetHandedOverRelease();
     forgetOutputDevice();
     // Without its events the loop still polls at the interval, as it does without any signal.
     (void)createWakeEvents();

@@ -1,9 +1,10 @@
 // The modal settings dialog that config shows over the player window. OK applies the three
 // switches at once and takes an interval from 100 to 10000 ms, then saves; Cancel does nothing.
-#include "engine/engine.h"
+#include "settings/settings.h"
+
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 #include "resources/resource.h"
-#include "settings/settings.h"
 
 enum { MIN_CHECK_TIME = 100, MAX_CHECK_TIME = 10000, INTERVAL_TEXT_SIZE = 32 };
 

@@ -7,7 +7,11 @@
 
 #include <mmdeviceapi.h>
 
-#include "engine/engine.h"
+#include "engine/output_device.h"
+
+#include "engine/endpoint_mute.h"
+#include "engine/player_sessions.h"
+#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
 OutputDevice outputDevice;
@@ -16,26 +20,6 @@ void forgetOutputDevice(void)
 {
     outputDevice.playedOn[0] = L'\0';
     outputDevice.source = OUTPUT_NOT_LOOKED_UP;
-}
-
-BOOL sameDeviceId(const WCHAR *one, const WCHAR *other)
-{
-    for (; *one == *other; ++one, ++other) {
-        if (*one == L'\0')
-            return TRUE;
-    }
-    return FALSE;
-}
-
-BOOL readDeviceId(IMMDevice *device, WCHAR (&id)[DEVICE_ID_CAPACITY])
-{
-    id[0] = L'\0';
-    LPWSTR text = NULL;
-    BOOL read = SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < DEVICE_ID_CAPACITY;
-    if (read)
-        (void)lstrcpynW(id, text, DEVICE_ID_CAPACITY);
-    CoTaskMemFree(text);
-    return read;
 }
 
 enum DefaultOutput { OUTPUT_READ, OUTPUT_NONE, OUTPUT_UNKNOWN };
@@ -108,8 +92,7 @@ static void lookUpOutput(IMMDeviceEnumerator *enumerator)
 static BOOL lookupDue(void)
 {
     BOOL asked = InterlockedExchange(&outputDevice.lookupWanted, 0) != 0;
-    BOOL noticesHold = wakeSignals.deviceNoticesRegistered && wakeSignals.sessionNoticesHold;
-    return asked || outputDevice.source == OUTPUT_NOT_LOOKED_UP || !noticesHold;
+    return asked || outputDevice.source == OUTPUT_NOT_LOOKED_UP || !outputNoticesHold();
 }
 
 static BOOL watchingOutput(void)
@@ -162,4 +145,9 @@ BOOL heldOutputHasGone(void)
     if (gone)
         forgetOutputDevice();
     return gone;
+}
+
+void wantOutputLookup(void)
+{
+    outputDevice.lookupWanted = 1;
 }

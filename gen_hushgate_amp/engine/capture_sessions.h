@@ -1,0 +1,36 @@
+// The capture devices and their audio sessions, watched by the watch thread alone: a look lists
+// the programs that capture for the call rule. Fixed tables, every entry registered for its
+// notices and unregistered before it goes.
+#pragma once
+#include <windows.h>
+
+#include "engine/device_id.h"
+
+struct IMMDeviceEnumerator;
+struct IAudioSessionManager2;
+struct IAudioSessionControl2;
+
+enum { MAX_CAPTURE_DEVICES = 8, MAX_CAPTURE_SESSIONS = 32 };
+struct CaptureDevice {
+    BOOL present;
+    BOOL listed;  // in the latest listing of the devices
+    WCHAR id[DEVICE_ID_CAPACITY];
+    IAudioSessionManager2 *manager;  // NULL where the system has no session interfaces (Vista)
+    BOOL creationNoticed;            // its new-session notices are registered
+    BOOL blind;                      // it lists no sessions: nothing to see until it comes again
+};
+struct CaptureSessions {
+    IMMDeviceEnumerator *enumerator;
+    CaptureDevice devices[MAX_CAPTURE_DEVICES];
+    IAudioSessionControl2 *sessions[MAX_CAPTURE_SESSIONS];  // each with its state notices registered
+    volatile LONG sessionsChanged;  // set by the session notices
+    BOOL watching;       // looked at once since the watch began
+    BOOL missesChanges;  // a registration or a read failed, or a table is full: look at every poll
+    BOOL noSessionInterfaces;  // the system has no IAudioSessionManager2 (Vista): never look again
+};
+extern CaptureSessions captureSessions;
+
+// Looks where a notice (or a failed registration) says to; times are GetTickCount values.
+void lookAtCaptureSessionsIfChanged(DWORD now);
+// Undoes every registration and releases everything.
+void stopWatchingCaptureSessions(void);
