@@ -278,8 +278,7 @@ protected:
         case STEP_MICROPHONE: {
             LONG microphone = v / 4, device = microphoneDevice(microphone);
             BOOL present = (v / 2) % 2;
-            if (present && v % 2)
-                simulatedSessions.managerFailuresToCome[device] = 1;
+            simulatedSessions.managerFailuresToCome[device] = present && v % 2;
             for (LONG program = 0; program < MODEL_PROGRAMS && !present; ++program) {
                 if (captureOn[program] == microphone)
                     capture(program, MODEL_NOWHERE);

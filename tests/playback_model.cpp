@@ -160,10 +160,13 @@ static BOOL mutedNow(const ModelState &m)
 
 // --- calls ---------------------------------------------------------------------------------
 
+// A microphone that cannot be looked at yet (its first activation failed: an endpoint not
+// ready, an audio service restarting) is looked at again at the next look; a capture on it
+// counts from the look that first sees it.
 static BOOL capturesNow(const ModelState &m, LONG program)
 {
     LONG microphone = m.captureOn[program];
-    return microphone != MODEL_NOWHERE && m.microphoneIn[microphone];
+    return microphone != MODEL_NOWHERE && m.microphoneIn[microphone] && !m.microphoneLate[microphone];
 }
 
 // "one second after the capture started, if it still runs"; "two seconds after it ended, if
@@ -194,6 +197,8 @@ static void followCalls(ModelState &m)
         if (program.followed && !capturing && m.now - program.stoppedAt >= 2000)
             ZeroMemory(&program, sizeof program);
     }
+    for (BOOL &late : m.microphoneLate)
+        late = FALSE;
     if (playing && (m.pausedByPlugin || !m.sawPlaying)) {
         for (ModelProgram &program : m.programs)
             program.excused = program.excused || program.followed;
@@ -490,6 +495,7 @@ void modelApply(ModelState &m, const Step &step)
         break;
     case STEP_MICROPHONE:
         m.microphoneIn[v / 4] = (v / 2) % 2;
+        m.microphoneLate[v / 4] = v % 4 == 3;
         for (LONG &microphone : m.captureOn) {
             if (microphone == v / 4 && !m.microphoneIn[v / 4])
                 microphone = MODEL_NOWHERE;

@@ -33,6 +33,7 @@ struct ModelState {
     LONG stream;        // the device of the player's own session, MODEL_NOWHERE while it has none
     LONG second;        // a second session of the player's, active while it plays
     BOOL microphoneIn[MODEL_MICROPHONES];
+    BOOL microphoneLate[MODEL_MICROPHONES];  // its first activation fails: seen from the look after
     LONG captureOn[MODEL_PROGRAMS];  // the microphone a program captures from, or MODEL_NOWHERE
     LONG queue[MODEL_QUEUE * 2], queued;  // message and its word
     LONG suspends;
