@@ -65,6 +65,14 @@ void moveClockTo(DWORD tick)
         clockAheadMs = ahead;
 }
 
+void moveClockOn(DWORD ms)
+{
+    if (clockHeld)
+        heldTick += ms;
+    else
+        clockAheadMs = (LONG)((DWORD)clockAheadMs + ms);
+}
+
 void holdClockAt(DWORD tick)
 {
     heldTick = tick;

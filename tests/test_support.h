@@ -65,6 +65,8 @@ protected:
 // wait keeps its sense; each test starts on the system's own clock again, which input times and
 // the like are given in.
 void moveClockTo(DWORD tick);
+// Moves the clock on by any leap, even past half its range (a machine asleep for weeks).
+void moveClockOn(DWORD ms);
 // Holds the clock at the tick from now on: only moveClockTo moves it, so that a walk's times
 // are exact to the millisecond, and by any leap forward.
 void holdClockAt(DWORD tick);

@@ -1,6 +1,7 @@
 // The watch loop against a player window on this thread: the decision table one poll at a
 // time, then the real thread for its interval, its stop and quit.
 #include "engine/session_lock.h"
+#include "engine/sleep_hold.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_loop.h"
 #include "simulated_sessions.h"
@@ -491,6 +492,7 @@ struct LockSourceRow {
     BOOL probesAtEveryPoll;
     BOOL followsNotices;
     BOOL promptGoes;  // then the secure desktop goes: the music plays again
+    BOOL lockOff;     // the switch is off: neither the session nor the desktop is asked
 };
 
 static LONG lockProbesAtWait[8];
@@ -508,22 +510,24 @@ TEST_F(WatchThread, TheLockIsWhatTheSessionSaysWhereItsNoticesHold)
 {
     static const LockSourceRow rows[] = {
         {1, "the session says unlocked while a UAC prompt is up", FALSE, 0, SESSION_INFO_TELLS, FALSE, FALSE, TRUE,
-         FALSE, FALSE, TRUE, FALSE},
-        {2, "the session says locked", FALSE, 0, SESSION_INFO_TELLS, FALSE, TRUE, FALSE, TRUE, FALSE, TRUE, FALSE},
+         FALSE, FALSE, TRUE, FALSE, FALSE},
+        {2, "the session says locked", FALSE, 0, SESSION_INFO_TELLS, FALSE, TRUE, FALSE, TRUE, FALSE, TRUE, FALSE, FALSE},
         {3, "Windows 7 inverts its flag: unlocked, a UAC prompt up", FALSE, 0, SESSION_INFO_TELLS, TRUE, FALSE, TRUE,
-         FALSE, FALSE, TRUE, FALSE},
+         FALSE, FALSE, TRUE, FALSE, FALSE},
         {4, "Windows 7 inverts its flag: locked", FALSE, 0, SESSION_INFO_TELLS, TRUE, TRUE, FALSE, TRUE, FALSE, TRUE,
-         FALSE},
+         FALSE, FALSE},
         {5, "the session's state unknown: the probe, locked, looks again until it sees the desktop", FALSE, 0,
-         SESSION_INFO_UNKNOWN, FALSE, TRUE, FALSE, TRUE, TRUE, TRUE, FALSE},
+         SESSION_INFO_UNKNOWN, FALSE, TRUE, FALSE, TRUE, TRUE, TRUE, FALSE, FALSE},
         {6, "no answer, as under Wine: the probe once, unlocked", FALSE, 0, SESSION_INFO_FAILS, FALSE, FALSE, FALSE,
-         FALSE, FALSE, TRUE, FALSE},
+         FALSE, FALSE, TRUE, FALSE, FALSE},
         {7, "Windows 2000: the probe at every poll", TRUE, 0, SESSION_INFO_FAILS, FALSE, FALSE, TRUE, TRUE, TRUE, FALSE,
-         FALSE},
+         FALSE, FALSE},
         {8, "the session service not running: the probe at every poll", FALSE, 1000, SESSION_INFO_TELLS, FALSE, FALSE,
-         TRUE, TRUE, TRUE, FALSE, FALSE},
+         TRUE, TRUE, TRUE, FALSE, FALSE, FALSE},
         {9, "no answer and a UAC prompt up at the start: paused until the prompt goes", FALSE, 0, SESSION_INFO_FAILS,
-         FALSE, FALSE, TRUE, TRUE, TRUE, TRUE, TRUE},
+         FALSE, FALSE, TRUE, TRUE, TRUE, TRUE, TRUE, FALSE},
+        {10, "the lock switched off, a lock at the start: nothing asked", FALSE, 0, SESSION_INFO_TELLS, FALSE, TRUE, TRUE,
+         FALSE, FALSE, TRUE, FALSE, TRUE},
     };
     for (const LockSourceRow &row : rows) {
         resetConditions();
@@ -535,7 +539,8 @@ TEST_F(WatchThread, TheLockIsWhatTheSessionSaysWhereItsNoticesHold)
         simulatedSession.secureDesktop = row.secureDesktop;
         playerWindow.playState = PLAY_STATE_PLAYING;
         pluginState.pausedByPlugin = 0;
-        writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
+        writeTestSettings(row.lockOff ? "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n"
+                                      : "[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
         startCountingCalls();
         onWatchThreadWait = recordLockProbes;
         pluginHeader.init();
@@ -548,6 +553,9 @@ TEST_F(WatchThread, TheLockIsWhatTheSessionSaysWhereItsNoticesHold)
         else
             EXPECT_EQ(probes, 0) << "row " << row.row << ": " << row.what;
         EXPECT_EQ(sessionLock.followsNotices, row.followsNotices) << "row " << row.row;
+        if (row.lockOff) {
+            EXPECT_EQ(callCounts.lockProbes + simulatedSession.infoQueries, 0) << "row " << row.row << ": " << row.what;
+        }
         if (row.promptGoes) {
             simulatedSession.secureDesktop = FALSE;
             EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": the probe's lock stuck";
@@ -578,6 +586,8 @@ struct WakeRow {
     WPARAM thenBroadcast;      // a later one, or 0
     BOOL thenInput;            // the user moves the mouse after the wake
     BOOL resumes;
+    DWORD asleepDays;          // the clock moves on while the machine sleeps
+    BOOL lockQueued;           // a lock posted as the machine went to sleep still waits in the queue
 };
 
 // The sleep hold ends only on a wake with a user: the resume Windows sends after input, or the
@@ -585,11 +595,14 @@ struct WakeRow {
 TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
 {
     static const WakeRow rows[] = {
-        {1, "the automatic resume alone: nobody there", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE},
-        {2, "then the user's resume", PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND, FALSE, TRUE},
-        {3, "then input, the user's resume missed", PBT_APMRESUMEAUTOMATIC, 0, TRUE, TRUE},
-        {4, "the user's resume alone", PBT_APMRESUMESUSPEND, 0, FALSE, TRUE},
-        {5, "a critical resume alone", PBT_APMRESUMECRITICAL, 0, FALSE, FALSE},
+        {1, "the automatic resume alone: nobody there", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE, 0, FALSE},
+        {2, "then the user's resume", PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND, FALSE, TRUE, 0, FALSE},
+        {3, "then input, the user's resume missed", PBT_APMRESUMEAUTOMATIC, 0, TRUE, TRUE, 0, FALSE},
+        {4, "the user's resume alone", PBT_APMRESUMESUSPEND, 0, FALSE, TRUE, 0, FALSE},
+        {5, "a critical resume alone", PBT_APMRESUMECRITICAL, 0, FALSE, FALSE, 0, FALSE},
+        {6, "asleep 26 days, then the automatic resume alone", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE, 26, FALSE},
+        {7, "the user's resume ahead of a lock still queued, then the unlock", PBT_APMRESUMESUSPEND, 0, FALSE, FALSE, 0,
+         TRUE},
     };
     for (const WakeRow &row : rows) {
         resetConditions();
@@ -601,7 +614,14 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
         broadcastSuspend();
         EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": the machine would sleep with the music on";
         Sleep(20);  // the input a user made before the sleep is older than the wake
+        moveClockOn(row.asleepDays * 86400000u);
+        if (row.lockQueued)
+            setWorkstationLockedPosted(TRUE);
         broadcastWake(row.wake);
+        // The wake counts only once the lock before it has been handled.
+        if (row.lockQueued) {
+            EXPECT_NE(sleepHold.state, SLEEP_NONE) << "row " << row.row << ": the wake overtook the lock";
+        }
         EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 3, 2000)) << "row " << row.row;
         if (row.thenBroadcast != 0)
             broadcastWake(row.thenBroadcast);
@@ -612,6 +632,10 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
         } else {
             pumpMessagesFor(500);
             EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": " << row.what;
+        }
+        if (row.lockQueued) {
+            setWorkstationLocked(FALSE);
+            EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": no resume after the unlock";
         }
         pluginHeader.quit();
     }

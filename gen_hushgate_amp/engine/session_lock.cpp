@@ -91,7 +91,9 @@ static SessionReport askTheSession(void)
 // the same thread): what the session says now, else the desktop probe, once.
 void followSessionNotices(void)
 {
-    SessionReport report = askTheSession();
+    // A switch that is off makes no call for its condition; turned on in the dialog later, the
+    // user is at the screen, so the session is not locked then.
+    SessionReport report = pluginState.settings.isLock != 0 ? askTheSession() : SESSION_SAYS_UNLOCKED;
     LONG state = report == SESSION_SAYS_LOCKED ? SESSION_LOCKED : SESSION_UNLOCKED;
     if (report == SESSION_SAYS_NOTHING && inputDesktopLocked())
         state = SESSION_LOCKED_BY_THE_PROBE;

@@ -7,11 +7,15 @@
 enum { SLEEP_NONE, SLEEP_SUSPENDED, SLEEP_WOKE_UNATTENDED };
 struct SleepHold {
     volatile LONG state;
-    volatile DWORD wokeAt;  // the tick of the wake that brought no user
+    volatile DWORD inputAtWake;  // the last input's tick when the machine woke with nobody there
+    volatile LONG suspends;      // suspend broadcasts held for, counted: each sleep apart
 };
 extern SleepHold sleepHold;
 
 void beginSleepHold(void);
 void noteWake(BOOL userPresent);
 void endSleepHold(void);
+// A wake with a user told late ends the hold only of the sleep it followed, not of a later one.
+LONG sleepsHeld(void);
+void endSleepHoldOf(LONG sleep);
 BOOL sleepHoldsPlayback(void);

@@ -24,7 +24,12 @@ WakeSignals wakeSignals;
 
 static const char SIGNAL_WINDOW_CLASS[] = "HushgateSignals";
 static const DWORD NOTIFY_FOR_THIS_SESSION_ONLY = 0;
-enum { WM_RETRY_SESSION_NOTICES = WM_APP + 1, WM_CLOSE_SIGNAL_WINDOW = WM_APP + 2, WM_RUN_ON_WINDOW_THREAD = WM_APP + 3 };
+enum {
+    WM_RETRY_SESSION_NOTICES = WM_APP + 1,
+    WM_CLOSE_SIGNAL_WINDOW = WM_APP + 2,
+    WM_RUN_ON_WINDOW_THREAD = WM_APP + 3,
+    WM_WAKE_WITH_USER = WM_APP + 4,
+};
 // A window is destroyed only by its own thread: quit may come from another one, whose send
 // waits this long for the player's thread to serve it.
 static const UINT CLOSE_WINDOW_LIMIT_MS = 1000;
@@ -171,6 +176,11 @@ static void holdForSleep(void)
         (void)waitServingSends(NULL, SUSPEND_PAUSE_LIMIT_MS, suspendPollFinished);
 }
 
+static BOOL postedMessagesWait(void)
+{
+    return (HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0;
+}
+
 static void onPowerBroadcast(WPARAM event)
 {
     switch (event) {
@@ -179,7 +189,12 @@ static void onPowerBroadcast(WPARAM event)
         break;
     case PBT_APMRESUMESUSPEND:
         // Sent only once a user is there. The hold stays while the workstation that locked for
-        // the sleep is still locked.
+        // the sleep is still locked: Windows sends this broadcast but posts the session's
+        // notices, so a lock posted as the machine went to sleep may still wait in this
+        // thread's queue. The wake then counts behind it; with nothing queued, at once.
+        if (postedMessagesWait() &&
+            PostMessageA(wakeSignals.window, WM_WAKE_WITH_USER, (WPARAM)sleepsHeld(), 0))
+            break;
         noteWake(TRUE);
         wakeWatchLoop();
         break;
@@ -213,6 +228,10 @@ static LRESULT CALLBACK signalWindowProc(HWND window, UINT message, WPARAM wPara
         onPowerBroadcast(wParam);
         --wakeSignals.windowDepth;
         return TRUE;
+    case WM_WAKE_WITH_USER:
+        endSleepHoldOf((LONG)wParam);
+        wakeWatchLoop();
+        return 0;
     case WM_RETRY_SESSION_NOTICES:
         wakeSignals.sessionRetryPending = 0;
         // The lock the session tells may differ from what the desktop probe told.
