@@ -30,8 +30,10 @@ struct CallRow {
     // Tokens: "@T" moves the clock to T ms and polls, "~T" moves it without a poll; "=P" playing,
     // "=H" paused by the plug-in, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
     // first start); "play", "stop", "lock", "unlock", "mute" (the speakers, with the mute
-    // condition on), "headset+", "headset-". A change of the system polls at once, as its notice
-    // wakes the loop; the user's commands wait for the next "@".
+    // condition on), "headset+", "headset-", "headset!" (plugged in, its first activation
+    // failing), "mics+" (eight more microphones: ten in all), "mics-2" (the first two of them
+    // go); "=N" every microphone followed from its notices. A change of the system polls at once,
+    // as its notice wakes the loop; the user's commands wait for the next "@".
     const char *script;
     LONG toggles;
     LONG isCall;
@@ -83,6 +85,13 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
         plugInHeadset();
     } else if (lstrcmpA(token, "headset-") == 0) {
         unplugHeadset();
+    } else if (lstrcmpA(token, "headset!") == 0) {
+        simulatedSessions.managerFailuresToCome[HEADSET] = 1;
+        plugInHeadset();
+    } else if (lstrcmpA(token, "mics+") == 0 || lstrcmpA(token, "mics-2") == 0) {
+        BOOL in = token[4] == '+';
+        for (LONG device = FIRST_EXTRA_MICROPHONE; device < (in ? SPEAKER_DEVICE_COUNT : FIRST_EXTRA_MICROPHONE + 2); ++device)
+            setDevicePresent(device, in, simulatedSpeakers.defaultDevice);
     } else {
         return FALSE;
     }
@@ -98,6 +107,10 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
             pollOnce();
     } else if (token[0] == '=') {
         LONG state = playerWindow.playState, paused = pluginState.pausedByPlugin;
+        if (token[1] == 'N') {
+            EXPECT_FALSE(captureSessions.missesChanges) << "row " << row.row << " (" << row.what << "): a microphone unfollowed";
+            return !captureSessions.missesChanges;
+        }
         BOOL held = token[1] == 'P'   ? state == PLAY_STATE_PLAYING && paused == 0
                     : token[1] == 'H' ? state == PLAY_STATE_PAUSED && paused == 1
                                       : state == PLAY_STATE_STOPPED;
@@ -155,6 +168,7 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
     static const CallSession PLAYER_MIC = {MICROPHONE, THE_PLAYER_ITSELF, FALSE};
     static const CallSession SYSTEM_SOUNDS = {MICROPHONE, ANOTHER_PROGRAM + 4, TRUE};
     static const CallSession OTHER_MIC = {MICROPHONE, ANOTHER_PROGRAM + 8, FALSE};
+    static const CallSession TENTH_MIC = {SPEAKER_DEVICE_COUNT - 1, ANOTHER_PROGRAM, FALSE};
     static const CallRow rows[] = {
         {1, "a call pauses and resumes", "play @0 =P +0 @950 =P @1050 =H @1500 -0 @3450 =H @3550 =P", 2, 1, NONE, {MIC}},
         {2, "a capture before play holds nothing; a new one after it ends does",
@@ -191,6 +205,12 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          "play @0 +0 @1050 =H play @1100 =P @1200 -0 ~4300 +0 @5250 =P @5400 =H", 2, 1, NONE, {MIC}},
         {19, "a start that releases the mute excuses the capture running then",
          "play @0 mute =H @100 +0 @300 play @400 =P @1300 =P @1500 =P", 1, 1, NONE, {MIC}},
+        {20, "a headset whose first activation fails is looked at again",
+         "headset- play @0 headset! @100 +0 @1150 =H @1200 -0 @3300 =P", 2, 1, NONE, {HEADSET_MIC}},
+        {21, "past eight microphones, the tenth is watched too", "mics+ play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1,
+         NONE, {TENTH_MIC}},
+        {22, "microphones that go free their slots for those past the eighth", "mics+ mics-2 play @0 =N +0 @1050 =H", 1,
+         1, NONE, {TENTH_MIC}},
     };
     for (const CallRow &row : rows)
         runRow(row);

@@ -140,20 +140,25 @@ static void unwatchDevice(CaptureDevice &device)
 }
 
 // Vista's devices have no IAudioSessionManager2: such a device is kept, blind, so that it is
-// not asked again at every look.
-static void watchDevice(CaptureDevice &device, IMMDevice *endpoint, const WCHAR *id)
+// not asked again at every look. Any other failure (an endpoint not ready yet, as a Bluetooth
+// headset just turned on, or an audio service restarting) takes nothing on: FALSE, and the
+// next look tries again.
+static BOOL watchDevice(CaptureDevice &device, IMMDevice *endpoint, const WCHAR *id)
 {
-    device.present = TRUE;
-    device.listed = TRUE;
-    (void)lstrcpynW(device.id, id, DEVICE_ID_CAPACITY);
-    HRESULT activated = endpoint->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL,
-                                           (void **)&device.manager);
-    if (FAILED(activated))
-        device.manager = NULL;
-    device.blind = device.manager == NULL;
+    IAudioSessionManager2 *manager = NULL;
+    HRESULT activated =
+        endpoint->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL, (void **)&manager);
     // The interface came with Windows 7: where one device lacks it, all do, for good.
     if (activated == E_NOINTERFACE)
         captureSessions.noSessionInterfaces = TRUE;
+    else if (FAILED(activated) || manager == NULL)
+        return FALSE;
+    device.present = TRUE;
+    device.listed = TRUE;
+    (void)lstrcpynW(device.id, id, DEVICE_ID_CAPACITY);
+    device.manager = SUCCEEDED(activated) ? manager : NULL;
+    device.blind = device.manager == NULL;
+    return TRUE;
 }
 
 static CaptureDevice *deviceWithId(const WCHAR *id)
@@ -169,22 +174,32 @@ static CaptureDevice *deviceWithId(const WCHAR *id)
     return NULL;
 }
 
-// FALSE when the device could not be followed: its id unreadable or too long, or the table full.
-static BOOL listDevice(IMMDevice *endpoint)
+// A microphone past the table is still looked at, once per look and kept by none: FALSE, so
+// that every poll looks again for as long as it is there.
+static BOOL lookPastTheTable(IMMDevice *endpoint, const WCHAR *id, CallersFound &found)
 {
-    WCHAR id[DEVICE_ID_CAPACITY];
-    CaptureDevice *device = readDeviceId(endpoint, id) ? deviceWithId(id) : NULL;
+    CaptureDevice passing = {};
+    if (watchDevice(passing, endpoint, id) && !passing.blind)
+        (void)lookAtDeviceSessions(passing, found);
+    unwatchDevice(passing);
+    return FALSE;
+}
+
+// FALSE when the device could not be followed from its notices.
+static BOOL listDevice(IMMDevice *endpoint, const WCHAR *id, CallersFound &found)
+{
+    CaptureDevice *device = deviceWithId(id);
     if (device == NULL)
-        return FALSE;
-    if (device->present)
+        return lookPastTheTable(endpoint, id, found);
+    if (device->present) {
         device->listed = TRUE;
-    else
-        watchDevice(*device, endpoint, id);
-    return TRUE;
+        return TRUE;
+    }
+    return watchDevice(*device, endpoint, id);
 }
 
 // Devices that went are let go, new ones taken on; those still there keep what they had.
-static BOOL listCaptureDevices(void)
+static BOOL listCaptureDevices(CallersFound &found)
 {
     IMMDeviceCollection *endpoints = NULL;
     if (FAILED(captureSessions.enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &endpoints)) ||
@@ -193,17 +208,24 @@ static BOOL listCaptureDevices(void)
     for (CaptureDevice &device : captureSessions.devices)
         device.listed = FALSE;
     UINT count = 0;
-    BOOL complete = SUCCEEDED(endpoints->GetCount(&count));
+    BOOL everyOneRead = SUCCEEDED(endpoints->GetCount(&count));
+    BOOL complete = everyOneRead;
     // A device that cannot be followed hides no call on the ones listed after it.
     for (UINT index = 0; index < count; ++index) {
         IMMDevice *endpoint = NULL;
-        complete = SUCCEEDED(endpoints->Item(index, &endpoint)) && endpoint != NULL && listDevice(endpoint) && complete;
+        WCHAR id[DEVICE_ID_CAPACITY];
+        if (FAILED(endpoints->Item(index, &endpoint)) || endpoint == NULL || !readDeviceId(endpoint, id))
+            everyOneRead = complete = FALSE;
+        else
+            complete = listDevice(endpoint, id, found) && complete;
         if (endpoint != NULL)
             endpoint->Release();
     }
     endpoints->Release();
+    // A device missing from a whole listing is gone, whatever could not be followed besides:
+    // its slot serves the next one.
     for (CaptureDevice &device : captureSessions.devices) {
-        if (device.present && !device.listed && complete)
+        if (device.present && !device.listed && everyOneRead)
             unwatchDevice(device);
     }
     return complete;
@@ -257,8 +279,8 @@ void lookAtCaptureSessionsIfChanged(DWORD now)
         return;
     }
     unwatchSessions();
-    BOOL complete = !devicesChanged || listCaptureDevices();
     CallersFound found = {};
+    BOOL complete = !devicesChanged || listCaptureDevices(found);
     complete = lookAtCaptureSessions(found) && complete;
     captureSessions.watching = TRUE;
     captureSessions.missesChanges = !complete;
