@@ -257,6 +257,11 @@ static void plugIn(void)
     plugInHeadphones();
 }
 
+static void unplugTheSpeakers(void)
+{
+    setDevicePresent(SPEAKERS, FALSE, HEADPHONES);
+}
+
 enum Hold { NO_HOLD, USER_STOP, LOCK_HOLD, SLEEP_HOLD, SAVER_HOLD, MUTE_HOLD };
 enum SessionKind { NO_PLAYER_SESSION, PLAYER_SESSION, PLAYER_SYSTEM_SOUNDS, OTHER_PROGRAM };
 enum SessionFault { SESSIONS_ANSWER, NO_SESSION_INTERFACES, SESSIONS_NOT_LISTED };
@@ -308,6 +313,8 @@ struct LossRow {
     LONG isDeviceLost;
     BOOL unreadable;    // the device watched cannot be read meanwhile, then can again
     BOOL alsoOnSpeakers;  // a second session of the player's opens there once the first is watched
+    BOOL userPlaysMeanwhile;  // the user presses play right after the change, before any poll
+    BOOL sessionLate;     // the player's session turns active only after the default stood in
 };
 
 // Only the output the music plays on going away pauses, once, for the user to undo; a hold of
@@ -317,47 +324,52 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
 {
     static const LossRow rows[] = {
         {1, "headphones unplugged", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1,
-         PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {2, "the poll alone", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1,
-         PLAY_STATE_PAUSED, TRUE, 1, FALSE, FALSE},
+         PLAY_STATE_PAUSED, TRUE, 1, FALSE, FALSE, FALSE, FALSE},
         {3, "the user picks the speakers", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD,
-         pickTheSpeakers, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         pickTheSpeakers, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {4, "headphones plugged in", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, plugIn, FALSE, 0,
-         PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {5, "unplugged while stopped", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, USER_STOP, unplug,
-         FALSE, 0, PLAY_STATE_STOPPED, FALSE, 1, FALSE, FALSE},
+         FALSE, 0, PLAY_STATE_STOPPED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {6, "unplugged with the key off", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug,
-         FALSE, 0, PLAY_STATE_PLAYING, FALSE, 0, FALSE, FALSE},
+         FALSE, 0, PLAY_STATE_PLAYING, FALSE, 0, FALSE, FALSE, FALSE, FALSE},
         {7, "unplugged during a lock", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, unplug,
-         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {8, "unplugged and back during a lock", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD,
-         unplug, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         unplug, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {9, "unplugged during a sleep", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, SLEEP_HOLD, unplug,
-         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {10, "unplugged and back during a sleep", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER,
-         SLEEP_HOLD, unplug, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         SLEEP_HOLD, unplug, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {11, "unplugged under the screen saver, seen by the poll alone", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
-         SESSIONS_ANSWER, SAVER_HOLD, unplug, FALSE, 0, PLAY_STATE_PAUSED, TRUE, 1, FALSE, FALSE},
+         SESSIONS_ANSWER, SAVER_HOLD, unplug, FALSE, 0, PLAY_STATE_PAUSED, TRUE, 1, FALSE, FALSE, FALSE, FALSE},
         {12, "muted headphones unplugged: the unmuted speakers take over", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
-         SESSIONS_ANSWER, MUTE_HOLD, unplug, FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         SESSIONS_ANSWER, MUTE_HOLD, unplug, FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {13, "unplugged while the device watched cannot be read", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
-         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, TRUE, FALSE},
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, TRUE, FALSE, FALSE, FALSE},
         {14, "the player plays on the speakers, the default goes", HEADPHONES, SPEAKERS, PLAYER_SESSION,
-         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {15, "the player plays on the headphones, not the default", SPEAKERS, HEADPHONES, PLAYER_SESSION,
-         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {16, "the same during a lock", SPEAKERS, HEADPHONES, PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, unplug,
-         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {17, "no session interfaces (Vista): the default is watched", HEADPHONES, SPEAKERS, PLAYER_SESSION,
-         NO_SESSION_INTERFACES, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         NO_SESSION_INTERFACES, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {18, "sessions that cannot be listed (Wine): the default is watched", HEADPHONES, SPEAKERS, PLAYER_SESSION,
-         SESSIONS_NOT_LISTED, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE},
+         SESSIONS_NOT_LISTED, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {19, "only the player's system sounds on the headphones", SPEAKERS, HEADPHONES, PLAYER_SYSTEM_SOUNDS,
-         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {20, "only another program's session on the headphones", SPEAKERS, HEADPHONES, OTHER_PROGRAM,
-         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE},
+         SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
         {21, "a second session of the player's, listed first: the one watched stays", SPEAKERS, HEADPHONES,
-         PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, TRUE},
+         PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplug, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, TRUE, FALSE, FALSE},
+        {22, "unplugged during a lock, then the user plays on the speakers", HEADPHONES, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, LOCK_HOLD, unplug, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, TRUE, FALSE},
+        {23, "sessions on both outputs after the default stood in: the first listed is watched", HEADPHONES, HEADPHONES,
+         PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplugTheSpeakers, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE,
+         TRUE, FALSE, TRUE},
     };
     installFilter();
     for (const LossRow &row : rows) {
@@ -379,7 +391,11 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         simulatedSessions.failing[SESSION_STEP_MANAGER] = row.fault == NO_SESSION_INTERFACES;
         simulatedSessions.failing[SESSION_STEP_ENUMERATOR] = row.fault == SESSIONS_NOT_LISTED;
         playerWindow.playState = PLAY_STATE_PLAYING;
+        if (row.sessionLate)
+            setSimulatedSessionState(session, AudioSessionStateInactive);
         pollOnce();
+        if (row.sessionLate)
+            setSimulatedSessionState(session, AudioSessionStateActive);
         if (row.alsoOnSpeakers)
             (void)addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
         holdStarts(row.hold, TRUE);
@@ -391,6 +407,8 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         simulatedSpeakers.failing[SPEAKER_STEP_GET_DEVICE] = row.unreadable;
         clearPlayerLog();
         row.change();
+        if (row.userPlaysMeanwhile)
+            pressPlayerButton(CMD_PLAY);
         if (row.back)
             plugInHeadphones();
         for (int poll = 0; poll < 3; ++poll)

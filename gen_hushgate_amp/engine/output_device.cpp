@@ -70,7 +70,10 @@ static void rememberOutput(const WCHAR *id, LONG source)
 static void lookUpOutput(IMMDeviceEnumerator *enumerator)
 {
     WCHAR found[DEVICE_ID_CAPACITY];
-    if (findPlayerSessionEndpoint(enumerator, outputDevice.playedOn, found)) {
+    // With sessions on two devices the one watched stays, but a default that only stood in
+    // before the player's session was active is no choice of the player's.
+    const WCHAR *kept = outputDevice.source == OUTPUT_FROM_PLAYER_SESSION ? outputDevice.playedOn : L"";
+    if (findPlayerSessionEndpoint(enumerator, kept, found)) {
         rememberOutput(found, OUTPUT_FROM_PLAYER_SESSION);
         return;
     }
@@ -102,8 +105,22 @@ static BOOL watchingOutput(void)
 
 // The device remembered is checked before any new look: after a loss the music may already
 // play on, or the default have moved to, the next device.
+void noteUserStartDuringPause(void)
+{
+    InterlockedExchange(&outputDevice.startedByUser, 1);
+}
+
+// The music the user started plays wherever it plays now: a device kept through the pause that
+// went meanwhile is no loss of the user's music, and no reason to pause it or to hold it.
+static void forgetOutputKeptForUser(void)
+{
+    if (InterlockedExchange(&outputDevice.startedByUser, 0) != 0)
+        forgetOutputDevice();
+}
+
 BOOL outputDeviceWentAway(BOOL playing)
 {
+    forgetOutputKeptForUser();
     if (!watchingOutput()) {
         forgetOutputDevice();
         return FALSE;
@@ -134,6 +151,7 @@ BOOL outputDeviceWentAway(BOOL playing)
 
 BOOL heldOutputHasGone(void)
 {
+    forgetOutputKeptForUser();
     if (!watchingOutput() || outputDevice.playedOn[0] == L'\0')
         return FALSE;
     HRESULT apartment = enterComApartment();

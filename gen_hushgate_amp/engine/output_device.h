@@ -15,6 +15,9 @@ struct OutputDevice {
     WCHAR playedOn[DEVICE_ID_CAPACITY];
     LONG source;
     volatile LONG lookupWanted;
+    // The user started the music during a pause of the plug-in's own: the output kept for the
+    // pause's end no longer counts. Raised by the filter, taken by the poll.
+    volatile LONG startedByUser;
 };
 extern OutputDevice outputDevice;
 
@@ -27,3 +30,5 @@ BOOL heldOutputHasGone(void);
 void forgetOutputDevice(void);
 // Safe from any thread, callbacks included: the next poll looks the output up again.
 void wantOutputLookup(void);
+// The filter's part: a start of the user's during a pause of the plug-in's own.
+void noteUserStartDuringPause(void);

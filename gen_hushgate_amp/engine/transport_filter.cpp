@@ -4,6 +4,7 @@
 #include "engine/transport_filter.h"
 
 #include "engine/master_mute.h"
+#include "engine/output_device.h"
 #include "engine/pause_conditions.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
@@ -74,18 +75,27 @@ static BOOL playerIsPaused(void)
            PLAY_STATE_PAUSED;
 }
 
+static void userStarts(void)
+{
+    if (pluginState.issuingCommand != 0)
+        return;
+    if (pluginState.pausedByPlugin != 0)
+        noteUserStartDuringPause();
+    releaseMuteForUser();
+}
+
 static void checkTransportCommand(WORD id)
 {
     switch (id) {
     case CMD_PREVIOUS:
     case CMD_PLAY:
     case CMD_NEXT:
-        releaseMuteForUser();
+        userStarts();
         break;
     case CMD_PAUSE:
         // Only a pause toggle that is about to resume counts as a start.
         if (playerIsPaused())
-            releaseMuteForUser();
+            userStarts();
         break;
     }
 }
