@@ -22,8 +22,8 @@ enum SessionStep {
 };
 
 enum {
-    MAX_SIMULATED_SESSIONS = 48,
-    MAX_SESSION_LISTENERS = 48,  // of each kind
+    MAX_SIMULATED_SESSIONS = 64,
+    MAX_SESSION_LISTENERS = 64,  // of each kind
     MAX_SESSION_DEVICES = 12,    // device indices from 0 up to this one, excluded
     NO_SESSION = -1,
 };

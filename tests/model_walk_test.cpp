@@ -23,7 +23,7 @@
 
 #include <wtsapi32.h>
 
-enum { DEFAULT_WALKS = 48, DEFAULT_WALK_STEPS = 120, MAX_WALK_STEPS = 5000 };
+enum { DEFAULT_WALKS = 400, DEFAULT_WALK_STEPS = 80, MAX_WALK_STEPS = 5000 };
 static const DWORD WALK_CLOCK_START = 0x10000000u;
 
 static LONG loopTogglesSeen;
@@ -59,7 +59,7 @@ protected:
     // The player's own sessions and the other programs', as the simulated platform holds them.
     LONG stream, streamDevice, streamState, second, secondDevice, secondWanted, pinned;
     LONG captures[MODEL_PROGRAMS][MODEL_MICROPHONES], captureOn[MODEL_PROGRAMS];
-    LONG ownCapture, systemSounds;
+    LONG ownCapture, systemSounds, crowd[MODEL_CROWD_SIZE * 2];
     BOOL mixerPresent;
     std::string mismatch;
 
@@ -275,6 +275,11 @@ protected:
             else
                 sessionOnMicrophone(systemSounds, otherProgram(MODEL_PROGRAMS), TRUE, v == 3);
             break;
+        case STEP_CROWD:
+            // Two sessions each (a browser's two tabs): more than the plug-in's table of sessions.
+            for (LONG i = 0; i < MODEL_CROWD_SIZE * 2; ++i)
+                sessionOnMicrophone(crowd[i], otherProgram(MODEL_PROGRAMS + 1 + i / 2), FALSE, v);
+            break;
         case STEP_MICROPHONE: {
             LONG microphone = v / 4, device = microphoneDevice(microphone);
             BOOL present = (v / 2) % 2;
@@ -412,6 +417,8 @@ protected:
         pluginState.settings.isCall = 1;
         playerWindow.playState = PLAY_STATE_PLAYING;
         stream = second = ownCapture = systemSounds = NO_SESSION;
+        for (LONG &session : crowd)
+            session = NO_SESSION;
         streamDevice = secondDevice = secondWanted = pinned = MODEL_NOWHERE;
         for (LONG program = 0; program < MODEL_PROGRAMS; ++program) {
             captureOn[program] = MODEL_NOWHERE;

@@ -177,7 +177,7 @@ static BOOL capturesNow(const ModelState &m, LONG program)
 static void followCalls(ModelState &m)
 {
     BOOL playing = m.playState == PLAY_STATE_PLAYING;
-    for (LONG p = 0; p < MODEL_PROGRAMS; ++p) {
+    for (LONG p = 0; p <= MODEL_CROWD; ++p) {
         ModelProgram &program = m.programs[p];
         BOOL capturing = capturesNow(m, p);
         if (!program.followed && capturing) {
@@ -493,6 +493,9 @@ void modelApply(ModelState &m, const Step &step)
         break;
     case STEP_NO_CALL:
         break;
+    case STEP_CROWD:
+        m.captureOn[MODEL_CROWD] = v ? 0 : MODEL_NOWHERE;
+        break;
     case STEP_MICROPHONE:
         m.microphoneIn[v / 4] = (v / 2) % 2;
         m.microphoneLate[v / 4] = v % 4 == 3;
@@ -558,7 +561,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_MESSAGES, STEP_SECURE_DESKTOP, STEP_SESSION_SERVICE, STEP_SUSPEND, STEP_INPUT, STEP_SCREEN_SAVER,
         STEP_MUTE, STEP_SPEAKER_MUTE, STEP_SPEAKER_MUTE, STEP_MUTE_UNREADABLE, STEP_OUTPUT, STEP_OUTPUT,
         STEP_DEFAULT_OUTPUT, STEP_PLAYER_OUTPUT, STEP_SECOND_SESSION, STEP_CAPTURE, STEP_CAPTURE, STEP_CAPTURE,
-        STEP_NO_CALL, STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND,
+        STEP_CAPTURE, STEP_CAPTURE, STEP_TIME, STEP_NO_CALL, STEP_NO_CALL, STEP_NO_CALL, STEP_CROWD, STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND,
         STEP_SETTINGS, STEP_RESTART, STEP_WAKE};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
@@ -711,6 +714,10 @@ void describeStep(const Step &step, char (&text)[80])
         break;
     case STEP_NO_CALL:
         wsprintfA(text, "%s", noCalls[v % 4]);
+        break;
+    case STEP_CROWD:
+        wsprintfA(text, v ? "%ld more programs capture from microphone 1" : "those %ld programs stop capturing",
+                  MODEL_CROWD_SIZE);
         break;
     case STEP_MICROPHONE:
         wsprintfA(text, "microphone %ld %s%s", v / 4 + 1, (v / 2) % 2 ? "plugged in" : "unplugged",

@@ -8,6 +8,10 @@
 static const LONG MODEL_SPEAKERS = 0, MODEL_HEADPHONES = 1, MODEL_OUTPUTS = 2, MODEL_NOWHERE = -1;
 // The default microphone first; more than the plug-in's table holds. Other programs that may capture.
 static const LONG MODEL_MICROPHONES = 10, MODEL_PROGRAMS = 3, MODEL_QUEUE = 64;
+// Thirteen more programs that capture and stop together on the default microphone, acting as one
+// program would: with the three, the 16 programs the plug-in follows at once; two sessions
+// each, more than its table of sessions holds. (Past 16 programs the README promises nothing for those not followed.)
+static const LONG MODEL_CROWD = MODEL_PROGRAMS, MODEL_CROWD_SIZE = 13;
 
 // Waiting on the player's thread, in the order posted.
 enum QueuedMessage { QUEUED_LOCK, QUEUED_UNLOCK, QUEUED_DISCONNECT, QUEUED_CONNECT, QUEUED_RETRY, QUEUED_WAKE };
@@ -34,7 +38,7 @@ struct ModelState {
     LONG second;        // a second session of the player's, active while it plays
     BOOL microphoneIn[MODEL_MICROPHONES];
     BOOL microphoneLate[MODEL_MICROPHONES];  // its first activation fails: seen from the look after
-    LONG captureOn[MODEL_PROGRAMS];  // the microphone a program captures from, or MODEL_NOWHERE
+    LONG captureOn[MODEL_PROGRAMS + 1];  // the microphone a program captures from, or MODEL_NOWHERE
     LONG queue[MODEL_QUEUE * 2], queued;  // message and its word
     LONG suspends;
     // The settings.
@@ -46,7 +50,7 @@ struct ModelState {
     BOOL inputSinceWake;
     LONG watched;  // the output the music plays on, as last seen; MODEL_NOWHERE: none
     BOOL watchedFromSession;
-    ModelProgram programs[MODEL_PROGRAMS];
+    ModelProgram programs[MODEL_PROGRAMS + 1];
     BOOL callHolds, sawPlaying;
 };
 
@@ -73,6 +77,7 @@ enum StepKind {
     STEP_CAPTURE,         // value: program * 16 + microphone + 1, the microphone 0: it stops
     STEP_NO_CALL,         // value 0/1: the player's own capture stops/starts; 2/3: the system sounds'
     STEP_MICROPHONE,      // value: microphone * 4 + present * 2 + its first activation fails
+    STEP_CROWD,           // value: the crowd captures (1) or stops (0)
     STEP_COMMAND,
     STEP_SETTINGS,        // the dialog's OK: value bits lock, saver, mute, then the interval's index
     STEP_RESTART,         // quit, then init: value bits ISDEVICELOST, ISCALL (set by hand meanwhile)
