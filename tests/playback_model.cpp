@@ -136,7 +136,7 @@ static void takeMessages(ModelState &m)
             registerForNotices(m);
             break;
         case QUEUED_WAKE:
-            // A later suspend is not ended by the wake before it.
+            // A later sleep held is not ended by the wake before it.
             if (word == m.suspends)
                 m.sleepHold = MODEL_AWAKE;
             break;
@@ -437,9 +437,8 @@ void modelApply(ModelState &m, const Step &step)
     case STEP_SUSPEND:
         // "before it sleeps: Windows waits for its answer while it pauses the player"
         m.asleep = TRUE;
-        ++m.suspends;
         if (m.isLock)
-            m.sleepHold = MODEL_SUSPENDED;
+            m.sleepHold = MODEL_SUSPENDED, ++m.suspends;
         break;
     case STEP_WAKE:
         m.asleep = FALSE;
