@@ -103,8 +103,6 @@ static BOOL watchingOutput(void)
     return pluginState.settings.isDeviceLost != 0 && pluginState.hasCoreAudio;
 }
 
-// The device remembered is checked before any new look: after a loss the music may already
-// play on, or the default have moved to, the next device.
 void noteUserStartDuringPause(void)
 {
     InterlockedExchange(&outputDevice.startedByUser, 1);
@@ -118,6 +116,8 @@ static void forgetOutputKeptForUser(void)
         forgetOutputDevice();
 }
 
+// The device remembered is checked before any new look: after a loss the music may already
+// play on, or the default have moved to, the next device.
 BOOL outputDeviceWentAway(BOOL playing)
 {
     forgetOutputKeptForUser();
