@@ -197,6 +197,7 @@ static void followCalls(ModelState &m)
         if (program.followed && !capturing && m.now - program.stoppedAt >= 2000)
             ZeroMemory(&program, sizeof program);
     }
+    // This look opened the microphones that could not be opened before.
     for (BOOL &late : m.microphoneLate)
         late = FALSE;
     if (playing && (m.pausedByPlugin || !m.sawPlaying)) {
@@ -282,10 +283,12 @@ static void toggle(ModelState &m)
 static void look(ModelState &m)
 {
     BOOL playing = m.playState == PLAY_STATE_PLAYING;
-    if (m.isCall)
+    if (m.isCall) {
         followCalls(m);
-    else
-        ZeroMemory(m.programs, sizeof m.programs), m.callHolds = m.sawPlaying = FALSE;
+    } else {
+        ZeroMemory(m.programs, sizeof m.programs);
+        m.callHolds = m.sawPlaying = FALSE;
+    }
     if (outputWentAway(m, playing)) {
         m.pausedByPlugin = 0;
         toggle(m);
@@ -437,17 +440,23 @@ void modelApply(ModelState &m, const Step &step)
     case STEP_SUSPEND:
         // "before it sleeps: Windows waits for its answer while it pauses the player"
         m.asleep = TRUE;
-        if (m.isLock)
-            m.sleepHold = MODEL_SUSPENDED, ++m.suspends;
+        if (m.isLock) {
+            m.sleepHold = MODEL_SUSPENDED;
+            ++m.suspends;
+        }
         break;
     case STEP_WAKE:
+        // "with you at it: it resumes at once when Windows says a user woke it", behind what is
+        // still queued; "with nobody at it (a wake timer), the pause stays".
         m.asleep = FALSE;
-        if (v && m.queued == 0)
+        if (v && m.queued == 0) {
             m.sleepHold = MODEL_AWAKE;
-        else if (v)
+        } else if (v) {
             enqueue(m, QUEUED_WAKE, m.suspends);
-        else if (m.sleepHold == MODEL_SUSPENDED)
-            m.sleepHold = MODEL_WOKE_UNATTENDED, m.inputSinceWake = FALSE;
+        } else if (m.sleepHold == MODEL_SUSPENDED) {
+            m.sleepHold = MODEL_WOKE_UNATTENDED;
+            m.inputSinceWake = FALSE;
+        }
         break;
     case STEP_ASLEEP:
         m.now += (DWORD)v * 60000u;
@@ -599,8 +608,10 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         if (other != MODEL_NOWHERE && !m.outputIn[other])
             other = step.kind == STEP_DEFAULT_OUTPUT ? m.defaultOutput : MODEL_NOWHERE;
         step.value = other;
-        if (step.kind == STEP_DEFAULT_OUTPUT && other == MODEL_NOWHERE)
-            step.kind = STEP_POLL, step.value = 0;
+        if (step.kind == STEP_DEFAULT_OUTPUT && other == MODEL_NOWHERE) {
+            step.kind = STEP_POLL;
+            step.value = 0;
+        }
         break;
     case STEP_CAPTURE: {
         LONG program = (LONG)(r % MODEL_PROGRAMS);
