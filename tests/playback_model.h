@@ -98,7 +98,7 @@ void modelStart(ModelState &model, BOOL mixerPresent, WalkLockSource source, DWO
 void modelApply(ModelState &model, const Step &step);
 // How long until the call rule changes its mind by time alone; INFINITE when it never will.
 DWORD modelCallDueIn(const ModelState &model);
-// A random step that makes sense in the state (no second suspend while asleep, say). The thread
+// The walk's steps (walk_steps.cpp). A random step that makes sense in the state (no second suspend while asleep, say). The thread
 // walk asks only for the steps of the player, the lock, the screen saver and the mutes.
 Step randomStep(unsigned &seed, const ModelState &model, BOOL everyStep);
 void describeStep(const Step &step, char (&text)[80]);
