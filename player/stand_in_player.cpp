@@ -99,10 +99,10 @@ static void refreshStatus(void)
     LONG muted = userMuteOn();
     BOOL saver = screenSaverRunning();
     LONG output = standInSessionDevice();
-    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s    Call: %s    Recording: %s",
-              muted ? "on" : "off", saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
+    wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s    Call: %s", muted ? "on" : "off",
+              saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
               output == NO_SESSION ? "-" : output == HEADPHONES ? "headphones" : "speakers",
-              programCapturing(MEETING_APP) ? "on" : "off", programCapturing(STREAM_RECORDER) ? "on" : "off");
+              programCapturing(MEETING_APP) ? "on" : "off");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
         char line[96];
