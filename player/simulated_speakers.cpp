@@ -418,32 +418,3 @@ void setDevicePresent(LONG device, BOOL present, LONG newDefault)
     simulatedSpeakers.defaultDevice = newDefault;
     tellClients(device, TRUE, moved);
 }
-
-// A process id that is surely not this one's.
-static DWORD otherProgramId(void)
-{
-    return GetCurrentProcessId() + 4;
-}
-
-static LONG otherProgramSession = NO_SESSION;
-
-void startOtherProgramCapture(LONG microphone)
-{
-    // A session that ended (the sessions reset) or sits on another device is made afresh.
-    if (simulatedSessionDevice(otherProgramSession) != microphone) {
-        removeSimulatedSession(otherProgramSession);
-        otherProgramSession = addSimulatedSession(microphone, otherProgramId(), AudioSessionStateActive, FALSE);
-        return;
-    }
-    setSimulatedSessionState(otherProgramSession, AudioSessionStateActive);
-}
-
-void stopOtherProgramCapture(void)
-{
-    setSimulatedSessionState(otherProgramSession, AudioSessionStateInactive);
-}
-
-BOOL otherProgramCapturing(void)
-{
-    return simulatedSessionState(otherProgramSession) == AudioSessionStateActive;
-}

@@ -71,8 +71,3 @@ void unplugHeadset(void);
 // Any device comes or goes, the default output moving to newDefault (an index, or
 // NO_DEFAULT_SPEAKERS), and the clients are told.
 void setDevicePresent(LONG device, BOOL present, LONG newDefault);
-// Another program (a meeting app, say) with an audio session on a microphone: it starts
-// capturing there (its session made active, or made at its first start) and stops again.
-void startOtherProgramCapture(LONG microphone);
-void stopOtherProgramCapture(void);
-BOOL otherProgramCapturing(void);
