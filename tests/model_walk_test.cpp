@@ -296,6 +296,8 @@ protected:
             break;
         case STEP_SETTINGS:
             setSettings(v & 1, (v >> 1) & 1, (v >> 2) & 1, modelIntervals[(v >> 3) % 6]);
+            pluginState.settings.isDeviceLost = (v >> 6) & 1;
+            pluginState.settings.isCall = (v >> 7) & 1;
             break;
         case STEP_RESTART:
             stopEngine();
@@ -321,7 +323,6 @@ protected:
         case STEP_SCREEN_SAVER:
         case STEP_MUTE_UNREADABLE:
         case STEP_COMMAND:
-        case STEP_SETTINGS:
             return FALSE;
         default:
             return TRUE;
@@ -511,9 +512,9 @@ TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
         static const char *const sources[] = {"session notices", "session service late", "no wtsapi32"};
         std::string listing = std::string("\n  (") + sources[source] + (mixerPresent ? ", a mixer)" : ", no mixer)");
         for (int i = 0; i < shortest; ++i) {
-            char text[80];
+            char text[128];
             describeStep(walkSteps[i], text);
-            char line[100];
+            char line[160];
             wsprintfA(line, "\n  %2d. %s", i + 1, text);
             listing += line;
         }

@@ -521,7 +521,9 @@ void modelApply(ModelState &m, const Step &step)
         m.isScreenSave = (v >> 1) & 1;
         m.isMute = (v >> 2) & 1;
         m.interval = modelIntervals[(v >> 3) % 6];
-        announced = FALSE;
+        m.isDeviceLost = (v >> 6) & 1;
+        m.isCall = (v >> 7) & 1;
+        // "OK applies the values at once": it wakes the loop.
         break;
     case STEP_RESTART:
         // The player stays where it stands; the plug-in starts as freshly loaded.

@@ -79,7 +79,8 @@ enum StepKind {
     STEP_MICROPHONE,      // value: microphone * 4 + present * 2 + its first activation fails
     STEP_CROWD,           // value: the crowd captures (1) or stops (0)
     STEP_COMMAND,
-    STEP_SETTINGS,        // the dialog's OK: value bits lock, saver, mute, then the interval's index
+    STEP_SETTINGS,        // the dialog's OK: value bits lock, saver, mute, the interval's index (3 bits),
+                          // ISDEVICELOST, ISCALL
     STEP_RESTART,         // quit, then init: value bits ISDEVICELOST, ISCALL (set by hand meanwhile)
     STEP_KIND_COUNT,
 };
@@ -101,6 +102,6 @@ DWORD modelCallDueIn(const ModelState &model);
 // The walk's steps (walk_steps.cpp). A random step that makes sense in the state (no second suspend while asleep, say). The thread
 // walk asks only for the steps of the player, the lock, the screen saver and the mutes.
 Step randomStep(unsigned &seed, const ModelState &model, BOOL everyStep);
-void describeStep(const Step &step, char (&text)[80]);
+void describeStep(const Step &step, char (&text)[128]);
 // The mute called the user's (the speakers' own): the default output's.
 BOOL modelSpeakersMuted(const ModelState &model);

@@ -85,10 +85,12 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
     case STEP_COMMAND:
         step.value = CMD_PREVIOUS + (LONG)(r % 5);
         break;
-    case STEP_SETTINGS:
+    case STEP_SETTINGS: {
         // Mostly the switches on: a walk with everything off proves little.
-        step.value = (LONG)((r % 8) | (r % 3 == 0 ? 0 : 7)) | (LONG)(((r >> 4) % 6) << 3);
+        LONG switches = (LONG)((r % 32) | (r % 3 == 0 ? 0 : 31));
+        step.value = (switches & 7) | (LONG)(((r >> 5) % 6) << 3) | ((switches >> 3) << 6);
         break;
+    }
     case STEP_RESTART:
         step.value = (LONG)(r % 4 == 0 ? r % 3 : 3);
         break;
@@ -99,7 +101,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
     return step;
 }
 
-void describeStep(const Step &step, char (&text)[80])
+void describeStep(const Step &step, char (&text)[128])
 {
     static const char *const outputs[] = {"the speakers", "the headphones"};
     static const char *const commands[] = {"previous", "play", "pause", "stop", "next"};
@@ -190,8 +192,9 @@ void describeStep(const Step &step, char (&text)[80])
         wsprintfA(text, "user presses %s", commands[v - CMD_PREVIOUS]);
         break;
     case STEP_SETTINGS:
-        wsprintfA(text, "dialog OK: lock %s, screen saver %s, mute %s, every %ld ms", v & 1 ? "on" : "off",
-                  v & 2 ? "on" : "off", v & 4 ? "on" : "off", modelIntervals[(v >> 3) % 6]);
+        wsprintfA(text, "dialog OK: lock %s, screen saver %s, mute %s, output lost %s, call %s, every %ld ms",
+                  v & 1 ? "on" : "off", v & 2 ? "on" : "off", v & 4 ? "on" : "off", v & 64 ? "on" : "off",
+                  v & 128 ? "on" : "off", modelIntervals[(v >> 3) % 6]);
         break;
     case STEP_RESTART:
         wsprintfA(text, "quit, then init (ISDEVICELOST=%ld ISCALL=%ld)", v & 1, (v >> 1) & 1);
