@@ -21,10 +21,11 @@ enum SessionStep {
     SESSION_STEP_COUNT,
 };
 
+// Room for more sessions than a watcher's table holds, on every simulated device.
 enum {
-    MAX_SIMULATED_SESSIONS = 16,
-    MAX_SESSION_LISTENERS = 16,  // of each kind
-    MAX_SESSION_DEVICES = 8,     // device indices from 0 up to this one, excluded
+    MAX_SIMULATED_SESSIONS = 64,
+    MAX_SESSION_LISTENERS = 64,  // of each kind
+    MAX_SESSION_DEVICES = 16,    // device indices from 0 up to this one, excluded
     NO_SESSION = -1,
 };
 
@@ -35,6 +36,10 @@ struct SimulatedSessions {
     volatile LONG creationListeners; // IAudioSessionNotification registered now
     volatile LONG stateListeners;    // IAudioSessionEvents registered now
     volatile LONG silent;            // nonzero: changes call nobody back, as with a stub
+    volatile LONG noticesSent;       // calls of the listeners, of either kind
+    // Called with the device whose session list was just taken (GetSessionEnumerator), on the
+    // caller's thread: a benchmark stamps when a change was first looked at.
+    void (*volatile listed)(LONG device);
 };
 extern SimulatedSessions simulatedSessions;
 

@@ -22,8 +22,12 @@ static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFII
 // any other way would take the one for the other.
 static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {
     L"{0.0.0.00000000}.{hushgate-output}", L"{0.0.0.00000000}.{HUSHGATE-OUTPUT}",
-    L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}"};
-static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender, eRender, eCapture, eCapture};
+    L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}",
+    L"{0.0.1.00000000}.{hushgate-spare-1}", L"{0.0.1.00000000}.{hushgate-spare-2}",
+    L"{0.0.1.00000000}.{hushgate-spare-3}", L"{0.0.1.00000000}.{hushgate-spare-4}",
+    L"{0.0.1.00000000}.{hushgate-spare-5}", L"{0.0.1.00000000}.{hushgate-spare-6}"};
+static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender,  eRender,  eCapture, eCapture, eCapture,
+                                                            eCapture, eCapture, eCapture, eCapture, eCapture};
 
 // Who listens: notification clients, and mute callbacks with the device they listen on.
 struct Listeners {
@@ -287,7 +291,7 @@ void resetSimulatedSpeakers(void)
 {
     for (LONG index = 0; index < SPEAKER_DEVICE_COUNT; ++index) {
         simulatedSpeakers.muted[index] = 0;
-        simulatedSpeakers.state[index] = DEVICE_STATE_ACTIVE;
+        simulatedSpeakers.state[index] = index < FIRST_SPARE_MICROPHONE ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
     }
     simulatedSpeakers.defaultDevice = SPEAKERS;
     simulatedSpeakers.defaultMicrophone = MICROPHONE;
@@ -398,6 +402,18 @@ void unplugHeadset(void)
 {
     simulatedSpeakers.state[HEADSET] = DEVICE_STATE_UNPLUGGED;
     tellClients(HEADSET, TRUE, FALSE);
+}
+
+void plugInSpareMicrophones(LONG count)
+{
+    for (LONG spare = 0; spare < SPARE_MICROPHONE_COUNT; ++spare) {
+        LONG device = FIRST_SPARE_MICROPHONE + spare;
+        LONG state = spare < count ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
+        if (simulatedSpeakers.state[device] == state)
+            continue;
+        simulatedSpeakers.state[device] = state;
+        tellClients(device, TRUE, FALSE);
+    }
 }
 
 // A process id that is surely not this one's.
