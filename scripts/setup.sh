@@ -151,17 +151,20 @@ launch_xvfb() {
   display_answers && return 1
   clear_dead_display
   [ -e "/tmp/.X$number-lock" ] && return 1
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
-  pid=$!
+  # A session of its own: a Ctrl+C meant for the script does not reach it, so that a run of this
+  # checkout sharing it keeps it until the last run stops it.
+  setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
   for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || return 1
+    # The server writes its pid into its lock: one that answers under another's pid refused ours.
+    pid=$(tr -d ' \n' 2>/dev/null <"/tmp/.X$number-lock" || true)
     if display_answers; then
+      is_our_xvfb "$pid" "$number" || return 1
       echo "$pid $number" >"$HG_STATE/xvfb"
       return 0
     fi
     sleep 0.1
   done
-  kill "$pid" 2>/dev/null || true
+  is_our_xvfb "$pid" "$number" && kill "$pid" 2>/dev/null
   return 1
 }
 
@@ -236,5 +239,9 @@ install_missing
 lock_servers
 register_run
 trap release_servers EXIT
+# Ended by a signal, the script still runs its EXIT trap.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 prepare_wine
 unlock_servers
