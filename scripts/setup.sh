@@ -138,9 +138,12 @@ recorded_display() {
   return 1
 }
 
+# No pipe into grep -q here: under pipefail the writer's SIGPIPE would make a match fail.
 is_our_xvfb() {
-  [ -n "$1" ] && [ -n "$2" ] && [ "$(cat "/proc/$1/comm" 2>/dev/null)" = Xvfb ] &&
-    tr '\0' ' ' <"/proc/$1/cmdline" 2>/dev/null | grep -q "^Xvfb :$2 "
+  local command
+  [ -n "$1" ] && [ -n "$2" ] && [ "$(cat "/proc/$1/comm" 2>/dev/null)" = Xvfb ] || return 1
+  command=$(tr '\0' ' ' 2>/dev/null <"/proc/$1/cmdline" || true)
+  [[ "$command" == "Xvfb :$2 "* ]]
 }
 
 # FALSE when the number is taken (by a display that answers, or by an X server's lock) or the
