@@ -1,8 +1,7 @@
 // Cost as sessions grow: one poll at rest and one look at the capture sessions with 1, 8 and 32
-// sessions of other programs spread over 8 microphones, each beside bare calls that make the same
-// platform calls; and a storm, a program opening and closing a capture session 20 times a second,
-// against the real DLL's watch thread: its CPU, its wakeups, its listings, and how soon after each
-// notice the call rule has looked.
+// sessions spread over 8 microphones, each beside the same platform calls bare; and a storm of
+// captures opened and closed 20 times a second against the real DLL's watch thread: its CPU, its
+// wakeups, its session lists, and how soon after each notice the call rule has looked.
 #include "bench.h"
 
 #include <stdio.h>
