@@ -253,9 +253,10 @@ static void timeBareLooks(Samples &samples, LONG sessions)
         appendSamples(samples, block);
 }
 
-// The plug-in's own library on the player's thread, its device notices registered as the watch
-// thread registers them, so that a poll at rest lists nothing; the two sides take turns in blocks.
-static void measureGrowthStep(GrowthStep &step, LONG sessions)
+// One block of each kind with the sessions given: the plug-in's own library on the player's
+// thread, its device notices registered as the watch thread registers them, so that a poll at
+// rest lists nothing. The mixer it opens stays open for the next block.
+static void measureGrowthBlock(GrowthStep &step, LONG sessions)
 {
     setUpMicrophones(sessions);
     prepareLinkedPlugin();
@@ -267,17 +268,25 @@ static void measureGrowthStep(GrowthStep &step, LONG sessions)
     // The first poll lists the microphones and registers; from the second on, rest.
     pollOnce();
     pollOnce();
-    for (int block = 0; block < growthBlocks(); ++block) {
-        timePluginPolls(step.pluginPolls);
-        timeBarePolls(step.barePolls);
-        timePluginLooks(step.pluginLooks, sessions);
-        timeBareLooks(step.bareLooks, sessions);
-    }
+    timePluginPolls(step.pluginPolls);
+    timeBarePolls(step.barePolls);
+    timePluginLooks(step.pluginLooks, sessions);
+    timeBareLooks(step.bareLooks, sessions);
     closeBareLook();
     watchSignalsEnd();
     endBareCalls(apartment);
-    releaseMixer();
     resetSimulatedSessions();
+}
+
+// The rows are compared with each other, so they take turns block by block: the machine's drift
+// while other work runs touches all three alike.
+static void measureGrowth(void)
+{
+    for (int block = 0; block < growthBlocks(); ++block)
+        for (int i = 0; i < GROWTH_STEPS; ++i)
+            measureGrowthBlock(growth[i], SESSION_COUNTS[i]);
+    // Wine's legacy mixer answers only so many opens in one process: one for the whole room.
+    releaseMixer();
 }
 
 // --- the storm ----------------------------------------------------------------------------------
@@ -430,8 +439,7 @@ static void measureSessionGrowth(void)
     (void)interceptLockProbe(self);
     (void)interceptSpeakers(self);
     resetSimulatedSession();
-    for (int i = 0; i < GROWTH_STEPS; ++i)
-        measureGrowthStep(growth[i], SESSION_COUNTS[i]);
+    measureGrowth();
     measureStorm();
 }
 
