@@ -84,16 +84,18 @@ unlock_servers() {
   exec 9>&-
 }
 
+# The run is the shell that sourced this file and runs its EXIT trap: a subshell's own pid, not
+# the $$ it shares with its parent.
 register_run() {
   mkdir -p "$HG_STATE/runs"
-  : >"$HG_STATE/runs/$$"
+  : >"$HG_STATE/runs/$BASHPID"
 }
 
 # FALSE while another run of this checkout is still going; forgets runs that ended without
 # saying so (killed).
 last_run_out() {
   local run others=0
-  rm -f "$HG_STATE/runs/$$"
+  rm -f "$HG_STATE/runs/$BASHPID"
   for run in "$HG_STATE"/runs/*; do
     [ -e "$run" ] || continue
     if kill -0 "${run##*/}" 2>/dev/null; then others=$((others + 1)); else rm -f "$run"; fi
@@ -158,15 +160,17 @@ launch_xvfb() {
   # checkout sharing it keeps it until the last run stops it.
   setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
   for _ in $(seq 50); do
-    # The server writes its pid into its lock: one that answers under another's pid refused ours.
-    pid=$(tr -d ' \n' 2>/dev/null <"/tmp/.X$number-lock" || true)
+    # The server has written its pid into its lock before it answers: one that answers under
+    # another's pid refused ours.
     if display_answers; then
+      pid=$(tr -d ' \n' 2>/dev/null <"/tmp/.X$number-lock" || true)
       is_our_xvfb "$pid" "$number" || return 1
       echo "$pid $number" >"$HG_STATE/xvfb"
       return 0
     fi
     sleep 0.1
   done
+  pid=$(tr -d ' \n' 2>/dev/null <"/tmp/.X$number-lock" || true)
   is_our_xvfb "$pid" "$number" && kill "$pid" 2>/dev/null
   return 1
 }
