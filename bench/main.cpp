@@ -1,7 +1,7 @@
 // Loads the real gen_hushgate_amp.dll into a stand-in player window and measures what the
 // plug-in costs, each figure beside a bare loop of the same platform calls that sleeps in
-// 100 ms slices: one poll, reaction to a lock, a mute, an unplugged output and a call, quit, wakeups
-// and CPU while idle, and the footprint. Prints a Markdown table for the README; exits with 3
+// 100 ms slices: one poll, reaction to a lock, a mute, an unplugged output and a call, the cost as
+// capture sessions grow and under a storm of them, quit, wakeups and CPU while idle, and the footprint. Prints a Markdown table for the README; exits with 3
 // when a target measured nothing. Usage: hushgate_bench [--quick] [--room NAME] PATH\gen_hushgate_amp.dll
 #include "bench.h"
 
@@ -16,8 +16,9 @@
 // probe: both go to the stand-in's session. The reaction room hands the bare loop the stand-in's
 // speakers too for the rest of the run, which the call room's linked-in library then reaches too.
 // The quit room comes last: Wine's legacy mixer stops answering after 256 opens in one process,
-// and it loads the plug-in 2 x 100 times. The sessions room sets up the simulated platform it
-// needs itself, so it can also run alone (--room sessions) while it is being worked on.
+// and it loads the plug-in 2 x 100 times. The sessions room hands itself the stand-in's session
+// and speakers, so it measures the same alone (--room sessions); another room run alone may meet
+// Wine's own platform where an earlier room would have set the stand-in's.
 struct NamedRoom {
     const char *name;
     const BenchRoom *room;
