@@ -33,7 +33,7 @@ static LONG microphoneAt(LONG index)
         return MICROPHONE;
     if (index == 1)
         return HEADSET;
-    return FIRST_SPARE_MICROPHONE + index - 2;
+    return FIRST_EXTRA_MICROPHONE + index - 2;
 }
 
 // A process id that is not this one's, for the index-th program.
@@ -48,7 +48,7 @@ static void setUpMicrophones(LONG sessions)
 {
     resetSimulatedSpeakers();
     resetSimulatedSessions();
-    plugInSpareMicrophones(MICROPHONES - 2);
+    plugInExtraMicrophones(MICROPHONES - 2);
     for (LONG i = 0; i < sessions; ++i)
         (void)addSimulatedSession(microphoneAt(i % MICROPHONES), otherProgram(i),
                                   i % 4 == 0 ? AudioSessionStateActive : AudioSessionStateInactive, FALSE);

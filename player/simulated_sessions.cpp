@@ -320,12 +320,12 @@ void resetSimulatedSessions(void)
         read = FALSE;
     unlockTables();
     simulatedSessions.silent = 0;
-    simulatedSessions.noticesSent = 0;
-    simulatedSessions.listed = NULL;
     for (int step = 0; step < SESSION_STEP_COUNT; ++step) {
         simulatedSessions.failing[step] = 0;
         simulatedSessions.calls[step] = 0;
     }
+    simulatedSessions.noticesSent = 0;
+    simulatedSessions.listed = NULL;
 }
 
 // Each creation listener of the device gets a control of its own, released after the call.

@@ -21,25 +21,24 @@ enum SessionStep {
     SESSION_STEP_COUNT,
 };
 
-// Room for more sessions than a watcher's table holds, on every simulated device.
 enum {
     MAX_SIMULATED_SESSIONS = 64,
     MAX_SESSION_LISTENERS = 64,  // of each kind
-    MAX_SESSION_DEVICES = 16,    // device indices from 0 up to this one, excluded
+    MAX_SESSION_DEVICES = 12,    // device indices from 0 up to this one, excluded
     NO_SESSION = -1,
 };
 
 struct SimulatedSessions {
     volatile LONG failing[SESSION_STEP_COUNT];  // nonzero: that step fails
     volatile LONG calls[SESSION_STEP_COUNT];
+    volatile LONG noticesSent;  // calls of the listeners, of either kind
+    // Called with the device whose session list was just taken (GetSessionEnumerator), on the
+    // caller's thread: a benchmark stamps when a change was first looked at.
+    void (*volatile listed)(LONG device);
     volatile LONG liveObjects;       // managers, enumerators and session controls not yet released
     volatile LONG creationListeners; // IAudioSessionNotification registered now
     volatile LONG stateListeners;    // IAudioSessionEvents registered now
     volatile LONG silent;            // nonzero: changes call nobody back, as with a stub
-    volatile LONG noticesSent;       // calls of the listeners, of either kind
-    // Called with the device whose session list was just taken (GetSessionEnumerator), on the
-    // caller's thread: a benchmark stamps when a change was first looked at.
-    void (*volatile listed)(LONG device);
 };
 extern SimulatedSessions simulatedSessions;
 

@@ -23,11 +23,12 @@ static HRESULT(WINAPI *systemCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFII
 static const wchar_t *const deviceIds[SPEAKER_DEVICE_COUNT] = {
     L"{0.0.0.00000000}.{hushgate-output}", L"{0.0.0.00000000}.{HUSHGATE-OUTPUT}",
     L"{0.0.1.00000000}.{hushgate-microphone}", L"{0.0.1.00000000}.{hushgate-headset}",
-    L"{0.0.1.00000000}.{hushgate-spare-1}", L"{0.0.1.00000000}.{hushgate-spare-2}",
-    L"{0.0.1.00000000}.{hushgate-spare-3}", L"{0.0.1.00000000}.{hushgate-spare-4}",
-    L"{0.0.1.00000000}.{hushgate-spare-5}", L"{0.0.1.00000000}.{hushgate-spare-6}"};
-static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender,  eRender,  eCapture, eCapture, eCapture,
-                                                            eCapture, eCapture, eCapture, eCapture, eCapture};
+    L"{0.0.1.00000000}.{hushgate-microphone-4}", L"{0.0.1.00000000}.{hushgate-microphone-5}",
+    L"{0.0.1.00000000}.{hushgate-microphone-6}", L"{0.0.1.00000000}.{hushgate-microphone-7}",
+    L"{0.0.1.00000000}.{hushgate-microphone-8}", L"{0.0.1.00000000}.{hushgate-microphone-9}",
+    L"{0.0.1.00000000}.{hushgate-microphone-10}", L"{0.0.1.00000000}.{hushgate-microphone-11}"};
+static const EDataFlow deviceFlows[SPEAKER_DEVICE_COUNT] = {eRender,  eRender,  eCapture, eCapture, eCapture, eCapture,
+                                                            eCapture, eCapture, eCapture, eCapture, eCapture, eCapture};
 
 // Who listens: notification clients, and mute callbacks with the device they listen on.
 struct Listeners {
@@ -291,7 +292,7 @@ void resetSimulatedSpeakers(void)
 {
     for (LONG index = 0; index < SPEAKER_DEVICE_COUNT; ++index) {
         simulatedSpeakers.muted[index] = 0;
-        simulatedSpeakers.state[index] = index < FIRST_SPARE_MICROPHONE ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
+        simulatedSpeakers.state[index] = index < FIRST_EXTRA_MICROPHONE ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
     }
     simulatedSpeakers.defaultDevice = SPEAKERS;
     simulatedSpeakers.defaultMicrophone = MICROPHONE;
@@ -404,18 +405,6 @@ void unplugHeadset(void)
     tellClients(HEADSET, TRUE, FALSE);
 }
 
-void plugInSpareMicrophones(LONG count)
-{
-    for (LONG spare = 0; spare < SPARE_MICROPHONE_COUNT; ++spare) {
-        LONG device = FIRST_SPARE_MICROPHONE + spare;
-        LONG state = spare < count ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
-        if (simulatedSpeakers.state[device] == state)
-            continue;
-        simulatedSpeakers.state[device] = state;
-        tellClients(device, TRUE, FALSE);
-    }
-}
-
 // A process id that is surely not this one's.
 static DWORD otherProgramId(void)
 {
@@ -443,4 +432,15 @@ void stopOtherProgramCapture(void)
 BOOL otherProgramCapturing(void)
 {
     return simulatedSessionState(otherProgramSession) == AudioSessionStateActive;
+}
+
+void plugInExtraMicrophones(LONG count)
+{
+    for (LONG device = FIRST_EXTRA_MICROPHONE; device < SPEAKER_DEVICE_COUNT; ++device) {
+        LONG state = device - FIRST_EXTRA_MICROPHONE < count ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
+        if (simulatedSpeakers.state[device] == state)
+            continue;
+        simulatedSpeakers.state[device] = state;
+        tellClients(device, TRUE, FALSE);
+    }
 }

@@ -22,15 +22,13 @@ enum SpeakerStep {
 
 // Every device of the table, render and capture alike, is known by its index.
 enum {
-    SPEAKER_DEVICE_COUNT = 10,
+    SPEAKER_DEVICE_COUNT = 12,
     SPEAKERS = 0,    // render
     HEADPHONES = 1,  // render
     MICROPHONE = 2,  // capture, the default one
     HEADSET = 3,     // capture, a headset's microphone: never the default
-    // Capture too, not present until plugged in: a desk with many microphones (webcams, a
-    // mixing desk's inputs, virtual cables) for the benchmark to spread sessions over.
-    FIRST_SPARE_MICROPHONE = 4,
-    SPARE_MICROPHONE_COUNT = SPEAKER_DEVICE_COUNT - FIRST_SPARE_MICROPHONE,
+    // capture: a webcam's, a dock's, virtual ones; not present until plugged in
+    FIRST_EXTRA_MICROPHONE = 4,
     NO_DEFAULT_SPEAKERS = -1,
     MAX_SPEAKER_LISTENERS = 8,
 };
@@ -53,8 +51,8 @@ extern SimulatedSpeakers simulatedSpeakers;
 
 // FALSE when the module does not import CoCreateInstance.
 BOOL interceptSpeakers(HMODULE module);
-// Four active, unmuted devices, the speakers and the microphone the defaults, the spare
-// microphones not present, no failures, nobody registered; the counts start again.
+// Four active, unmuted devices (the extra microphones not present), the speakers and the microphone the defaults, no failures,
+// nobody registered; the counts start again.
 void resetSimulatedSpeakers(void);
 void setSpeakersMuted(BOOL muted);  // the default device's mute
 BOOL speakersMuted(void);
@@ -69,11 +67,11 @@ void dropMuteCallbacks(void);
 // The headset's microphone comes and goes; the default microphone stays where it is.
 void plugInHeadset(void);
 void unplugHeadset(void);
-// The first count spare microphones become active, the others not present; the clients are told
-// of each that changed.
-void plugInSpareMicrophones(LONG count);
 // Another program (a meeting app, say) with an audio session on a microphone: it starts
 // capturing there (its session made active, or made at its first start) and stops again.
 void startOtherProgramCapture(LONG microphone);
 void stopOtherProgramCapture(void);
 BOOL otherProgramCapturing(void);
+// The first count extra microphones become active, the others not present; the clients are told
+// of each that changed.
+void plugInExtraMicrophones(LONG count);
