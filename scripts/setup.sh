@@ -111,7 +111,7 @@ start_wine_server() {
   wineserver -p </dev/null >/dev/null 2>&1 9>&- || started=$?
   if [ "$started" -eq 0 ]; then
     : >"$HG_STATE/wineserver"
-  elif [ ! -f "$HG_STATE/wineserver" ] && [ -z "${HG_WINE_SERVER_TOLD:-}" ]; then
+  elif [ "$started" -eq 2 ] && [ ! -f "$HG_STATE/wineserver" ] && [ -z "${HG_WINE_SERVER_TOLD:-}" ]; then
     HG_WINE_SERVER_TOLD=1
     echo "setup: using the wine server that was already running for $WINEPREFIX and leaving it running; stop it with: WINEPREFIX=$WINEPREFIX wineserver -k" >&2
   fi
@@ -182,7 +182,7 @@ start_display() {
     export DISPLAY=:$HG_DISPLAY_NUMBER
     if display_answers; then
       local owner
-      owner=$(tr -d ' \n' <"/tmp/.X$HG_DISPLAY_NUMBER-lock" 2>/dev/null || true)
+      owner=$(tr -d ' \n' 2>/dev/null <"/tmp/.X$HG_DISPLAY_NUMBER-lock" || true)
       [ -n "$owner" ] || owner="<the pid of its X server>"
       echo "setup: using the display $DISPLAY, which was already running and is not this checkout's, and leaving it running; stop it, once nothing else uses it, with: kill $owner" >&2
       return 0
@@ -246,9 +246,12 @@ install_missing
 lock_servers
 register_run
 trap release_servers EXIT
-# Ended by a signal, the script still runs its EXIT trap.
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+# Ended by a signal, a script still runs its EXIT trap; a terminal's own shell that sourced this
+# file keeps its Ctrl+C, and stops the servers when it ends.
+if [[ $- != *i* ]]; then
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+fi
 prepare_wine
 unlock_servers
