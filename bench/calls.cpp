@@ -14,6 +14,7 @@
 #include "player_window.h"
 #include "plugin/plugin.h"
 #include "simulated_sessions.h"
+#include "other_programs.h"
 #include "simulated_speakers.h"
 
 static volatile double toggleAt;
@@ -65,11 +66,11 @@ static void measureCallReaction(CallNotices notices, int trials, Samples &latenc
         pumpMessagesFor((DWORD)(rand() % CALL_INTERVAL));
         toggleAt = 0;
         double onset = nowMs();
-        startOtherProgramCapture(MICROPHONE);
+        startProgramCapture(MEETING_APP, MICROPHONE);
         BOOL paused = pumpMessagesUntil(callLimit(CALL_GRACE_MS), pausedByLoop);
         addSample(latencies, paused ? toggleAt - onset : NEVER);
         toggleAt = 0;
-        stopOtherProgramCapture();
+        stopProgramCapture(MEETING_APP);
         (void)pumpMessagesUntil(callLimit(CALL_QUIET_MS), resumedByLoop);
     }
     playerWindow.onEvent = NULL;

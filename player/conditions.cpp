@@ -38,7 +38,7 @@ static volatile LONG simulatedLock;
 static BOOL(WINAPI *realSwitchDesktop)(HDESK);
 static HDESK(WINAPI *realOpenInputDesktop)(DWORD, BOOL, ACCESS_MASK);
 static FARPROC(WINAPI *realGetProcAddress)(HMODULE, LPCSTR);
-static HMODULE(WINAPI *realLoadLibraryA)(LPCSTR);
+static HMODULE(WINAPI *realLoadLibraryW)(LPCWSTR);
 SimulatedSession simulatedSession;
 
 void setScreenSaverRunning(BOOL running)
@@ -278,13 +278,22 @@ static FARPROC WINAPI sessionAwareGetProcAddress(HMODULE module, LPCSTR name)
     return realGetProcAddress(module, name);
 }
 
-static HMODULE WINAPI sessionAwareLoadLibraryA(LPCSTR name)
+static BOOL namesSessionLibrary(LPCWSTR name)
 {
-    if (simulatedSession.libraryMissing && lstrcmpiA(name, "wtsapi32.dll") == 0) {
+    int length = lstrlenW(name);
+    static const WCHAR fileName[] = L"wtsapi32.dll";
+    int nameLength = ARRAYSIZE(fileName) - 1;
+    return length >= nameLength && lstrcmpiW(name + length - nameLength, fileName) == 0 &&
+           (length == nameLength || name[length - nameLength - 1] == L'\\');
+}
+
+static HMODULE WINAPI sessionAwareLoadLibraryW(LPCWSTR name)
+{
+    if (simulatedSession.libraryMissing && namesSessionLibrary(name)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return NULL;
     }
-    return realLoadLibraryA(name);
+    return realLoadLibraryW(name);
 }
 
 BOOL interceptLockProbe(HMODULE module)
@@ -296,10 +305,10 @@ BOOL interceptLockProbe(HMODULE module)
     if (realGetProcAddress == NULL) {
         HMODULE kernel = GetModuleHandleA("kernel32.dll");
         realGetProcAddress = (FARPROC(WINAPI *)(HMODULE, LPCSTR))(void *)GetProcAddress(kernel, "GetProcAddress");
-        realLoadLibraryA = (HMODULE(WINAPI *)(LPCSTR))(void *)GetProcAddress(kernel, "LoadLibraryA");
+        realLoadLibraryW = (HMODULE(WINAPI *)(LPCWSTR))(void *)GetProcAddress(kernel, "LoadLibraryW");
     }
     (void)patchImport(module, "kernel32.dll", "GetProcAddress", (void *)sessionAwareGetProcAddress);
-    (void)patchImport(module, "kernel32.dll", "LoadLibraryA", (void *)sessionAwareLoadLibraryA);
+    (void)patchImport(module, "kernel32.dll", "LoadLibraryW", (void *)sessionAwareLoadLibraryW);
     (void)patchImport(module, "user32.dll", "OpenInputDesktop", (void *)secureAwareOpenInputDesktop);
     return patchImport(module, "user32.dll", "SwitchDesktop", (void *)lockAwareSwitchDesktop) != NULL;
 }

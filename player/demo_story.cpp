@@ -3,7 +3,9 @@
 #include "demo_story.h"
 
 #include "conditions.h"
+#include "other_programs.h"
 #include "player_window.h"
+#include "resources/resource.h"
 #include "simulated_speakers.h"
 #include "stand_in_session.h"
 
@@ -28,6 +30,7 @@ struct DemoRun {
     LONG awaitedState;  // what the plug-in's next toggle should leave the player in
     int checks;
     int failures;
+    PluginSet *plugins;
 };
 static DemoRun demo;
 
@@ -186,23 +189,23 @@ static void expectPluginToggleAfter(DWORD wait, LONG state, const char *what)
 static void callSwitch(BOOL on)
 {
     if (on)
-        startOtherProgramCapture(HEADSET);
+        startProgramCapture(MEETING_APP, HEADSET);
     else
-        stopOtherProgramCapture();
+        stopProgramCapture(MEETING_APP);
 }
 
 static void briefCapture(BOOL)
 {
-    startOtherProgramCapture(MICROPHONE);
+    startProgramCapture(MEETING_APP, MICROPHONE);
     pumpMessagesFor(BRIEF_CAPTURE_MS);
-    stopOtherProgramCapture();
+    stopProgramCapture(MEETING_APP);
 }
 
 // A meeting app on the headset's microphone, a device test on the default one, and a call the
 // user chose to play over.
 static void callsComeAndGo(void)
 {
-    systemDoes("a call starts: another program captures from the headset", callSwitch, TRUE);
+    systemDoes("a call starts: meeting_app.exe captures from the headset", callSwitch, TRUE);
     expectPluginToggleAfter(CALL_GRACE_MS, PLAY_STATE_PAUSED, "plug-in pauses the player");
     systemDoes("the call ends: the program stops capturing", callSwitch, FALSE);
     expectPluginToggleAfter(CALL_QUIET_MS, PLAY_STATE_PLAYING, "plug-in resumes the player");
@@ -213,6 +216,57 @@ static void callsComeAndGo(void)
     userPresses(CMD_PLAY);
     expectNothingFor(CALL_GRACE_MS + QUIET_PERIOD_MS, PLAY_STATE_PLAYING, "plays on: the call was there before the music");
     systemDoes("that call ends", callSwitch, FALSE);
+    pumpMessagesFor(SETTLE_MS);
+}
+
+static void recordingSwitch(BOOL on)
+{
+    if (on)
+        startProgramCapture(STREAM_RECORDER, MICROPHONE);
+    else
+        stopProgramCapture(STREAM_RECORDER);
+}
+
+// The user at the dialog: types the list and presses OK, while the player's thread runs the
+// dialog's modal loop.
+static DWORD WINAPI listTheRecorderInTheDialog(LPVOID)
+{
+    // Shown only once its WM_INITDIALOG has filled the boxes, which would overwrite the text.
+    HWND dialog = NULL;
+    for (int attempt = 0; attempt < 1000 && (dialog == NULL || !IsWindowVisible(dialog)); ++attempt) {
+        Sleep(5);
+        dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
+    }
+    if (dialog == NULL || !IsWindowVisible(dialog))
+        return 1;
+    (void)SendMessageA(GetDlgItem(dialog, IDC_CALL_IGNORE), WM_SETTEXT, 0, (LPARAM)otherProgramFileName(STREAM_RECORDER));
+    (void)PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+static void listTheRecorder(BOOL)
+{
+    HANDLE user = CreateThread(NULL, 0, listTheRecorderInTheDialog, NULL, 0, NULL);
+    for (int i = 0; i < demo.plugins->count; ++i)
+        demo.plugins->plugins[i].header->config();
+    if (user != NULL) {
+        (void)WaitForSingleObject(user, 6000);
+        (void)CloseHandle(user);
+    }
+}
+
+// A streaming tool that records all evening, which the user lists in the dialog as never a
+// call: its recording pauses nothing, and a call beside it still does.
+static void ignoredProgramRecords(void)
+{
+    systemDoes("user lists stream_recorder.exe in the settings as never a call", listTheRecorder, TRUE);
+    systemDoes("stream_recorder.exe starts recording from the microphone", recordingSwitch, TRUE);
+    expectNothingFor(CALL_GRACE_MS + QUIET_PERIOD_MS, PLAY_STATE_PLAYING, "plays on: the recorder is never a call");
+    systemDoes("a call starts: meeting_app.exe captures from the headset", callSwitch, TRUE);
+    expectPluginToggleAfter(CALL_GRACE_MS, PLAY_STATE_PAUSED, "plug-in pauses the player");
+    systemDoes("the call ends; the recording goes on", callSwitch, FALSE);
+    expectPluginToggleAfter(CALL_QUIET_MS, PLAY_STATE_PLAYING, "plug-in resumes the player");
+    systemDoes("stream_recorder.exe stops recording", recordingSwitch, FALSE);
     pumpMessagesFor(SETTLE_MS);
 }
 
@@ -294,6 +348,7 @@ static void playTheStory(void)
     expectPluginResume("plug-in resumes the player");
 
     callsComeAndGo();
+    ignoredProgramRecords();
 
     sleepsAndWakesUnattended();
 
@@ -331,12 +386,14 @@ BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
 {
     ZeroMemory(&demo, sizeof demo);
     demo.say = say;
+    demo.plugins = &plugins;
     demo.start = GetTickCount();
     setScreenSaverRunning(FALSE);
     (void)setSystemMute(FALSE);
     (void)setUserMute(FALSE);
     setWorkstationLocked(FALSE);
-    stopOtherProgramCapture();
+    stopProgramCapture(MEETING_APP);
+    stopProgramCapture(STREAM_RECORDER);
     // The story starts on the speakers; the move is announced, as Windows would announce it.
     if (simulatedSpeakers.defaultDevice != SPEAKERS)
         chooseDefaultDevice(SPEAKERS);

@@ -405,35 +405,6 @@ void unplugHeadset(void)
     tellClients(HEADSET, TRUE, FALSE);
 }
 
-// A process id that is surely not this one's.
-static DWORD otherProgramId(void)
-{
-    return GetCurrentProcessId() + 4;
-}
-
-static LONG otherProgramSession = NO_SESSION;
-
-void startOtherProgramCapture(LONG microphone)
-{
-    // A session that ended (the sessions reset) or sits on another device is made afresh.
-    if (simulatedSessionDevice(otherProgramSession) != microphone) {
-        removeSimulatedSession(otherProgramSession);
-        otherProgramSession = addSimulatedSession(microphone, otherProgramId(), AudioSessionStateActive, FALSE);
-        return;
-    }
-    setSimulatedSessionState(otherProgramSession, AudioSessionStateActive);
-}
-
-void stopOtherProgramCapture(void)
-{
-    setSimulatedSessionState(otherProgramSession, AudioSessionStateInactive);
-}
-
-BOOL otherProgramCapturing(void)
-{
-    return simulatedSessionState(otherProgramSession) == AudioSessionStateActive;
-}
-
 void plugInExtraMicrophones(LONG count)
 {
     for (LONG device = FIRST_EXTRA_MICROPHONE; device < SPEAKER_DEVICE_COUNT; ++device) {

@@ -67,11 +67,6 @@ void dropMuteCallbacks(void);
 // The headset's microphone comes and goes; the default microphone stays where it is.
 void plugInHeadset(void);
 void unplugHeadset(void);
-// Another program (a meeting app, say) with an audio session on a microphone: it starts
-// capturing there (its session made active, or made at its first start) and stops again.
-void startOtherProgramCapture(LONG microphone);
-void stopOtherProgramCapture(void);
-BOOL otherProgramCapturing(void);
 // The first count extra microphones become active, the others not present; the clients are told
 // of each that changed.
 void plugInExtraMicrophones(LONG count);

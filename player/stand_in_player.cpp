@@ -9,6 +9,7 @@
 #include "player_window.h"
 #include "plugin_loader.h"
 #include "screenshot.h"
+#include "other_programs.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "stand_in_session.h"
@@ -24,6 +25,7 @@ enum {
     IDC_SLEEP,
     IDC_UNATTENDED_WAKE,
     IDC_SWITCH_CALL,
+    IDC_SWITCH_RECORDING,
     IDC_BRIEF_CAPTURE,
     IDC_EVENT_LOG,
     IDM_EXIT = 2100,
@@ -100,7 +102,7 @@ static void refreshStatus(void)
     wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s    Call: %s", muted ? "on" : "off",
               saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
               output == NO_SESSION ? "-" : output == HEADPHONES ? "headphones" : "speakers",
-              otherProgramCapturing() ? "on" : "off");
+              programCapturing(MEETING_APP) ? "on" : "off");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
         char line[96];
@@ -118,11 +120,16 @@ static void refreshStatus(void)
                    headphonesUnplugged() ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SECURE_DESKTOP,
                    simulatedSession.secureDesktop ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_CALL, otherProgramCapturing() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_CALL, programCapturing(MEETING_APP) ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_RECORDING,
+                   programCapturing(STREAM_RECORDER) ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// A change the plug-in answers with a command is logged before that command: the mute that
+// caused a pause comes first, the mute a start released comes before the start.
 static void logPlayerEvent(const PlayerEvent &event)
 {
+    refreshStatus();
     char text[160];
     const char *source = event.fromOtherThread ? "from a plug-in's thread" : "from the player's controls";
     if (event.stateBefore == event.stateAfter)
@@ -168,8 +175,9 @@ static void buildControls(void)
     addControl("BUTTON", "Secure desktop (UAC prompt)", BS_AUTOCHECKBOX, 190, 128, 200, 20, IDC_SWITCH_SECURE_DESKTOP);
     addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 24, 152, 120, 24, IDC_SLEEP);
     addControl("BUTTON", "Unattended wake", BS_PUSHBUTTON, 190, 152, 120, 24, IDC_UNATTENDED_WAKE);
-    addControl("BUTTON", "Call (another program captures)", BS_AUTOCHECKBOX, 24, 182, 220, 20, IDC_SWITCH_CALL);
-    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 250, 180, 120, 24, IDC_BRIEF_CAPTURE);
+    addControl("BUTTON", "Call (meeting_app.exe captures)", BS_AUTOCHECKBOX, 24, 182, 210, 20, IDC_SWITCH_CALL);
+    addControl("BUTTON", "Recording (stream_recorder.exe)", BS_AUTOCHECKBOX, 240, 182, 200, 20, IDC_SWITCH_RECORDING);
+    addControl("BUTTON", "Brief capture", BS_PUSHBUTTON, 446, 180, 80, 24, IDC_BRIEF_CAPTURE);
     standIn.log = addControl("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 12, 216, 520, 134,
                              IDC_EVENT_LOG);
 }
@@ -219,11 +227,19 @@ static void flipCondition(int id)
     if (id == IDC_SWITCH_CALL) {
         KillTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER);
         if (on)
-            startOtherProgramCapture(HEADSET);
+            startProgramCapture(MEETING_APP, HEADSET);
         else
-            stopOtherProgramCapture();
-        addLogLine(on ? "call: another program captures from the headset's microphone"
-                      : "call ended: the other program stops capturing");
+            stopProgramCapture(MEETING_APP);
+        addLogLine(on ? "call: meeting_app.exe captures from the headset's microphone"
+                      : "call ended: meeting_app.exe stops capturing");
+    }
+    if (id == IDC_SWITCH_RECORDING) {
+        if (on)
+            startProgramCapture(STREAM_RECORDER, MICROPHONE);
+        else
+            stopProgramCapture(STREAM_RECORDER);
+        addLogLine(on ? "stream_recorder.exe records from the microphone (no call, where Hushgate lists it)"
+                      : "stream_recorder.exe stops recording");
     }
     refreshStatus();
 }
@@ -231,9 +247,9 @@ static void flipCondition(int id)
 // A device test or a level meter: shorter than a call, it should pause nothing.
 static void startBriefCapture(void)
 {
-    if (otherProgramCapturing())
+    if (programCapturing(MEETING_APP))
         return;
-    startOtherProgramCapture(MICROPHONE);
+    startProgramCapture(MEETING_APP, MICROPHONE);
     addLogLine("another program captures from the microphone for 0.4 s");
     SetTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER, BRIEF_CAPTURE_MS, NULL);
     refreshStatus();
@@ -242,7 +258,7 @@ static void startBriefCapture(void)
 static void endBriefCapture(void)
 {
     KillTimer(playerWindow.hwnd, BRIEF_CAPTURE_TIMER);
-    stopOtherProgramCapture();
+    stopProgramCapture(MEETING_APP);
     addLogLine("the brief capture ended");
     refreshStatus();
 }
@@ -302,6 +318,7 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case IDC_SWITCH_HEADPHONES:
         case IDC_SWITCH_SECURE_DESKTOP:
         case IDC_SWITCH_CALL:
+        case IDC_SWITCH_RECORDING:
             flipCondition(LOWORD(wParam));
             return 0;
         case IDC_BRIEF_CAPTURE:
@@ -364,6 +381,17 @@ static void loadRequestedPlugins(int count, char **paths)
     }
 }
 
+// Real processes, so that the plug-in can read their names; a switch works without them, with
+// a process id that is nobody's.
+static void startOtherPrograms(void)
+{
+    for (int program = 0; program < OTHER_PROGRAM_COUNT; ++program) {
+        char why[OTHER_PROGRAM_MESSAGE_SIZE];
+        if (!startOtherProgram((OtherProgram)program, why))
+            complain(why);
+    }
+}
+
 static int usage(const char *problem)
 {
     char line[300];
@@ -420,7 +448,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     refreshStatus();
     if (standIn.screenshotFolder != NULL)
         return takeScreenshots(standIn.plugins, standIn.screenshotFolder, say) ? 0 : 1;
-    if (standIn.demoMode)
-        return runDemoStory(standIn.plugins, say) ? 0 : 1;
-    return runWindow();
+    startOtherPrograms();
+    int status = standIn.demoMode ? (runDemoStory(standIn.plugins, say) ? 0 : 1) : runWindow();
+    endOtherPrograms();
+    return status;
 }

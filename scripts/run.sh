@@ -11,7 +11,7 @@ source scripts/build.sh
 demo=build/demo
 rm -rf "$demo"
 mkdir -p "$demo/Plugins"
-cp build/stand_in_player.exe "$demo/"
+cp build/stand_in_player.exe build/meeting_app.exe build/stream_recorder.exe "$demo/"
 cp build/gen_hushgate_amp.dll "$demo/Plugins/"
 echo "Hushgate demo: the plug-in in the stand-in player under Wine, default settings (interval 500 ms)"
 # Not exec: the servers are stopped after it, and its status is the script's.

@@ -12,11 +12,14 @@
 #include "engine/capture_sessions.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_loop.h"
+#include "engine/ignored_programs.h"
+#include "other_programs.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
 
-enum : DWORD { ANOTHER_PROGRAM = 4000, THE_PLAYER_ITSELF = 1 };
+// The real processes stand for programs whose names Windows can tell.
+enum : DWORD { ANOTHER_PROGRAM = 4000, THE_PLAYER_ITSELF = 1, THE_RECORDER = 2, THE_MEETING_APP = 3 };
 
 struct CallSession {
     LONG device;
@@ -31,9 +34,11 @@ struct CallRow {
     // "=H" paused by the plug-in, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
     // first start); "play", "stop", "lock", "unlock", "mute" (the speakers, with the mute
     // condition on), "headset+", "headset-". A change of the system polls at once, as its notice
-    // wakes the loop; the user's commands wait for the next "@".
+    // wakes the loop; the user's commands, and "ignore" (the recorder listed as never a call),
+    // wait for the next "@".
     const char *script;
     LONG toggles;
+    LONG namesLookedUp;  // processes opened to read their names; -1: not counted
     LONG isCall;
     SessionStep failing;  // SESSION_STEP_COUNT: nothing fails
     CallSession sessions[2];
@@ -69,7 +74,10 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
         LONG index = atoi(token + 1);
         AudioSessionState state = token[0] == '+' ? AudioSessionStateActive : AudioSessionStateInactive;
         const CallSession &session = row.sessions[index];
-        DWORD program = session.program == THE_PLAYER_ITSELF ? GetCurrentProcessId() : session.program;
+        DWORD program = session.program == THE_PLAYER_ITSELF ? GetCurrentProcessId()
+                        : session.program == THE_RECORDER   ? otherProgramId(STREAM_RECORDER)
+                        : session.program == THE_MEETING_APP ? otherProgramId(MEETING_APP)
+                                                             : session.program;
         if (sessions[index] == NO_SESSION)
             sessions[index] = addSimulatedSession(session.device, program, state, session.systemSounds);
         else
@@ -104,6 +112,8 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         EXPECT_TRUE(held) << "row " << row.row << " (" << row.what << "): " << token << " failed, the player "
                           << playStateName(state) << ", pausedByPlugin " << paused;
         return held;
+    } else if (lstrcmpA(token, "ignore") == 0) {
+        setIgnoredPrograms(L" \"Stream_Recorder.EXE\" ; obs64.exe", FALSE);
     } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0) {
         pressPlayerButton(token[0] == 'p' ? CMD_PLAY : CMD_STOP);
     } else if (systemChange(token, sessions, row)) {
@@ -122,6 +132,8 @@ void CallHold::runRow(const CallRow &row)
     pluginState.settings.isMute = 0;
     pluginState.pausedByPlugin = 0;
     playerWindow.playState = PLAY_STATE_STOPPED;
+    setIgnoredPrograms(L"", FALSE);
+    startCountingCalls();
     if (row.failing != NONE)
         simulatedSessions.failing[row.failing] = 1;
     clearPlayerLog();
@@ -138,7 +150,10 @@ void CallHold::runRow(const CallRow &row)
     // With the key off nothing of the microphones is even looked at.
     BOOL microphonesWatched = captureSessions.watching || captureSessions.enumerator != NULL;
     watchSignalsEnd();
+    stopCountingCalls();
     EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << " (" << row.what << ")";
+    if (row.namesLookedUp >= 0)
+        EXPECT_EQ(callCounts.processesOpened, row.namesLookedUp) << "row " << row.row << ": names looked up";
     EXPECT_EQ(simulatedSessions.stateListeners + simulatedSessions.creationListeners, 0) << "row " << row.row;
     EXPECT_EQ(microphonesWatched, row.isCall != 0) << "row " << row.row << ": the microphones' sessions";
     if (row.failing == SESSION_STEP_MANAGER) {
@@ -155,42 +170,53 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
     static const CallSession PLAYER_MIC = {MICROPHONE, THE_PLAYER_ITSELF, FALSE};
     static const CallSession SYSTEM_SOUNDS = {MICROPHONE, ANOTHER_PROGRAM + 4, TRUE};
     static const CallSession OTHER_MIC = {MICROPHONE, ANOTHER_PROGRAM + 8, FALSE};
+    static const CallSession RECORDER = {MICROPHONE, THE_RECORDER, FALSE};
+    static const CallSession MEETING = {HEADSET, THE_MEETING_APP, FALSE};
+    char why[OTHER_PROGRAM_MESSAGE_SIZE];
+    ASSERT_TRUE(startOtherProgram(STREAM_RECORDER, why)) << why;
+    ASSERT_TRUE(startOtherProgram(MEETING_APP, why)) << why;
     static const CallRow rows[] = {
-        {1, "a call pauses and resumes", "play @0 =P +0 @950 =P @1050 =H @1500 -0 @3450 =H @3550 =P", 2, 1, NONE, {MIC}},
+        {1, "a call pauses and resumes", "play @0 =P +0 @950 =P @1050 =H @1500 -0 @3450 =H @3550 =P", 2, -1, 1, NONE, {MIC}},
         {2, "a capture before play holds nothing; a new one after it ends does",
-         "+0 @0 =S play @100 =P @3000 =P @3100 -0 @5200 +0 @6150 =P @6300 =H", 1, 1, NONE, {MIC}},
+         "+0 @0 =S play @100 =P @3000 =P @3100 -0 @5200 +0 @6150 =P @6300 =H", 1, -1, 1, NONE, {MIC}},
         {3, "the user plays over a call, which holds nothing until it ends",
-         "play @0 +0 @1050 =H play @1100 =P @4000 =P @4100 -0 @5000 +0 @6500 =P @6600 -0 @8700 +0 @9650 =P @9800 =H", 2,
+         "play @0 +0 @1050 =H play @1100 =P @4000 =P @4100 -0 @5000 +0 @6500 =P @6600 -0 @8700 +0 @9650 =P @9800 =H", 2, -1,
          1, NONE, {MIC}},
-        {4, "a brief capture pauses nothing", "play @0 +0 @900 -0 @1000 =P @4000 =P", 0, 1, NONE, {MIC}},
-        {5, "the player's own capture and the system sounds", "play @0 +0 +1 @1500 =P @3000 =P", 0, 1, NONE,
+        {4, "a brief capture pauses nothing", "play @0 +0 @900 -0 @1000 =P @4000 =P", 0, -1, 1, NONE, {MIC}},
+        {5, "the player's own capture and the system sounds", "play @0 +0 +1 @1500 =P @3000 =P", 0, -1, 1, NONE,
          {PLAYER_MIC, SYSTEM_SOUNDS}},
-        {6, "a headset that is not the default microphone", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1, NONE,
+        {6, "a headset that is not the default microphone", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, -1, 1, NONE,
          {HEADSET_MIC}},
-        {7, "the key is off", "play @0 +0 @1500 =P @3000 =P", 0, 0, NONE, {MIC}},
-        {8, "no session interfaces (Vista)", "play @0 +0 @1500 =P @3000 =P", 0, 1, SESSION_STEP_MANAGER, {MIC}},
-        {9, "a call app reopens its stream", "play @0 +0 @1050 =H @1500 -0 @2500 +0 @4000 =H -0 @5900 =H @6100 =P", 2, 1,
+        {7, "the key is off", "play @0 +0 @1500 =P @3000 =P", 0, -1, 0, NONE, {MIC}},
+        {8, "no session interfaces (Vista)", "play @0 +0 @1500 =P @3000 =P", 0, -1, 1, SESSION_STEP_MANAGER, {MIC}},
+        {9, "a call app reopens its stream", "play @0 +0 @1050 =H @1500 -0 @2500 +0 @4000 =H -0 @5900 =H @6100 =P", 2, -1, 1,
          NONE, {MIC}},
         {10, "a lock comes during a call and outlasts it",
-         "play @0 +0 @1050 =H @1200 lock =H @1500 -0 @3600 =H @3700 unlock =P", 2, 1, NONE, {MIC}},
+         "play @0 +0 @1050 =H @1200 lock =H @1500 -0 @3600 =H @3700 unlock =P", 2, -1, 1, NONE, {MIC}},
         {11, "a call comes during a lock and outlasts it",
-         "play @0 lock =H @100 +0 @1200 @1500 unlock =H @2000 -0 @3900 =H @4100 =P", 2, 1, NONE, {MIC}},
-        {12, "a headset plugged in during the music", "headset- play @0 +0 @1500 =P headset+ @2400 =P @2600 =H", 1, 1,
+         "play @0 lock =H @100 +0 @1200 @1500 unlock =H @2000 -0 @3900 =H @4100 =P", 2, -1, 1, NONE, {MIC}},
+        {12, "a headset plugged in during the music", "headset- play @0 +0 @1500 =P headset+ @2400 =P @2600 =H", 1, -1, 1,
          NONE, {HEADSET_MIC}},
-        {13, "no new-session notices: every poll looks", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1,
+        {13, "no new-session notices: every poll looks", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, -1, 1,
          SESSION_STEP_CREATED_NOTICES, {MIC}},
-        {14, "no state notices: every poll looks", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, 1,
+        {14, "no state notices: every poll looks", "play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, -1, 1,
          SESSION_STEP_STATE_NOTICES, {MIC}},
-        {15, "the sessions cannot be listed (E_NOTIMPL)", "play @0 +0 @1500 =P @3000 =P", 0, 1, SESSION_STEP_ENUMERATOR,
+        {15, "the sessions cannot be listed (E_NOTIMPL)", "play @0 +0 @1500 =P @3000 =P", 0, -1, 1, SESSION_STEP_ENUMERATOR,
          {MIC}},
-        {16, "the user stops during the call's pause", "play @0 +0 @1050 =H @1100 stop =S @1200 -0 @3300 =S", 1, 1, NONE,
+        {16, "the user stops during the call's pause", "play @0 +0 @1050 =H @1100 stop =S @1200 -0 @3300 =S", 1, -1, 1, NONE,
          {MIC}},
-        {17, "a call just after the plug-in's own resume", "play @0 +0 @1050 =H @1100 -0 @3200 =P +1 @4150 =P @4300 =H", 3,
+        {17, "a call just after the plug-in's own resume", "play @0 +0 @1050 =H @1100 -0 @3200 =P +1 @4150 =P @4300 =H", 3, -1,
          1, NONE, {MIC, OTHER_MIC}},
         {18, "played over, then a new call after a quiet gap that no poll saw",
-         "play @0 +0 @1050 =H play @1100 =P @1200 -0 ~4300 +0 @5250 =P @5400 =H", 2, 1, NONE, {MIC}},
+         "play @0 +0 @1050 =H play @1100 =P @1200 -0 ~4300 +0 @5250 =P @5400 =H", 2, -1, 1, NONE, {MIC}},
         {19, "a start that releases the mute excuses the capture running then",
-         "play @0 mute =H @100 +0 @300 play @400 =P @1300 =P @1500 =P", 1, 1, NONE, {MIC}},
+         "play @0 mute =H @100 +0 @300 play @400 =P @1300 =P @1500 =P", 1, -1, 1, NONE, {MIC}},
+        {20, "a listed program records: nothing; a call beside it pauses",
+         "ignore play @0 +0 @1500 =P +1 @2600 =H -1 @4700 =P @6000 =P", 2, 2, 1, NONE, {RECORDER, MEETING}},
+        {21, "the program holding the pause is listed: the music comes back",
+         "play @0 +0 @1050 =H ignore @1200 =P @3000 =P", 2, 1, 1, NONE, {RECORDER}},
+        {22, "a program whose name cannot be read is no program on the list", "ignore play @0 +0 @1050 =H", 1, 1, 1, NONE,
+         {MIC}},
     };
     for (const CallRow &row : rows)
         runRow(row);

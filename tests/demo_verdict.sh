@@ -3,7 +3,12 @@
 # in both what it prints and how it exits. Usage: demo_verdict.sh PASS|FAIL PLAYER.exe PLUGIN.dll
 set -uo pipefail
 expected=$1 player=$2 plugin=$3
-output=$(wine "$player" --demo "$(winepath -w "$plugin")" 2>&1)
+# A player folder of its own: the demo saves the plug-in's settings beside it, and the other
+# programs whose names it reads sit beside the player.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp "$player" "$(dirname "$player")/meeting_app.exe" "$(dirname "$player")/stream_recorder.exe" "$plugin" "$scratch/"
+output=$(wine "$scratch/$(basename "$player")" --demo "$(winepath -w "$scratch/$(basename "$plugin")")" 2>&1)
 status=$?
 printf '%s\n' "$output"
 verdict=$(printf '%s\n' "$output" | grep '^verdict: ' | tail -n 1)

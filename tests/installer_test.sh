@@ -46,7 +46,7 @@ check "a folder without Plugins is refused with a non-zero exit" [ $? -ne 0 ]
 check "  and nothing is left there" [ -z "$(ls -A "$scratch/no-plugins")" ]
 check "  and nothing is registered" bash -c "! wine reg query '$key' >/dev/null 2>&1"
 
-cp "$player" "$scratch/player/"
+cp "$player" "$(dirname "$player")/meeting_app.exe" "$(dirname "$player")/stream_recorder.exe" "$scratch/player/"
 printf 'stand-in for another plug-in' >"$scratch/player/Plugins/gen_other.dll"
 printf '[Other]\r\nKEY=1\r\n' >"$scratch/player/Plugins/plugin.ini"
 start ready "$player_window"

@@ -110,11 +110,11 @@ TEST(Module, CarriesTheJapaneseSettingsDialog)
     EXPECT_EQ(reader.dword(), 0u);     // exStyle
     EXPECT_EQ(reader.dword(), 0x80C808C8u);
     WORD controls = reader.word();
-    EXPECT_EQ(controls, 8);
+    EXPECT_EQ(controls, 12);
     EXPECT_EQ(reader.coordinate(), 0);
     EXPECT_EQ(reader.coordinate(), 0);
     EXPECT_EQ(reader.coordinate(), 171);
-    EXPECT_EQ(reader.coordinate(), 82);
+    EXPECT_EQ(reader.coordinate(), 138);
     EXPECT_EQ(reader.text(), "");  // menu
     EXPECT_EQ(reader.text(), "");  // class
     EXPECT_EQ(reader.text(), "setting about hushgate");
@@ -126,18 +126,24 @@ TEST(Module, CarriesTheJapaneseSettingsDialog)
 
     const DWORD shown = WS_CHILD | WS_VISIBLE;
     static const ControlRow rows[] = {
-        {1, IDOK, "#128", "OK", 114, 61, 50, 14, shown | BS_DEFPUSHBUTTON | WS_TABSTOP},
-        {2, IDCANCEL, "#128", "", 58, 61, 50, 14, shown | BS_PUSHBUTTON | WS_TABSTOP},
+        {1, IDOK, "#128", "OK", 114, 117, 50, 14, shown | BS_DEFPUSHBUTTON | WS_TABSTOP},
+        {2, IDCANCEL, "#128", "", 58, 117, 50, 14, shown | BS_PUSHBUTTON | WS_TABSTOP},
         {3, 1001, "#128", "pausing while computer is locked", 7, 4, 121, 10, shown | BS_AUTOCHECKBOX | WS_TABSTOP},
         {4, 1002, "#128", "pausing while screensaver is running", 7, 17, 133, 10,
          shown | BS_AUTOCHECKBOX | WS_TABSTOP},
         {5, 1003, "#128", "pausing while soundcontroll is muting", 7, 31, 133, 10,
          shown | BS_AUTOCHECKBOX | WS_TABSTOP},
-        {6, 1007, "#129", "", 50, 43, 25, 14, shown | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
-        {7, -1, "#130", "check every", 9, 46, 40, 8, shown | SS_LEFT | WS_GROUP},
-        {8, -1, "#130", "millisecond (100 to 10000)", 79, 46, 84, 8, shown | SS_LEFT | WS_GROUP},
+        {6, 1004, "#128", "pausing when the output device goes away", 7, 44, 157, 10,
+         shown | BS_AUTOCHECKBOX | WS_TABSTOP},
+        {7, 1005, "#128", "pausing while another program uses a microphone", 7, 57, 160, 10,
+         shown | BS_AUTOCHECKBOX | WS_TABSTOP},
+        {8, 1008, "#130", "except these programs:", 19, 70, 145, 8, shown | SS_LEFT | WS_GROUP},
+        {9, 1006, "#129", "", 19, 79, 145, 14, shown | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
+        {10, 1007, "#129", "", 50, 98, 25, 14, shown | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
+        {11, -1, "#130", "check every", 9, 101, 40, 8, shown | SS_LEFT | WS_GROUP},
+        {12, -1, "#130", "millisecond (100 to 10000)", 79, 101, 84, 8, shown | SS_LEFT | WS_GROUP},
     };
-    for (int i = 0; i < controls && i < 8; ++i) {
+    for (int i = 0; i < controls && i < (int)ARRAYSIZE(rows); ++i) {
         const ControlRow &row = rows[i];
         reader.alignToDword(start);
         EXPECT_EQ(reader.dword(), 0u) << "row " << row.row;  // helpID

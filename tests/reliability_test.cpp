@@ -804,8 +804,9 @@ static DWORD WINAPI pressOkWhenTheDialogShows(LPVOID)
             saveWarningShown = 1;
             (void)PostMessageA(warning, WM_COMMAND, IDOK, 0);
         }
+        // Only once shown: a click made while WM_INITDIALOG still runs is lost.
         HWND dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
-        if (dialog != NULL && !pressed) {
+        if (dialog != NULL && IsWindowVisible(dialog) && !pressed) {
             (void)SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
             pressed = TRUE;
         }
@@ -849,7 +850,7 @@ TEST_F(HostedPlugin, ASeveralMegabyteSettingsFileIsReadAndOnlyItsSectionChanges)
     CloseHandle(file);
     std::string expected = before;
     expected.replace(expected.find("[Hushgate]"), std::string("[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\n").size(),
-                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\nISDEVICELOST=1\r\nISCALL=1\r\n");
+                     "[Hushgate]\r\nCHECKTIME=100\r\nISSCREENSAVE=0\r\nISLOCK=1\r\nISMUTE=1\r\nISDEVICELOST=1\r\nISCALL=1\r\nCALLIGNORE=\r\n");
     EXPECT_TRUE(after == expected) << "bytes outside the section changed (sizes " << before.size() << " -> "
                                    << after.size() << ")";
 }

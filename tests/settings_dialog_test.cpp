@@ -2,26 +2,35 @@
 // through its real controls, as a user's clicks and typing would.
 #include <wchar.h>
 
+#include "engine/ignored_programs.h"
 #include "engine/watch_loop.h"
+#include "simulated_sessions.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "test_support.h"
 
 // What the helper thread does to the dialog once it is up, and what it saw first.
+enum { BOXES = 5 };
+
 struct DialogScript {
     BOOL setChecks;
-    BOOL checks[3];
+    BOOL checks[BOXES];
     const char *intervalText;  // NULL: leave the box as it is
+    const WCHAR *ignoreText;   // the same
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
     WCHAR reportText[1024];
     BOOL playerEnabledUnderReport;
-    BOOL shownChecks[3];
+    BOOL shownChecks[BOXES];
+    BOOL enabled[BOXES];
     char shownInterval[64];
+    WCHAR shownIgnore[IGNORE_LIST_SIZE];
+    BOOL ignoreEnabled;
     BOOL found;
 };
 
-static const int checkBoxIds[3] = {IDC_PAUSE_ON_LOCK, IDC_PAUSE_ON_SCREENSAVER, IDC_PAUSE_ON_MUTE};
+static const int checkBoxIds[BOXES] = {IDC_PAUSE_ON_LOCK, IDC_PAUSE_ON_SCREENSAVER, IDC_PAUSE_ON_MUTE,
+                                       IDC_PAUSE_ON_DEVICE_LOST, IDC_PAUSE_ON_CALL};
 
 static HWND waitForDialog(const char *caption)
 {
@@ -59,12 +68,19 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
     script.found = dialog != NULL;
     if (dialog == NULL)
         return 0;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < BOXES; ++i) {
         script.shownChecks[i] = SendMessageA(GetDlgItem(dialog, checkBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        script.enabled[i] = IsWindowEnabled(GetDlgItem(dialog, checkBoxIds[i]));
+    }
     (void)SendMessageA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), WM_GETTEXT, sizeof script.shownInterval,
                        (LPARAM)script.shownInterval);
+    HWND ignoreBox = GetDlgItem(dialog, IDC_CALL_IGNORE);
+    (void)SendMessageW(ignoreBox, WM_GETTEXT, ARRAYSIZE(script.shownIgnore), (LPARAM)script.shownIgnore);
+    script.ignoreEnabled = IsWindowEnabled(ignoreBox) && IsWindowEnabled(GetDlgItem(dialog, IDC_CALL_IGNORE_LABEL));
+    if (script.ignoreText != NULL)
+        (void)SendMessageW(ignoreBox, WM_SETTEXT, 0, (LPARAM)script.ignoreText);
     if (script.setChecks) {
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < BOXES; ++i) {
             if (script.shownChecks[i] != script.checks[i])
                 click(dialog, checkBoxIds[i]);
         }
@@ -92,16 +108,65 @@ protected:
     }
 };
 
+static const WCHAR someIgnored[] = L"obs64.exe; \x041F\x0443\x043B\x044C\x0442.exe";
+
 TEST_F(SettingsDialog, ShowsTheCurrentSettings)
 {
     setSettings(0, 1, 7, 2500);
+    pluginState.settings.isDeviceLost = 0;
+    pluginState.settings.isCall = 1;
+    setIgnoredPrograms(someIgnored, FALSE);
     DialogScript script = {};
     script.finish = IDCANCEL;
     run(script);
-    EXPECT_FALSE(script.shownChecks[0]);
-    EXPECT_TRUE(script.shownChecks[1]);
-    EXPECT_TRUE(script.shownChecks[2]);
+    static const BOOL shown[BOXES] = {FALSE, TRUE, TRUE, FALSE, TRUE};
+    for (int i = 0; i < BOXES; ++i) {
+        EXPECT_EQ(script.shownChecks[i], shown[i]) << "box " << i;
+        EXPECT_TRUE(script.enabled[i]) << "box " << i;
+    }
     EXPECT_STREQ(script.shownInterval, "2500");
+    EXPECT_STREQ(script.shownIgnore, someIgnored);
+    EXPECT_TRUE(script.ignoreEnabled);
+}
+
+struct MissingRow {
+    int row;
+    const char *system;
+    BOOL coreAudioMissing, sessionInterfacesMissing;
+    BOOL outputBoxEnabled, callBoxEnabled;
+};
+
+// What this Windows cannot watch shows its value greyed, as the system has it, not as its
+// version says; OK keeps the value.
+TEST_F(SettingsDialog, BoxesForWhatWindowsCannotWatchAreGreyedAndKeepTheirValues)
+{
+    static const MissingRow rows[] = {
+        {1, "Windows 2000 or XP: no Core Audio", TRUE, TRUE, FALSE, FALSE},
+        {2, "Vista: no session manager of the second kind", FALSE, TRUE, TRUE, FALSE},
+        {3, "Windows 7 and later", FALSE, FALSE, TRUE, TRUE},
+    };
+    for (const MissingRow &row : rows) {
+        resetConditions();
+        pluginState.hasCoreAudio = !row.coreAudioMissing;
+        simulatedSessions.failing[SESSION_STEP_MANAGER] = row.sessionInterfacesMissing;
+        setSettings(1, 1, 1, 500);
+        pluginState.settings.isDeviceLost = 1;
+        pluginState.settings.isCall = 0;
+        setIgnoredPrograms(L"obs64.exe", FALSE);
+        DialogScript script = {};
+        script.finish = IDOK;
+        run(script);
+        EXPECT_EQ(script.enabled[3], row.outputBoxEnabled) << "row " << row.row << ": " << row.system;
+        EXPECT_EQ(script.enabled[4], row.callBoxEnabled) << "row " << row.row << ": " << row.system;
+        EXPECT_EQ(script.ignoreEnabled, row.callBoxEnabled) << "row " << row.row << ": " << row.system;
+        EXPECT_TRUE(script.shownChecks[3] && !script.shownChecks[4]) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isDeviceLost, 1) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isCall, 0) << "row " << row.row;
+        WCHAR kept[IGNORE_LIST_SIZE];
+        copyIgnoredPrograms(kept);
+        EXPECT_STREQ(kept, L"obs64.exe") << "row " << row.row;
+    }
+    simulatedSessions.failing[SESSION_STEP_MANAGER] = 0;
 }
 
 struct IntervalRow {
@@ -148,21 +213,29 @@ TEST_F(SettingsDialog, OkTakesOnlyAnIntervalFrom100To10000)
     }
 }
 
-// ISDEVICELOST and ISCALL have no box: OK keeps and writes what they were.
-TEST_F(SettingsDialog, OkStoresTheBoxesAsZeroOrOneAndKeepsTheKeysWithoutABox)
+// Every box, the output's and the call's too, and the programs that are never a call go
+// into the settings at once and into the file.
+TEST_F(SettingsDialog, OkStoresEveryBoxAsZeroOrOneAndTheProgramsNeverACall)
 {
     setSettings(1, 0, 7, 500);
-    pluginState.settings.isDeviceLost = 0;
+    pluginState.settings.isDeviceLost = 1;
     pluginState.settings.isCall = 0;
+    setIgnoredPrograms(L"", FALSE);
     DialogScript script = {};
+    script.setChecks = TRUE;
+    const BOOL wanted[BOXES] = {TRUE, FALSE, TRUE, FALSE, TRUE};
+    CopyMemory(script.checks, wanted, sizeof wanted);
+    script.ignoreText = L" obs64.exe ;voicemeeter.exe";
     script.finish = IDOK;
     run(script);
     EXPECT_EQ(pluginState.settings.isMute, 1);
     EXPECT_EQ(pluginState.settings.isDeviceLost, 0);
-    EXPECT_EQ(pluginState.settings.isCall, 0);
+    EXPECT_EQ(pluginState.settings.isCall, 1);
+    EXPECT_TRUE(isIgnoredProgramName(L"VoiceMeeter.exe"));
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\nISCALL=0\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n"
+                       "ISCALL=1\r\nCALLIGNORE=obs64.exe ;voicemeeter.exe\r\n");
 }
 
 struct RefusalRow {
@@ -226,15 +299,20 @@ TEST_F(SettingsDialog, CancelAndTheCloseBoxChangeAndWriteNothing)
 {
     for (int finish : {IDCANCEL, 0}) {
         setSettings(1, 1, 1, 700);
+        pluginState.settings.isDeviceLost = 1;
+        pluginState.settings.isCall = 1;
         DialogScript script = {};
         script.setChecks = TRUE;
         script.intervalText = "300";
+        script.ignoreText = L"obs64.exe";
         script.finish = finish;
         run(script);
         EXPECT_EQ(pluginState.settings.isLock, 1) << finish;
         EXPECT_EQ(pluginState.settings.isScreenSave, 1) << finish;
         EXPECT_EQ(pluginState.settings.isMute, 1) << finish;
         EXPECT_EQ(pluginState.settings.checkTime, 700) << finish;
+        EXPECT_EQ(pluginState.settings.isDeviceLost + pluginState.settings.isCall, 2) << finish;
+        EXPECT_FALSE(isIgnoredProgramName(L"obs64.exe")) << finish;
         EXPECT_EQ(GetFileAttributesA(testSettingsPath()), INVALID_FILE_ATTRIBUTES) << finish;
     }
 }
@@ -260,7 +338,7 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     EXPECT_EQ(callCounts.lockProbes + callCounts.screenSaverQuery + callCounts.mixerOpenAttempts, 0);
     char text[256];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=1\r\nISCALL=0\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n");
 }
 
 // A long wait under way ends at OK: the loop polls at once and waits the new interval.

@@ -1,5 +1,6 @@
 // plugin.ini beside the module and the per-user one, through the real profile functions: what
 // load takes, what save writes and where, and that nothing outside the "Hushgate" section changes.
+#include "engine/ignored_programs.h"
 #include "plugin_loader.h"
 #include "settings/settings.h"
 #include "test_support.h"
@@ -37,7 +38,7 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest)
         {9, "[Hushgate]\r\nCHECKTIME=2147483647\r\n", 1, 1, 1, 2147483647, 1, 1},
         {10, "[Hushgate]\r\nCHECKTIME=  300\r\n", 1, 1, 1, 300, 1, 1},
         {11, "[Hushgate]\r\nCHECKTIME=0\r\n", 1, 1, 1, 0, 1, 1},
-        {12, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=700\r\nISDEVICELOST=0\r\nISCALL=0\r\n", 0, 0, 0, 700, 0, 0},
+        {12, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=700\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n", 0, 0, 0, 700, 0, 0},
     };
     for (const LoadRow &row : rows) {
         removeTestSettings();
@@ -73,7 +74,7 @@ TEST_F(SettingsStore, OddValuesLoadAsTheProfileFunctionsReadThem)
     }
 }
 
-TEST_F(SettingsStore, SaveWritesTheSixKeysInOrderIntoANewFile)
+TEST_F(SettingsStore, SaveWritesEveryKeyInOrderIntoANewFile)
 {
     setSettings(0, 1, 7, 2500);
     pluginState.settings.isDeviceLost = 0;
@@ -81,7 +82,7 @@ TEST_F(SettingsStore, SaveWritesTheSixKeysInOrderIntoANewFile)
     EXPECT_EQ(saveSettings(), SAVE_DONE);
     char text[512];
     readTestSettings(text, sizeof text);
-    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\n");
+    EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=7\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n");
 }
 
 TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
@@ -94,8 +95,84 @@ TEST_F(SettingsStore, SaveRewritesItsKeysInPlaceAndLeavesOtherSectionsAlone)
     char text[1024];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Before]\r\nISLOCK=5\r\nkeep=me\r\n"
-                       "[Hushgate]\r\nCHECKTIME=300\r\nEXTRA=x\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nISDEVICELOST=1\r\nISCALL=0\r\n"
+                       "[Hushgate]\r\nCHECKTIME=300\r\nEXTRA=x\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nISDEVICELOST=1\r\nISCALL=0\r\nCALLIGNORE=\r\n"
                        "[After]\r\nCHECKTIME=1\r\n");
+}
+
+struct IgnoreRow {
+    int row;
+    std::string value;  // the bytes after CALLIGNORE=
+    const WCHAR *program;
+    BOOL ignored;
+};
+
+static std::string padTo(size_t length, const char *tail)
+{
+    std::string value = "a.exe;";
+    value.append(length - value.size() - strlen(tail), 'x');
+    return value + tail;
+}
+
+// Whatever the value holds, it gives a defined list, and the keys around it load as written.
+// A name is whole or not at all: the one the buffer cuts (at 1023 characters) matches nothing.
+TEST_F(SettingsStore, TheProgramsNeverACallAreWholeNamesWhateverTheValueHolds)
+{
+    std::string many;
+    for (int i = 1; i <= 40; ++i)
+        many += "program" + std::to_string(i) + ".exe;";
+    static const WCHAR cyrillic[] = L"\x043f\x0443\x043b\x044c\x0442.EXE";  // "пульт.EXE"
+    const IgnoreRow rows[] = {
+        {1, "obs64.exe; voicemeeter.exe", L"voicemeeter.exe", TRUE},
+        {2, "obs64.exe; voicemeeter.exe", L"OBS64.EXE", TRUE},
+        {3, ";; ;  obs64.exe\t; ;", L"obs64.exe", TRUE},
+        {4, "\"C:\\Program Files\\obs-studio\\bin\\64bit\\obs64.exe\"", L"obs64.exe", TRUE},
+        {5, "a.exe; \"obs64.exe\" ;b.exe", L"obs64.exe", TRUE},
+        {6, "obs*.exe; obs?.exe", L"obs64.exe", FALSE},
+        {7, "obs64", L"obs64.exe", FALSE},
+        {8, "obs64.exe", L"bs64.exe", FALSE},
+        {9, "C:\\tools\\", L"tools", FALSE},
+        {10, "\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82.exe", cyrillic, TRUE},  // UTF-8
+        {11, many, L"program40.exe", TRUE},
+        {12, std::string(300, 'n') + ".exe;obs64.exe", L"obs64.exe", TRUE},
+        {13, padTo(1022, ";obs64.exe"), L"obs64.exe", TRUE},
+        {14, padTo(1023, ";obs64.exe") + "_old.exe", L"obs64.exe", FALSE},
+        {15, padTo(1023, ";obs64.exe") + "_old.exe", L"a.exe", TRUE},
+        {16, padTo(4000, ";obs64.exe"), L"obs64.exe", FALSE},
+        {17, "", L"obs64.exe", FALSE},
+    };
+    for (const IgnoreRow &row : rows) {
+        std::string contents = "[Hushgate]\r\nISLOCK=0\r\nCALLIGNORE=" + row.value + "\r\nISCALL=0\r\nCHECKTIME=700\r\n";
+        removeTestSettings();
+        loadFrom(contents.c_str());
+        EXPECT_EQ(isIgnoredProgramName(row.program), row.ignored) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.isLock + pluginState.settings.isCall, 0) << "row " << row.row;
+        EXPECT_EQ(pluginState.settings.checkTime, 700) << "row " << row.row;
+    }
+}
+
+// The file stays ANSI: a list within the code page is written as it is, one with a name
+// outside it in UTF-8; either reads back the same.
+TEST_F(SettingsStore, TheProgramsNeverACallGoIntoTheAnsiFileAndComeBack)
+{
+    static const WCHAR outside[] = L"obs64.exe; \x041f\x0443\x043b\x044c\x0442.exe";
+    static const char outsideBytes[] = "CALLIGNORE=obs64.exe; \xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82.exe\r\n";
+    struct {
+        const WCHAR *list;
+        const char *line;
+    } rows[] = {{L"obs64.exe; voicemeeter.exe", "CALLIGNORE=obs64.exe; voicemeeter.exe\r\n"}, {outside, outsideBytes}};
+    for (const auto &row : rows) {
+        removeTestSettings();
+        setIgnoredPrograms(row.list, FALSE);
+        EXPECT_EQ(saveSettings(), SAVE_DONE);
+        char text[512];
+        readTestSettings(text, sizeof text);
+        EXPECT_NE(strstr(text, row.line), nullptr) << text;
+        setIgnoredPrograms(L"", FALSE);
+        loadFrom(NULL);
+        WCHAR list[IGNORE_LIST_SIZE];
+        copyIgnoredPrograms(list);
+        EXPECT_STREQ(list, row.list);
+    }
 }
 
 // Another program's hold on a file while the plug-in saves.
@@ -206,14 +283,14 @@ TEST_F(SettingsStore, FoldersNamedOutsideTheAnsiCodePageKeepTheSettingsInAnsiFil
     ASSERT_NE(copy, (HMODULE)NULL);
 
     static const char savedKeys[] =
-        "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\n";
+        "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n";
     static const UnicodeRow rows[] = {
         {1, TRUE, FALSE, "[Other]\r\nNAME=caf\xe9\r\n", NULL, FREE, FALSE,
          "[Other]\r\nNAME=caf\xe9\r\n"
-         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\n"},
+         "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nCHECKTIME=2500\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n"},
         {2, TRUE, TRUE, NULL, NULL, FREE, FALSE, savedKeys},
         {3, FALSE, TRUE, NULL, "[Hushgate]\r\nCHECKTIME=900\r\n[Other]\r\nNAME=caf\xe9\r\n", FREE, TRUE,
-         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\nISCALL=0\r\n"
+         "[Hushgate]\r\nCHECKTIME=2500\r\nISLOCK=0\r\nISSCREENSAVE=1\r\nISMUTE=0\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n"
          "[Other]\r\nNAME=caf\xe9\r\n"},
         {4, TRUE, TRUE, "[Hushgate]\r\nCHECKTIME=900\r\n", NULL, DENY_WRITE, TRUE, savedKeys},  // folder made too
     };

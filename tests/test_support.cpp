@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <tlhelp32.h>
 
+#include "engine/ignored_programs.h"
 #include "engine/master_mute.h"
 #include "engine/output_device.h"
 #include "engine/session_lock.h"
@@ -149,6 +150,14 @@ static MMRESULT WINAPI failableMixerSetControlDetails(HMIXEROBJ mixer, LPMIXERCO
     return realMixerSetControlDetails(mixer, details, flags);
 }
 
+static HANDLE(WINAPI *realOpenProcess)(DWORD, BOOL, DWORD);
+static HANDLE WINAPI countedOpenProcess(DWORD access, BOOL inherit, DWORD processId)
+{
+    if (counting)
+        InterlockedIncrement(&callCounts.processesOpened);
+    return realOpenProcess(access, inherit, processId);
+}
+
 static HDESK WINAPI countedOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MASK access)
 {
     if (counting)
@@ -220,6 +229,7 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "ole32.dll", "CoUninitialize", countedCoUninitialize, realCoUninitialize);
     (void)interceptImport(self, "kernel32.dll", "GetVersionExA", versionOfChoice, realGetVersionExA);
     (void)interceptImport(self, "kernel32.dll", "GetTickCount", clockAhead, realGetTickCount);
+    (void)interceptImport(self, "kernel32.dll", "OpenProcess", countedOpenProcess, realOpenProcess);
     (void)interceptSpeakers(self);
 }
 
@@ -251,6 +261,7 @@ void PluginTest::SetUp()
     releaseMixer();
     forgetOutputDevice();
     outputDevice.lookupWanted = 0;
+    setIgnoredPrograms(L"", FALSE);
     ZeroMemory((void *)&sessionLock, sizeof sessionLock);
     ZeroMemory((void *)&sleepHold, sizeof sleepHold);
     onWatchThreadWait = NULL;

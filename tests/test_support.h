@@ -28,6 +28,7 @@ struct CallCounts {
     volatile LONG lastWaitMs;  // the timeout of the last one: the interval
     volatile LONG comEnters;           // successful CoInitializeEx calls, to set against leaves
     volatile LONG comLeaves;
+    volatile LONG processesOpened;  // the other programs' names looked up
 };
 extern CallCounts callCounts;
 void startCountingCalls(void);

@@ -478,6 +478,38 @@ TEST_F(WatchThread, WithoutItsSignalsItPollsAtTheIntervalAsBefore)
 
 // --- where the lock term comes from --------------------------------------------------------
 
+// A bare name is looked for beside the program first; the session library is taken from the
+// system folder by its full path. Judged only where a bare name would reach the file planted
+// beside this program (under Wine, with wtsapi32=n,b).
+TEST_F(WatchThread, TheSessionLibraryComesFromTheSystemFolderWhateverSitsBesideThePlayer)
+{
+    WCHAR planted[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, planted, MAX_PATH);
+    while (length > 0 && planted[length - 1] != L'\\')
+        --length;
+    planted[length] = L'\0';
+    (void)lstrcatW(planted, L"wtsapi32.dll");
+    HMODULE bare = LoadLibraryW(L"wtsapi32.dll");
+    WCHAR bareFrom[MAX_PATH] = L"";
+    (void)GetModuleFileNameW(bare, bareFrom, MAX_PATH);
+    (void)FreeLibrary(bare);
+    if (lstrcmpiW(bareFrom, planted) != 0)
+        GTEST_SKIP() << "a bare name does not reach the file planted beside the program here";
+    writeTestSettings("[Hushgate]\r\nCHECKTIME=100\r\n");
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(2, 3000));
+    WCHAR loadedFrom[MAX_PATH] = L"";
+    WCHAR expected[MAX_PATH];
+    (void)GetModuleFileNameW(wakeSignals.sessionLibrary, loadedFrom, MAX_PATH);
+    UINT systemLength = GetSystemDirectoryW(expected, MAX_PATH);
+    (void)lstrcpyW(expected + systemLength, L"\\wtsapi32.dll");
+    char shown[2 * MAX_PATH];
+    (void)WideCharToMultiByte(CP_UTF8, 0, loadedFrom, -1, shown, sizeof shown, NULL, NULL);
+    EXPECT_EQ(lstrcmpiW(loadedFrom, expected), 0) << "loaded from " << shown;
+    EXPECT_EQ(GetModuleHandleW(planted), (HMODULE)NULL) << "the planted file was loaded";
+    pluginHeader.quit();
+}
+
 struct LockSourceRow {
     int row;
     const char *what;

@@ -5,6 +5,7 @@
 #include "engine/call_capture.h"
 
 #include "engine/capture_sessions.h"
+#include "engine/ignored_programs.h"
 #include "plugin/plugin.h"
 
 CallCapture callCapture;
@@ -38,10 +39,26 @@ static void startFollowing(DWORD processId, DWORD now)
     caller->capturing = TRUE;
     caller->capturingSince = now;
     caller->excused = FALSE;
+    // Once for each program met: its name is not read again at every poll.
+    caller->ignored = isIgnoredProcess(processId);
+}
+
+// The user changed the list: the programs already met are judged by the new one.
+static void judgeCallersAgain(void)
+{
+    LONG version = ignoredProgramsVersion();
+    if (callCapture.ignoreListVersion == version)
+        return;
+    callCapture.ignoreListVersion = version;
+    for (Caller &caller : callCapture.callers) {
+        if (caller.processId != 0)
+            caller.ignored = isIgnoredProcess(caller.processId);
+    }
 }
 
 void observeCaptures(const DWORD *processIds, LONG count, DWORD now)
 {
+    judgeCallersAgain();
     for (Caller &caller : callCapture.callers) {
         if (caller.processId == 0)
             continue;
@@ -101,12 +118,17 @@ static void excuseEveryCaller(void)
     }
 }
 
+static BOOL countsForNothing(const Caller &caller)
+{
+    return caller.processId == 0 || caller.excused || caller.ignored;
+}
+
 // A capture counts as a call once it has run a whole second; a hold lasts while any counted
 // program captures or has not yet been quiet for the pause between captures.
 static BOOL callGoesOn(DWORD now, BOOL holding)
 {
     for (const Caller &caller : callCapture.callers) {
-        if (caller.processId == 0 || caller.excused)
+        if (countsForNothing(caller))
             continue;
         if (holding)
             return TRUE;
@@ -120,6 +142,7 @@ static BOOL callGoesOn(DWORD now, BOOL holding)
 static void decideCallHold(BOOL playing, BOOL pausedByPlugin, DWORD now)
 {
     forgetEndedCalls(now);
+    judgeCallersAgain();
     if (musicStarted(playing, pausedByPlugin))
         excuseEveryCaller();
     callCapture.sawPlaying = playing;
@@ -139,7 +162,7 @@ DWORD callRuleDueIn(DWORD now)
 {
     DWORD due = INFINITE;
     for (const Caller &caller : callCapture.callers) {
-        if (caller.processId == 0 || caller.excused)
+        if (countsForNothing(caller))
             continue;
         DWORD left = INFINITE;
         if (caller.capturing && !callCapture.holding)

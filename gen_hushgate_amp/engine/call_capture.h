@@ -14,11 +14,13 @@ struct Caller {
     DWORD capturingSince;  // ticks, the start of the capture under way
     DWORD stoppedAt;       // ticks, the end of the last one
     BOOL excused;          // running when the music started: holds nothing until it ends
+    BOOL ignored;          // a program the user listed as never a call
 };
 struct CallCapture {
     Caller callers[MAX_CALLERS];
     BOOL sawPlaying;    // the last poll found the player playing
     BOOL loopResumed;   // the loop sent its own resume since the last poll: no start of the user's
+    LONG ignoreListVersion;  // the list the callers were judged by
     volatile LONG holding;
 };
 extern CallCapture callCapture;

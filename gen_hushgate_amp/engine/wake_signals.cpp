@@ -125,10 +125,23 @@ static void unregisterSessionNotices(void)
     stopFollowingSessionNotices();
 }
 
+// By its full path in the system folder: a bare name is looked for in the player's own folder
+// first, where a file of that name would run inside the player.
+static HMODULE loadSystemLibrary(const WCHAR *name)
+{
+    WCHAR path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenW(name) >= MAX_PATH)
+        return NULL;
+    (void)lstrcatW(path, L"\\");
+    (void)lstrcatW(path, name);
+    return LoadLibraryW(path);
+}
+
 static void loadSessionLibrary(void)
 {
     // Windows 2000 has wtsapi32 without these; then there are no session notices, only the poll.
-    wakeSignals.sessionLibrary = LoadLibraryA("wtsapi32.dll");
+    wakeSignals.sessionLibrary = loadSystemLibrary(L"wtsapi32.dll");
     if (wakeSignals.sessionLibrary == NULL)
         return;
     wakeSignals.registerSessionNotices = (BOOL(WINAPI *)(HWND, DWORD))(void *)GetProcAddress(

@@ -3,6 +3,7 @@
 #include "plugin/plugin.h"
 
 #include "engine/endpoint_mute.h"
+#include "engine/ignored_programs.h"
 #include "engine/master_mute.h"
 #include "engine/output_device.h"
 #include "engine/transport_filter.h"
@@ -60,6 +61,7 @@ static void setDefaultSettings(void)
     pluginState.settings.checkTime = DEFAULT_CHECK_TIME;
     pluginState.settings.isDeviceLost = 1;
     pluginState.settings.isCall = 1;
+    setIgnoredPrograms(L"", FALSE);
 }
 
 static void installTransportFilter(void)
@@ -173,7 +175,9 @@ static void config(void)
 {
     // quit may be called while the dialog runs (the player closing under it); see quit.
     ++pluginState.dialogDepth;
-    (void)DialogBoxParamA(pluginHeader.hDllInstance, MAKEINTRESOURCEA(IDD_SETTINGS),
+    // Wide, so that its controls hold text outside the ANSI code page: the programs that are
+    // never a call may be named so, and an ANSI edit box would turn them into question marks.
+    (void)DialogBoxParamW(pluginHeader.hDllInstance, MAKEINTRESOURCEW(IDD_SETTINGS),
                           pluginHeader.hwndParent, settingsDialogProc, 0);
     --pluginState.dialogDepth;
 }

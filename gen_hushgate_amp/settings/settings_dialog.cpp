@@ -1,7 +1,10 @@
-// The modal settings dialog that config shows over the player window. OK applies the three
-// switches at once and takes an interval from 100 to 10000 ms, then saves; Cancel does nothing.
+// The modal settings dialog that config shows over the player window. OK applies every switch
+// and the programs that are never a call at once, takes an interval from 100 to 10000 ms, then
+// saves; Cancel does nothing.
 #include "settings/settings.h"
 
+#include "engine/capture_sessions.h"
+#include "engine/ignored_programs.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 #include "resources/resource.h"
@@ -52,11 +55,39 @@ static LONG checkBoxValue(HWND dialog, int id)
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED ? 1 : 0;
 }
 
+// A switch for what this Windows cannot watch shows its value, greyed: the output devices came
+// with Core Audio (Vista), the other programs' audio sessions with Windows 7.
+static void greyWhatCannotBeWatched(HWND dialog)
+{
+    if (!pluginState.hasCoreAudio)
+        (void)EnableWindow(GetDlgItem(dialog, IDC_PAUSE_ON_DEVICE_LOST), FALSE);
+    if (pluginState.hasCoreAudio && systemListsAudioSessions())
+        return;
+    static const int callControls[] = {IDC_PAUSE_ON_CALL, IDC_CALL_IGNORE_LABEL, IDC_CALL_IGNORE};
+    for (int id : callControls)
+        (void)EnableWindow(GetDlgItem(dialog, id), FALSE);
+}
+
+static void showIgnoredPrograms(HWND dialog)
+{
+    WCHAR list[IGNORE_LIST_SIZE];
+    copyIgnoredPrograms(list);
+    HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
+    // Two short of the buffer: a text this long is never mistaken for one cut on reading.
+    (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_LIST_SIZE - 2, 0);
+    // Wide: a program named outside the ANSI code page shows as it is.
+    (void)SetWindowTextW(box, list);
+}
+
 static void showSettings(HWND dialog)
 {
     checkBoxFrom(dialog, IDC_PAUSE_ON_LOCK, pluginState.settings.isLock);
     checkBoxFrom(dialog, IDC_PAUSE_ON_SCREENSAVER, pluginState.settings.isScreenSave);
     checkBoxFrom(dialog, IDC_PAUSE_ON_MUTE, pluginState.settings.isMute);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_DEVICE_LOST, pluginState.settings.isDeviceLost);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_CALL, pluginState.settings.isCall);
+    showIgnoredPrograms(dialog);
+    greyWhatCannotBeWatched(dialog);
     char text[INTERVAL_TEXT_SIZE];
     (void)wsprintfA(text, "%d", (int)pluginState.settings.checkTime);
     (void)SetWindowTextA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), text);
@@ -81,6 +112,12 @@ static void applySettings(HWND dialog)
     pluginState.settings.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
     pluginState.settings.isScreenSave = checkBoxValue(dialog, IDC_PAUSE_ON_SCREENSAVER);
     pluginState.settings.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
+    pluginState.settings.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
+    pluginState.settings.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
+    WCHAR list[IGNORE_LIST_SIZE];
+    list[0] = L'\0';
+    (void)GetWindowTextW(GetDlgItem(dialog, IDC_CALL_IGNORE), list, IGNORE_LIST_SIZE);
+    setIgnoredPrograms(list, FALSE);
     applyInterval(dialog);
 }
 

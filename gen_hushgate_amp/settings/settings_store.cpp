@@ -2,8 +2,10 @@
 // that folder cannot be written (a player under Program Files run by a standard user), of the
 // user's own %APPDATA%\Hushgate\plugin.ini. Only that section is ever touched; nothing is
 // written at quit. The wide profile functions keep a file without a byte-order mark as ANSI.
-#include "plugin/plugin.h"
 #include "settings/settings.h"
+
+#include "engine/ignored_programs.h"
+#include "plugin/plugin.h"
 
 static const WCHAR SETTINGS_SECTION[] = L"Hushgate";
 static const WCHAR SETTINGS_FILE_NAME[] = L"plugin.ini";
@@ -15,8 +17,7 @@ struct SettingKey {
 };
 
 // The order in which both load and save handle the keys; a key added later goes last, so
-// that files written before it keep their layout. ISDEVICELOST and ISCALL have no box in the dialog: OK
-// writes back whatever was loaded.
+// that files written before it keep their layout. CALLIGNORE, a text, follows them.
 static const SettingKey settingKeys[] = {
     {L"ISLOCK", &pluginState.settings.isLock},
     {L"ISSCREENSAVE", &pluginState.settings.isScreenSave},
@@ -25,6 +26,10 @@ static const SettingKey settingKeys[] = {
     {L"ISDEVICELOST", &pluginState.settings.isDeviceLost},
     {L"ISCALL", &pluginState.settings.isCall},
 };
+
+static const WCHAR CALL_IGNORE_KEY[] = L"CALLIGNORE";
+// A list written in UTF-8 reads back as one ANSI character a byte.
+enum { STORED_LIST_SIZE = 3 * IGNORE_LIST_SIZE };
 
 BOOL settingsFilePath(WCHAR (&path)[MAX_PATH])
 {
@@ -89,6 +94,53 @@ static BOOL userFileMayComeFirst(const WCHAR *path)
     return holds;
 }
 
+static BOOL hasHighBytes(const char *bytes)
+{
+    for (; *bytes != '\0'; ++bytes) {
+        if ((unsigned char)*bytes >= 0x80)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// The file stays ANSI. A list whose names all fit the code page is kept as such; one with a
+// name outside it is kept in UTF-8, which is told apart on reading by being valid UTF-8 with
+// bytes above 127. Anything else reads as the code page gives it.
+static void readListText(const WCHAR *stored, WCHAR (&list)[STORED_LIST_SIZE])
+{
+    char bytes[STORED_LIST_SIZE];
+    (void)lstrcpynW(list, stored, STORED_LIST_SIZE);
+    if (WideCharToMultiByte(CP_ACP, 0, stored, -1, bytes, sizeof bytes, NULL, NULL) == 0 || !hasHighBytes(bytes))
+        return;
+    WCHAR decoded[STORED_LIST_SIZE];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, -1, decoded, STORED_LIST_SIZE) > 0)
+        (void)lstrcpynW(list, decoded, STORED_LIST_SIZE);
+}
+
+static void writeListText(const WCHAR *list, WCHAR (&stored)[STORED_LIST_SIZE])
+{
+    char bytes[STORED_LIST_SIZE];
+    BOOL lost = FALSE;
+    (void)lstrcpynW(stored, list, STORED_LIST_SIZE);
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, list, -1, bytes, sizeof bytes, NULL, &lost) > 0 && !lost)
+        return;
+    if (WideCharToMultiByte(CP_UTF8, 0, list, -1, bytes, sizeof bytes, NULL, NULL) > 0)
+        (void)MultiByteToWideChar(CP_ACP, 0, bytes, -1, stored, STORED_LIST_SIZE);
+}
+
+// A value that fills the buffer was cut: its last name is not taken.
+static void loadIgnoredPrograms(const WCHAR *path)
+{
+    WCHAR stored[STORED_LIST_SIZE];
+    WCHAR current[IGNORE_LIST_SIZE];
+    copyIgnoredPrograms(current);
+    DWORD length = GetPrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, current, stored, STORED_LIST_SIZE, path);
+    WCHAR list[STORED_LIST_SIZE];
+    readListText(stored, list);
+    BOOL cut = length >= STORED_LIST_SIZE - 1 || lstrlenW(list) >= IGNORE_LIST_SIZE - 1;
+    setIgnoredPrograms(list, cut);
+}
+
 // One file is read, never a mix: the per-user file once it holds the section, else the one
 // beside the module. A key missing from the file read keeps its default.
 void loadSettings(void)
@@ -100,6 +152,7 @@ void loadSettings(void)
     }
     for (const SettingKey &key : settingKeys)
         *key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, *key.field, path);
+    loadIgnoredPrograms(path);
 }
 
 static BOOL writeSettingsTo(const WCHAR *path)
@@ -111,6 +164,12 @@ static BOOL writeSettingsTo(const WCHAR *path)
         if (!WritePrivateProfileStringW(SETTINGS_SECTION, key.name, text, path))
             saved = FALSE;
     }
+    WCHAR list[IGNORE_LIST_SIZE];
+    copyIgnoredPrograms(list);
+    WCHAR stored[STORED_LIST_SIZE];
+    writeListText(list, stored);
+    if (!WritePrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, stored, path))
+        saved = FALSE;
     return saved;
 }
 

@@ -1,0 +1,147 @@
+// The programs a user listed as never a call, matched on the base name of a capturing
+// process's image file, without case. Each entry is taken whole or not at all: a name that was
+// cut, or one too long for a file name, matches nothing rather than something else.
+#include "engine/ignored_programs.h"
+
+IgnoredPrograms ignoredPrograms;
+
+// Newer than Windows 2000 and looked up at run time; calls are followed only from Windows 7 on.
+static const DWORD PROCESS_QUERY_NAME_ONLY = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
+static const int EQUAL_STRINGS = 2;                    // CSTR_EQUAL
+typedef BOOL(WINAPI *QueryImageName)(HANDLE, DWORD, LPWSTR, PDWORD);
+typedef int(WINAPI *CompareOrdinal)(LPCWSTR, int, LPCWSTR, int, BOOL);
+
+static FARPROC kernelExport(const char *name)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel != NULL ? GetProcAddress(kernel, name) : NULL;
+}
+
+static void takeList(void)
+{
+    while (InterlockedCompareExchange(&ignoredPrograms.busy, 1, 0) != 0)
+        Sleep(0);
+}
+
+static void leaveList(void)
+{
+    InterlockedExchange(&ignoredPrograms.busy, 0);
+}
+
+void setIgnoredPrograms(const WCHAR *list, BOOL cut)
+{
+    takeList();
+    (void)lstrcpynW(ignoredPrograms.list, list, IGNORE_LIST_SIZE);
+    if (cut) {
+        int end = lstrlenW(ignoredPrograms.list);
+        while (end > 0 && ignoredPrograms.list[end - 1] != L';')
+            --end;
+        ignoredPrograms.list[end] = L'\0';
+    }
+    leaveList();
+    InterlockedIncrement(&ignoredPrograms.version);
+}
+
+void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE])
+{
+    takeList();
+    (void)lstrcpynW(list, ignoredPrograms.list, IGNORE_LIST_SIZE);
+    leaveList();
+}
+
+LONG ignoredProgramsVersion(void)
+{
+    return ignoredPrograms.version;
+}
+
+static const WCHAR *baseName(const WCHAR *start, const WCHAR *end)
+{
+    for (const WCHAR *at = start; at < end; ++at) {
+        if (*at == L'\\' || *at == L'/' || *at == L':')
+            start = at + 1;
+    }
+    return start;
+}
+
+static BOOL isBlank(WCHAR c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// One entry between two separators: blanks and one pair of quotes around it go, and a path
+// counts by its last part. Wildcards are plain characters. FALSE when nothing is left, or more
+// than a file name can hold.
+static BOOL entryName(const WCHAR *start, const WCHAR *end, WCHAR (&name)[MAX_PATH])
+{
+    while (start < end && isBlank(*start))
+        ++start;
+    while (end > start && isBlank(end[-1]))
+        --end;
+    if (start < end && *start == L'"')
+        ++start;
+    if (end > start && end[-1] == L'"')
+        --end;
+    start = baseName(start, end);
+    while (start < end && isBlank(*start))
+        ++start;
+    while (end > start && isBlank(end[-1]))
+        --end;
+    if (start == end || end - start >= MAX_PATH)
+        return FALSE;
+    (void)lstrcpynW(name, start, (int)(end - start) + 1);
+    return TRUE;
+}
+
+// Code unit by code unit after case folding, whatever the user's locale; Windows 2000 and XP
+// lack the ordinal comparison.
+static BOOL sameProgramName(const WCHAR *one, const WCHAR *other)
+{
+    CompareOrdinal compare = (CompareOrdinal)(void *)kernelExport("CompareStringOrdinal");
+    if (compare != NULL)
+        return compare(one, -1, other, -1, TRUE) == EQUAL_STRINGS;
+    return lstrcmpiW(one, other) == 0;
+}
+
+BOOL isIgnoredProgramName(const WCHAR *program)
+{
+    WCHAR list[IGNORE_LIST_SIZE];
+    copyIgnoredPrograms(list);
+    for (const WCHAR *start = list;;) {
+        const WCHAR *end = start;
+        while (*end != L'\0' && *end != L';')
+            ++end;
+        WCHAR name[MAX_PATH];
+        if (entryName(start, end, name) && sameProgramName(name, program))
+            return TRUE;
+        if (*end == L'\0')
+            return FALSE;
+        start = end + 1;
+    }
+}
+
+static BOOL readProgramName(DWORD processId, WCHAR (&name)[MAX_PATH])
+{
+    QueryImageName query = (QueryImageName)(void *)kernelExport("QueryFullProcessImageNameW");
+    if (query == NULL)
+        return FALSE;
+    HANDLE process = OpenProcess(PROCESS_QUERY_NAME_ONLY, FALSE, processId);
+    if (process == NULL)
+        return FALSE;
+    WCHAR path[MAX_PATH];
+    DWORD length = MAX_PATH;
+    BOOL read = query(process, 0, path, &length) && length > 0 && length < MAX_PATH;
+    (void)CloseHandle(process);
+    if (!read)
+        return FALSE;
+    path[length] = L'\0';
+    (void)lstrcpynW(name, baseName(path, path + length), MAX_PATH);
+    return name[0] != L'\0';
+}
+
+BOOL isIgnoredProcess(DWORD processId)
+{
+    if (ignoredPrograms.list[0] == L'\0')
+        return FALSE;
+    WCHAR program[MAX_PATH];
+    return readProgramName(processId, program) && isIgnoredProgramName(program);
+}

@@ -1,0 +1,25 @@
+// Programs that are never a call (CALLIGNORE): a streaming tool recording all evening, a virtual
+// mixer, a voice assistant. The list is set by the settings on the player's thread and asked by
+// the call rule on the watch thread, once for each program that captures.
+#pragma once
+#include <windows.h>
+
+// The list as the user wrote it: file names separated by ';'. The dialog takes two characters
+// less, so that a value that fills the buffer can only be one cut short.
+enum { IGNORE_LIST_SIZE = 1024 };
+
+struct IgnoredPrograms {
+    WCHAR list[IGNORE_LIST_SIZE];
+    volatile LONG busy;     // held only to copy the list in or out, never across a platform call
+    volatile LONG version;  // moves on at each change: programs already met are judged again
+};
+extern IgnoredPrograms ignoredPrograms;
+
+// cut: the text is the start of a longer value; its last name, maybe cut, is left out.
+void setIgnoredPrograms(const WCHAR *list, BOOL cut);
+void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE]);
+LONG ignoredProgramsVersion(void);
+// A program's file name, without its folder, is on the list.
+BOOL isIgnoredProgramName(const WCHAR *program);
+// The process's image file name is on the list. A process whose name cannot be read is not.
+BOOL isIgnoredProcess(DWORD processId);
