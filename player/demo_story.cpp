@@ -237,8 +237,13 @@ static DWORD WINAPI listTheRecorderInTheDialog(LPVOID)
         Sleep(5);
         dialog = FindWindowA((LPCSTR)WC_DIALOG, "setting about hushgate");
     }
-    if (dialog == NULL || !IsWindowVisible(dialog))
+    // A dialog that never came up is cancelled, so that the story goes on to fail its steps
+    // rather than wait on it.
+    if (dialog == NULL || !IsWindowVisible(dialog)) {
+        if (dialog != NULL)
+            (void)PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return 1;
+    }
     (void)SendMessageA(GetDlgItem(dialog, IDC_CALL_IGNORE), WM_SETTEXT, 0, (LPARAM)otherProgramFileName(STREAM_RECORDER));
     (void)PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     return 0;

@@ -8,11 +8,12 @@
 struct OtherProgramRecord {
     const char *fileName;
     DWORD processId;  // 0 until started
+    HANDLE process;   // kept, so that the end reaches this process and no other of a reused id
     LONG session;
 };
 static OtherProgramRecord otherPrograms[OTHER_PROGRAM_COUNT] = {
-    {"meeting_app.exe", 0, NO_SESSION},
-    {"stream_recorder.exe", 0, NO_SESSION},
+    {"meeting_app.exe", 0, NULL, NO_SESSION},
+    {"stream_recorder.exe", 0, NULL, NO_SESSION},
 };
 
 const char *otherProgramFileName(OtherProgram program)
@@ -44,8 +45,8 @@ BOOL startOtherProgram(OtherProgram program, char (&why)[OTHER_PROGRAM_MESSAGE_S
         return FALSE;
     }
     // It waits on a handle of this process that it inherits, so it never outlives the player,
-    // and never waits on another process that took a reused id. It gets no standard handles: a
-    // test runner reading this process's output would wait for it too.
+    // and never waits on another process that took a reused id. It is given no standard
+    // handles; the other inheritable handles it gets go with it when the player ends.
     HANDLE player = NULL;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &player, SYNCHRONIZE, TRUE, 0)) {
         wsprintfA(why, "%s was not started: no handle of the player to give it (error %lu)", path, GetLastError());
@@ -65,7 +66,7 @@ BOOL startOtherProgram(OtherProgram program, char (&why)[OTHER_PROGRAM_MESSAGE_S
         return FALSE;
     }
     (void)CloseHandle(process.hThread);
-    (void)CloseHandle(process.hProcess);
+    record.process = process.hProcess;
     record.processId = process.dwProcessId;
     return TRUE;
 }
@@ -80,11 +81,11 @@ DWORD otherProgramId(OtherProgram program)
 void endOtherPrograms(void)
 {
     for (OtherProgramRecord &record : otherPrograms) {
-        HANDLE process = record.processId != 0 ? OpenProcess(PROCESS_TERMINATE, FALSE, record.processId) : NULL;
-        if (process != NULL) {
-            (void)TerminateProcess(process, 0);
-            (void)CloseHandle(process);
+        if (record.process != NULL) {
+            (void)TerminateProcess(record.process, 0);
+            (void)CloseHandle(record.process);
         }
+        record.process = NULL;
         record.processId = 0;
     }
 }

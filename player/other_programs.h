@@ -1,7 +1,7 @@
 // Other programs with audio sessions on the simulated microphones: a meeting app that calls,
 // and a streaming tool that records all evening. Each is a real process started from its own
 // file beside the player, so that Windows can tell its name; until started, a session names a
-// process id that is surely nobody's.
+// made-up process id, this process's own plus a few.
 #pragma once
 #include <windows.h>
 

@@ -34,8 +34,8 @@ struct CallRow {
     // "=H" paused by the plug-in, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
     // first start); "play", "stop", "lock", "unlock", "mute" (the speakers, with the mute
     // condition on), "headset+", "headset-". A change of the system polls at once, as its notice
-    // wakes the loop; the user's commands, and "ignore" (the recorder listed as never a call),
-    // wait for the next "@".
+    // wakes the loop; the user's commands, and "ignore" and "unignore" (the recorder put on the
+    // list of programs never a call, and taken off it), wait for the next "@".
     const char *script;
     LONG toggles;
     LONG namesLookedUp;  // processes opened to read their names; -1: not counted
@@ -112,8 +112,8 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         EXPECT_TRUE(held) << "row " << row.row << " (" << row.what << "): " << token << " failed, the player "
                           << playStateName(state) << ", pausedByPlugin " << paused;
         return held;
-    } else if (lstrcmpA(token, "ignore") == 0) {
-        setIgnoredPrograms(L" \"Stream_Recorder.EXE\" ; obs64.exe", FALSE);
+    } else if (lstrcmpA(token, "ignore") == 0 || lstrcmpA(token, "unignore") == 0) {
+        setIgnoredPrograms(token[0] == 'i' ? L" \"Stream_Recorder.EXE\" ; obs64.exe" : L"obs64.exe", FALSE);
     } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0) {
         pressPlayerButton(token[0] == 'p' ? CMD_PLAY : CMD_STOP);
     } else if (systemChange(token, sessions, row)) {
@@ -152,8 +152,9 @@ void CallHold::runRow(const CallRow &row)
     watchSignalsEnd();
     stopCountingCalls();
     EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << " (" << row.what << ")";
-    if (row.namesLookedUp >= 0)
+    if (row.namesLookedUp >= 0) {
         EXPECT_EQ(callCounts.processesOpened, row.namesLookedUp) << "row " << row.row << ": names looked up";
+    }
     EXPECT_EQ(simulatedSessions.stateListeners + simulatedSessions.creationListeners, 0) << "row " << row.row;
     EXPECT_EQ(microphonesWatched, row.isCall != 0) << "row " << row.row << ": the microphones' sessions";
     if (row.failing == SESSION_STEP_MANAGER) {
@@ -217,6 +218,8 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          "play @0 +0 @1050 =H ignore @1200 =P @3000 =P", 2, 1, 1, NONE, {RECORDER}},
         {22, "a program whose name cannot be read is no program on the list", "ignore play @0 +0 @1050 =H", 1, 1, 1, NONE,
          {MIC}},
+        {23, "a program taken off the list counts from then on; the same list again reads no name",
+         "ignore play @0 +0 @1500 =P ignore @1600 =P unignore @1700 =H", 1, 2, 1, NONE, {RECORDER}},
     };
     for (const CallRow &row : rows)
         runRow(row);

@@ -3,10 +3,10 @@
 #include <wchar.h>
 
 #include "engine/ignored_programs.h"
+#include "engine/wake_signals.h"
 #include "engine/watch_loop.h"
-#include "simulated_sessions.h"
 #include "resources/resource.h"
-#include "settings/settings.h"
+#include "simulated_sessions.h"
 #include "test_support.h"
 
 // What the helper thread does to the dialog once it is up, and what it saw first.
@@ -17,6 +17,7 @@ struct DialogScript {
     BOOL checks[BOXES];
     const char *intervalText;  // NULL: leave the box as it is
     const WCHAR *ignoreText;   // the same
+    BOOL ignoreTyped;          // as a user's typing or paste, which the box's limit cuts
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
     WCHAR reportText[1024];
@@ -77,8 +78,12 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
     HWND ignoreBox = GetDlgItem(dialog, IDC_CALL_IGNORE);
     (void)SendMessageW(ignoreBox, WM_GETTEXT, ARRAYSIZE(script.shownIgnore), (LPARAM)script.shownIgnore);
     script.ignoreEnabled = IsWindowEnabled(ignoreBox) && IsWindowEnabled(GetDlgItem(dialog, IDC_CALL_IGNORE_LABEL));
-    if (script.ignoreText != NULL)
+    if (script.ignoreText != NULL && script.ignoreTyped) {
+        (void)SendMessageW(ignoreBox, EM_SETSEL, 0, -1);
+        (void)SendMessageW(ignoreBox, EM_REPLACESEL, TRUE, (LPARAM)script.ignoreText);
+    } else if (script.ignoreText != NULL) {
         (void)SendMessageW(ignoreBox, WM_SETTEXT, 0, (LPARAM)script.ignoreText);
+    }
     if (script.setChecks) {
         for (int i = 0; i < BOXES; ++i) {
             if (script.shownChecks[i] != script.checks[i])
@@ -136,8 +141,8 @@ struct MissingRow {
     BOOL outputBoxEnabled, callBoxEnabled;
 };
 
-// What this Windows cannot watch shows its value greyed, as the system has it, not as its
-// version says; OK keeps the value.
+// What this Windows cannot watch shows its value greyed, as the watch thread found the system,
+// not as its version says; OK keeps the value. The dialog itself asks the audio service nothing.
 TEST_F(SettingsDialog, BoxesForWhatWindowsCannotWatchAreGreyedAndKeepTheirValues)
 {
     static const MissingRow rows[] = {
@@ -153,9 +158,14 @@ TEST_F(SettingsDialog, BoxesForWhatWindowsCannotWatchAreGreyedAndKeepTheirValues
         pluginState.settings.isDeviceLost = 1;
         pluginState.settings.isCall = 0;
         setIgnoredPrograms(L"obs64.exe", FALSE);
+        watchSignalsBegin();
+        watchSignalsEnd();
         DialogScript script = {};
         script.finish = IDOK;
+        startCountingCalls();
         run(script);
+        stopCountingCalls();
+        EXPECT_EQ(callCounts.comEnters, 0) << "row " << row.row << ": the dialog called Core Audio";
         EXPECT_EQ(script.enabled[3], row.outputBoxEnabled) << "row " << row.row << ": " << row.system;
         EXPECT_EQ(script.enabled[4], row.callBoxEnabled) << "row " << row.row << ": " << row.system;
         EXPECT_EQ(script.ignoreEnabled, row.callBoxEnabled) << "row " << row.row << ": " << row.system;
@@ -210,6 +220,43 @@ TEST_F(SettingsDialog, OkTakesOnlyAnIntervalFrom100To10000)
         EXPECT_EQ(pluginState.settings.checkTime, row.checkTime) << "row " << row.row << " \"" << row.text << "\"";
         EXPECT_EQ(GetPrivateProfileIntA("Hushgate", "CHECKTIME", -1, testSettingsPath()), row.checkTime)
             << "row " << row.row;
+    }
+}
+
+struct ListCutRow {
+    int row;
+    BOOL typed;
+    std::wstring text;
+    const WCHAR *program;
+    BOOL ignored;
+};
+
+static std::wstring listOf(size_t length, const WCHAR *tail)
+{
+    std::wstring list = L"a.exe;";
+    list.append(length - list.size() - lstrlenW(tail), L'x');
+    return list + tail;
+}
+
+// The box takes 1,022 characters: a paste it cuts, or a longer text put in, loses the name the
+// cut fell in, never leaving a cut name that matches another program.
+TEST_F(SettingsDialog, AListLongerThanTheBoxKeepsWholeNamesOnly)
+{
+    const ListCutRow rows[] = {
+        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE},
+        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE},
+        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE},
+        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE},
+        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE},
+    };
+    for (const ListCutRow &row : rows) {
+        setIgnoredPrograms(L"", FALSE);
+        DialogScript script = {};
+        script.ignoreText = row.text.c_str();
+        script.ignoreTyped = row.typed;
+        script.finish = IDOK;
+        run(script);
+        EXPECT_EQ(isIgnoredProgramName(row.program), row.ignored) << "row " << row.row;
     }
 }
 

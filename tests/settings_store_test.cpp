@@ -128,7 +128,9 @@ TEST_F(SettingsStore, TheProgramsNeverACallAreWholeNamesWhateverTheValueHolds)
         {4, "\"C:\\Program Files\\obs-studio\\bin\\64bit\\obs64.exe\"", L"obs64.exe", TRUE},
         {5, "a.exe; \"obs64.exe\" ;b.exe", L"obs64.exe", TRUE},
         {6, "obs*.exe; obs?.exe", L"obs64.exe", FALSE},
-        {7, "obs64", L"obs64.exe", FALSE},
+        {7, "obs64", L"obs64.exe", TRUE},  // no dot: the program as a user names it
+        {18, "obs", L"obs64.exe", FALSE},
+        {19, "obs64.com", L"obs64.exe", FALSE},
         {8, "obs64.exe", L"bs64.exe", FALSE},
         {9, "C:\\tools\\", L"tools", FALSE},
         {10, "\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82.exe", cyrillic, TRUE},  // UTF-8
@@ -139,6 +141,10 @@ TEST_F(SettingsStore, TheProgramsNeverACallAreWholeNamesWhateverTheValueHolds)
         {15, padTo(1023, ";obs64.exe") + "_old.exe", L"a.exe", TRUE},
         {16, padTo(4000, ";obs64.exe"), L"obs64.exe", FALSE},
         {17, "", L"obs64.exe", FALSE},
+        {20, "\xe3\x80\x80obs64.exe\xe3\x80\x80\xef\xbc\x9bvoicemeeter.exe", L"voicemeeter.exe", TRUE},  // U+3000, U+FF1B
+        {21, "\\u043f\\u0443\\u043b\\u044c\\u0442.exe", cyrillic, TRUE},
+        {22, "\\u043fx.exe;\\u04zz.exe", L"u04zz.exe", TRUE},  // not four hex digits: plain text, a path's
+        {23, "\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82.exe;" + std::string(7000, 'x') + "\xd0\x9f.exe", cyrillic, TRUE},
     };
     for (const IgnoreRow &row : rows) {
         std::string contents = "[Hushgate]\r\nISLOCK=0\r\nCALLIGNORE=" + row.value + "\r\nISCALL=0\r\nCHECKTIME=700\r\n";
@@ -150,12 +156,12 @@ TEST_F(SettingsStore, TheProgramsNeverACallAreWholeNamesWhateverTheValueHolds)
     }
 }
 
-// The file stays ANSI: a list within the code page is written as it is, one with a name
-// outside it in UTF-8; either reads back the same.
+// The file stays ANSI on every code page: a list within the code page is written as it is,
+// a letter outside it as \u and four hex digits, plain ASCII; either reads back the same.
 TEST_F(SettingsStore, TheProgramsNeverACallGoIntoTheAnsiFileAndComeBack)
 {
     static const WCHAR outside[] = L"obs64.exe; \x041f\x0443\x043b\x044c\x0442.exe";
-    static const char outsideBytes[] = "CALLIGNORE=obs64.exe; \xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82.exe\r\n";
+    static const char outsideBytes[] = "CALLIGNORE=obs64.exe; \\u041f\\u0443\\u043b\\u044c\\u0442.exe\r\n";
     struct {
         const WCHAR *list;
         const char *line;

@@ -11,10 +11,8 @@
 #include "engine/capture_sessions.h"
 
 #include "engine/call_capture.h"
-#include "engine/endpoint_mute.h"
 #include "engine/static_notices.h"
 #include "engine/wake_signals.h"
-#include "plugin/plugin.h"
 
 CaptureSessions captureSessions;
 
@@ -279,28 +277,4 @@ void stopWatchingCaptureSessions(void)
     captureSessions.watching = FALSE;
     captureSessions.missesChanges = FALSE;
     captureSessions.noSessionInterfaces = FALSE;
-}
-
-// Vista's devices answer E_NOINTERFACE, as the watch finds at its first look. Where no output
-// device can tell, the sessions are taken to be there.
-BOOL systemListsAudioSessions(void)
-{
-    if (captureSessions.noSessionInterfaces)
-        return FALSE;
-    HRESULT entered = enterComApartment();
-    IMMDeviceEnumerator *enumerator = createDeviceEnumerator();
-    IMMDevice *device = NULL;
-    HRESULT activated = S_OK;
-    if (enumerator != NULL && SUCCEEDED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
-        device != NULL) {
-        IAudioSessionManager2 *manager = NULL;
-        activated = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL, (void **)&manager);
-        if (SUCCEEDED(activated) && manager != NULL)
-            manager->Release();
-        device->Release();
-    }
-    if (enumerator != NULL)
-        enumerator->Release();
-    leaveComApartment(entered);
-    return activated != E_NOINTERFACE;
 }

@@ -34,6 +34,3 @@ extern CaptureSessions captureSessions;
 void lookAtCaptureSessionsIfChanged(DWORD now);
 // Undoes every registration and releases everything.
 void stopWatchingCaptureSessions(void);
-// Whether other programs' audio sessions can be listed here at all (Windows 7 and later); on
-// any thread, where the system has Core Audio.
-BOOL systemListsAudioSessions(void);

@@ -19,8 +19,9 @@ static FARPROC kernelExport(const char *name)
 
 static void takeList(void)
 {
+    // Sleep(0) would leave a preempted holder of lower priority waiting behind this thread.
     while (InterlockedCompareExchange(&ignoredPrograms.busy, 1, 0) != 0)
-        Sleep(0);
+        Sleep(1);
 }
 
 static void leaveList(void)
@@ -28,18 +29,28 @@ static void leaveList(void)
     InterlockedExchange(&ignoredPrograms.busy, 0);
 }
 
+static BOOL isSeparator(WCHAR c)
+{
+    return c == L';' || c == L'\xFF1B';  // a full-width one, as a Japanese input method types it
+}
+
+// The programs met so far are judged again only when the list really changed.
 void setIgnoredPrograms(const WCHAR *list, BOOL cut)
 {
-    takeList();
-    (void)lstrcpynW(ignoredPrograms.list, list, IGNORE_LIST_SIZE);
+    WCHAR taken[IGNORE_LIST_SIZE];
+    (void)lstrcpynW(taken, list, IGNORE_LIST_SIZE);
     if (cut) {
-        int end = lstrlenW(ignoredPrograms.list);
-        while (end > 0 && ignoredPrograms.list[end - 1] != L';')
+        int end = lstrlenW(taken);
+        while (end > 0 && !isSeparator(taken[end - 1]))
             --end;
-        ignoredPrograms.list[end] = L'\0';
+        taken[end] = L'\0';
     }
+    takeList();
+    BOOL changed = lstrcmpW(taken, ignoredPrograms.list) != 0;
+    (void)lstrcpyW(ignoredPrograms.list, taken);
     leaveList();
-    InterlockedIncrement(&ignoredPrograms.version);
+    if (changed)
+        InterlockedIncrement(&ignoredPrograms.version);
 }
 
 void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE])
@@ -63,9 +74,11 @@ static const WCHAR *baseName(const WCHAR *start, const WCHAR *end)
     return start;
 }
 
+// The ideographic and the no-break space as well: pasted from a page or typed with an input
+// method, they look like any other.
 static BOOL isBlank(WCHAR c)
 {
-    return c == L' ' || c == L'\t';
+    return c == L' ' || c == L'\t' || c == L'\x3000' || c == L'\xA0';
 }
 
 // One entry between two separators: blanks and one pair of quotes around it go, and a path
@@ -93,13 +106,41 @@ static BOOL entryName(const WCHAR *start, const WCHAR *end, WCHAR (&name)[MAX_PA
 }
 
 // Code unit by code unit after case folding, whatever the user's locale; Windows 2000 and XP
-// lack the ordinal comparison.
-static BOOL sameProgramName(const WCHAR *one, const WCHAR *other)
+// lack the ordinal comparison. Both lengths are below MAX_PATH.
+static BOOL sameText(const WCHAR *one, int oneLength, const WCHAR *other, int otherLength)
 {
     CompareOrdinal compare = (CompareOrdinal)(void *)kernelExport("CompareStringOrdinal");
     if (compare != NULL)
-        return compare(one, -1, other, -1, TRUE) == EQUAL_STRINGS;
-    return lstrcmpiW(one, other) == 0;
+        return compare(one, oneLength, other, otherLength, TRUE) == EQUAL_STRINGS;
+    if (oneLength != otherLength)
+        return FALSE;
+    WCHAR first[MAX_PATH], second[MAX_PATH];
+    (void)lstrcpynW(first, one, oneLength + 1);
+    (void)lstrcpynW(second, other, otherLength + 1);
+    return lstrcmpiW(first, second) == 0;
+}
+
+static BOOL hasDot(const WCHAR *name)
+{
+    for (; *name != L'\0'; ++name) {
+        if (*name == L'.')
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// An entry with no dot names the program as a user says it: "obs64" is obs64.exe.
+static BOOL namesProgram(const WCHAR *entry, const WCHAR *program)
+{
+    int entryLength = lstrlenW(entry), programLength = lstrlenW(program);
+    if (sameText(entry, entryLength, program, programLength))
+        return TRUE;
+    static const WCHAR extension[] = L".exe";
+    int stemLength = programLength - (int)(ARRAYSIZE(extension) - 1);
+    int extensionLength = ARRAYSIZE(extension) - 1;
+    return !hasDot(entry) && stemLength > 0 &&
+           sameText(program + stemLength, extensionLength, extension, extensionLength) &&
+           sameText(entry, entryLength, program, stemLength);
 }
 
 BOOL isIgnoredProgramName(const WCHAR *program)
@@ -108,10 +149,10 @@ BOOL isIgnoredProgramName(const WCHAR *program)
     copyIgnoredPrograms(list);
     for (const WCHAR *start = list;;) {
         const WCHAR *end = start;
-        while (*end != L'\0' && *end != L';')
+        while (*end != L'\0' && !isSeparator(*end))
             ++end;
         WCHAR name[MAX_PATH];
-        if (entryName(start, end, name) && sameProgramName(name, program))
+        if (entryName(start, end, name) && namesProgram(name, program))
             return TRUE;
         if (*end == L'\0')
             return FALSE;

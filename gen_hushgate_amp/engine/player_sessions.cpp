@@ -13,7 +13,6 @@
 #include "engine/output_device.h"
 #include "engine/static_notices.h"
 #include "engine/wake_signals.h"
-#include "plugin/plugin.h"
 
 PlayerSessionWatch playerSessionWatch;
 
@@ -190,6 +189,9 @@ static BOOL watchEndpoint(IMMDevice *device)
 {
     HRESULT result;
     IAudioSessionManager2 *manager = openSessionManager(device, result);
+    // The interface came with Windows 7: where one endpoint lacks it, all do.
+    if (result == E_NOINTERFACE || SUCCEEDED(result))
+        InterlockedExchange(&playerSessionWatch.sessionInterfacesMissing, result == E_NOINTERFACE);
     if (manager == NULL)
         return result == E_NOINTERFACE;
     if (FAILED(manager->RegisterSessionNotification(&sessionCreatedNotices))) {
@@ -210,6 +212,11 @@ static BOOL watchEndpoint(IMMDevice *device)
     BOOL complete = watchSessionsListed(sessions);
     sessions->Release();
     return complete;
+}
+
+BOOL systemListsAudioSessions(void)
+{
+    return playerSessionWatch.sessionInterfacesMissing == 0;
 }
 
 void watchPlayerSessions(void)

@@ -17,6 +17,9 @@ enum { SESSION_ENDPOINT_CAPACITY = 16, PLAYER_SESSION_CAPACITY = 8 };
 struct PlayerSessionWatch {
     IAudioSessionManager2 *sessionManagers[SESSION_ENDPOINT_CAPACITY];
     IAudioSessionControl *playerSessions[PLAYER_SESSION_CAPACITY];
+    // An endpoint answered E_NOINTERFACE for the session manager (Vista): no program's
+    // sessions can be listed here. Read by the dialog on the player's thread.
+    volatile LONG sessionInterfacesMissing;
 };
 extern PlayerSessionWatch playerSessionWatch;
 
@@ -25,6 +28,10 @@ extern PlayerSessionWatch playerSessionWatch;
 // opens none).
 BOOL findPlayerSessionEndpoint(IMMDeviceEnumerator *enumerator, const WCHAR *preferred,
                                WCHAR (&id)[DEVICE_ID_CAPACITY]);
+// Whether other programs' sessions can be listed on this Windows (7 and later), as the watch
+// thread found the render endpoints; TRUE until it has looked. Makes no call of its own, so
+// that the player's thread never waits on the audio service for it.
+BOOL systemListsAudioSessions(void);
 // Made afresh whenever an endpoint or a session came or went.
 void watchPlayerSessions(void);
 void unwatchPlayerSessions(void);

@@ -8,7 +8,6 @@
 #include <wtsapi32.h>
 
 #include "engine/wake_signals.h"
-#include "plugin/plugin.h"
 
 SessionLock sessionLock;
 

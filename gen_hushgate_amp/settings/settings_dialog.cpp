@@ -3,8 +3,8 @@
 // saves; Cancel does nothing.
 #include "settings/settings.h"
 
-#include "engine/capture_sessions.h"
 #include "engine/ignored_programs.h"
+#include "engine/player_sessions.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 #include "resources/resource.h"
@@ -107,6 +107,18 @@ static void applyInterval(HWND dialog)
         pluginState.settings.checkTime = milliseconds;
 }
 
+// A paste the box cut short (it said so), or a text longer than the list holds: the name the
+// cut fell in is dropped whole, so that no cut name matches another program.
+static void applyIgnoredPrograms(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
+    BOOL cut = GetWindowLongA(dialog, DWL_USER) != 0 || GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
+    WCHAR list[IGNORE_LIST_SIZE];
+    list[0] = L'\0';
+    (void)GetWindowTextW(box, list, IGNORE_LIST_SIZE);
+    setIgnoredPrograms(list, cut);
+}
+
 static void applySettings(HWND dialog)
 {
     pluginState.settings.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
@@ -114,10 +126,7 @@ static void applySettings(HWND dialog)
     pluginState.settings.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
     pluginState.settings.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
     pluginState.settings.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
-    WCHAR list[IGNORE_LIST_SIZE];
-    list[0] = L'\0';
-    (void)GetWindowTextW(GetDlgItem(dialog, IDC_CALL_IGNORE), list, IGNORE_LIST_SIZE);
-    setIgnoredPrograms(list, FALSE);
+    applyIgnoredPrograms(dialog);
     applyInterval(dialog);
 }
 
@@ -158,6 +167,10 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         break;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
+        case IDC_CALL_IGNORE:
+            if (HIWORD(wParam) == EN_MAXTEXT)
+                (void)SetWindowLongA(dialog, DWL_USER, 1);
+            break;
         case IDOK:
             // The dialog ends last: while the warning is up the player stays disabled under it,
             // so Configure cannot be pressed again nor the player closed beneath the message.

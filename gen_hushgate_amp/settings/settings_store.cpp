@@ -28,8 +28,8 @@ static const SettingKey settingKeys[] = {
 };
 
 static const WCHAR CALL_IGNORE_KEY[] = L"CALLIGNORE";
-// A list written in UTF-8 reads back as one ANSI character a byte.
-enum { STORED_LIST_SIZE = 3 * IGNORE_LIST_SIZE };
+// Room for the longest list the dialog takes with every letter escaped, six characters each.
+enum { STORED_LIST_SIZE = 6 * IGNORE_LIST_SIZE + 1 };
 
 BOOL settingsFilePath(WCHAR (&path)[MAX_PATH])
 {
@@ -103,42 +103,83 @@ static BOOL hasHighBytes(const char *bytes)
     return FALSE;
 }
 
-// The file stays ANSI. A list whose names all fit the code page is kept as such; one with a
-// name outside it is kept in UTF-8, which is told apart on reading by being valid UTF-8 with
-// bytes above 127. Anything else reads as the code page gives it.
-static void readListText(const WCHAR *stored, WCHAR (&list)[STORED_LIST_SIZE])
+// A value written in UTF-8 by hand (Notepad's own choice today) reads back as one ANSI
+// character a byte: valid UTF-8 with bytes above 127 is taken as such. A cut value is first
+// taken back to its last whole name, so that a sequence the cut split spoils nothing before it.
+static void decodeUtf8(WCHAR (&text)[STORED_LIST_SIZE], BOOL cut)
 {
     char bytes[STORED_LIST_SIZE];
-    (void)lstrcpynW(list, stored, STORED_LIST_SIZE);
-    if (WideCharToMultiByte(CP_ACP, 0, stored, -1, bytes, sizeof bytes, NULL, NULL) == 0 || !hasHighBytes(bytes))
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, NULL, NULL) == 0 || !hasHighBytes(bytes))
         return;
+    int end = lstrlenA(bytes);
+    while (cut && end > 0 && bytes[end - 1] != ';')
+        --end;
+    bytes[end] = '\0';
     WCHAR decoded[STORED_LIST_SIZE];
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, -1, decoded, STORED_LIST_SIZE) > 0)
-        (void)lstrcpynW(list, decoded, STORED_LIST_SIZE);
+        (void)lstrcpyW(text, decoded);
 }
 
-static void writeListText(const WCHAR *list, WCHAR (&stored)[STORED_LIST_SIZE])
+static int hexDigit(WCHAR c)
 {
-    char bytes[STORED_LIST_SIZE];
-    BOOL lost = FALSE;
-    (void)lstrcpynW(stored, list, STORED_LIST_SIZE);
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, list, -1, bytes, sizeof bytes, NULL, &lost) > 0 && !lost)
-        return;
-    if (WideCharToMultiByte(CP_UTF8, 0, list, -1, bytes, sizeof bytes, NULL, NULL) > 0)
-        (void)MultiByteToWideChar(CP_ACP, 0, bytes, -1, stored, STORED_LIST_SIZE);
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    return -1;
+}
+
+// "\u" and four hex digits stand for that UTF-16 code unit; anything else stays as it is.
+static void unescape(WCHAR (&text)[STORED_LIST_SIZE])
+{
+    int to = 0;
+    for (int from = 0; text[from] != L'\0';) {
+        int value = 0;
+        int digits = 0;
+        if (text[from] == L'\\' && text[from + 1] == L'u') {
+            for (; digits < 4 && hexDigit(text[from + 2 + digits]) >= 0; ++digits)
+                value = value * 16 + hexDigit(text[from + 2 + digits]);
+        }
+        if (digits == 4) {
+            text[to++] = (WCHAR)value;
+            from += 6;
+        } else {
+            text[to++] = text[from++];
+        }
+    }
+    text[to] = L'\0';
+}
+
+// The file stays ANSI text on every code page, a Japanese one included: a letter the code
+// page lacks is written as "\u" and four hex digits, which is plain ASCII.
+static void escapeOutsideCodePage(const WCHAR *list, WCHAR (&stored)[STORED_LIST_SIZE])
+{
+    int at = 0;
+    for (; *list != L'\0'; ++list) {
+        char bytes[8];
+        BOOL lost = FALSE;
+        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, list, 1, bytes, sizeof bytes, NULL, &lost) > 0 && !lost) {
+            stored[at++] = *list;
+            continue;
+        }
+        at += wsprintfW(stored + at, L"\\u%04x", (unsigned)*list);
+    }
+    stored[at] = L'\0';
 }
 
 // A value that fills the buffer was cut: its last name is not taken.
 static void loadIgnoredPrograms(const WCHAR *path)
 {
-    WCHAR stored[STORED_LIST_SIZE];
     WCHAR current[IGNORE_LIST_SIZE];
     copyIgnoredPrograms(current);
-    DWORD length = GetPrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, current, stored, STORED_LIST_SIZE, path);
-    WCHAR list[STORED_LIST_SIZE];
-    readListText(stored, list);
-    BOOL cut = length >= STORED_LIST_SIZE - 1 || lstrlenW(list) >= IGNORE_LIST_SIZE - 1;
-    setIgnoredPrograms(list, cut);
+    WCHAR text[STORED_LIST_SIZE];
+    DWORD length = GetPrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, current, text, STORED_LIST_SIZE, path);
+    BOOL cut = length >= STORED_LIST_SIZE - 1;
+    decodeUtf8(text, cut);
+    unescape(text);
+    setIgnoredPrograms(text, cut || lstrlenW(text) >= IGNORE_LIST_SIZE - 1);
 }
 
 // One file is read, never a mix: the per-user file once it holds the section, else the one
@@ -167,7 +208,7 @@ static BOOL writeSettingsTo(const WCHAR *path)
     WCHAR list[IGNORE_LIST_SIZE];
     copyIgnoredPrograms(list);
     WCHAR stored[STORED_LIST_SIZE];
-    writeListText(list, stored);
+    escapeOutsideCodePage(list, stored);
     if (!WritePrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, stored, path))
         saved = FALSE;
     return saved;
