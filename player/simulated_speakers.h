@@ -61,12 +61,12 @@ const wchar_t *speakerDeviceId(LONG device);
 void plugInHeadphones(void);   // they become the default
 void unplugHeadphones(void);   // the speakers become the default
 void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active
+// The first count extra microphones become active, the others not present; the clients are told
+// of each that changed.
+void plugInExtraMicrophones(LONG count);
 BOOL headphonesUnplugged(void);
 // Forgets the mute callbacks still registered, as the end of their process would.
 void dropMuteCallbacks(void);
 // The headset's microphone comes and goes; the default microphone stays where it is.
 void plugInHeadset(void);
 void unplugHeadset(void);
-// The first count extra microphones become active, the others not present; the clients are told
-// of each that changed.
-void plugInExtraMicrophones(LONG count);
