@@ -105,9 +105,9 @@ static void bareOutputCheck(void)
 // The session's notices would set it; none come to the bare loop.
 static volatile LONG bareSessionLocked;
 
-static BOOL bareLocked(void)
+static BOOL bareLocked(LockTerm lockTerm)
 {
-    if (sliceLoop.lockTerm == LOCK_FROM_NOTICES)
+    if (lockTerm == LOCK_FROM_NOTICES)
         return bareSessionLocked != 0;
     BOOL locked = TRUE;
     HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
@@ -119,11 +119,11 @@ static BOOL bareLocked(void)
 }
 
 // The three conditions, probed by the calls the plug-in makes, decided as it decides them.
-static BOOL bareConditions(void)
+static BOOL bareConditions(LockTerm lockTerm)
 {
     BOOL running = FALSE;
     (void)SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
-    BOOL locked = bareLocked();
+    BOOL locked = bareLocked(lockTerm);
     MIXERCONTROLDETAILS_BOOLEAN value = {};
     MIXERCONTROLDETAILS details = {};
     details.cbStruct = sizeof details;
@@ -153,19 +153,51 @@ void prepareBareLoop(void)
     (void)conditionMuteControl(bareMixer, bareMuteControl);
 }
 
-static void slicePoll(void)
+// What the bare loop finds: whether a condition holds, or FALSE where it does not look (the
+// player neither plays nor is paused by the loop).
+static BOOL barePollFinds(LockTerm lockTerm, BOOL pausedByLoop)
 {
     LRESULT state = SendMessageA(playerWindow.hwnd, PLAY_STATE_QUERY, 0, PLAY_STATE_QUERY_LPARAM);
     BOOL playing = state == PLAY_STATE_PLAYING;
     if (playing && speakersApply)
         bareOutputCheck();
-    if (sliceLoop.pausedByLoop == 0 && !playing)
-        return;
-    BOOL hold = bareConditions();
+    if (!pausedByLoop && !playing)
+        return FALSE;
+    return bareConditions(lockTerm);
+}
+
+static void slicePoll(void)
+{
+    BOOL hold = barePollFinds(sliceLoop.lockTerm, sliceLoop.pausedByLoop != 0);
     if (!sliceLoop.reacts || hold == (sliceLoop.pausedByLoop != 0))
         return;
     sliceLoop.pausedByLoop = hold;
     (void)SendMessageA(playerWindow.hwnd, WM_COMMAND, CMD_PAUSE, 0);
+}
+
+// The enumerator is made in the calling thread's apartment, which stays entered until the end.
+HRESULT beginBareCalls(void)
+{
+    HRESULT apartment = speakersApply ? CoInitializeEx(NULL, COINIT_MULTITHREADED) : E_NOTIMPL;
+    if (speakersApply && FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
+                                                 __uuidof(IMMDeviceEnumerator), (void **)&bareEnumerator)))
+        bareEnumerator = NULL;
+    lookUpBareOutput();
+    return apartment;
+}
+
+void endBareCalls(HRESULT apartment)
+{
+    if (bareEnumerator != NULL)
+        bareEnumerator->Release();
+    bareEnumerator = NULL;
+    if (SUCCEEDED(apartment))
+        CoUninitialize();
+}
+
+void barePoll(LockTerm lockTerm)
+{
+    (void)barePollFinds(lockTerm, FALSE);
 }
 
 static BOOL sliceLoopStopRequested(void)
@@ -180,11 +212,7 @@ static BOOL sliceLoopStopRequested(void)
 // and the output looked up before the first poll.
 static DWORD WINAPI runSliceLoop(LPVOID)
 {
-    HRESULT apartment = speakersApply ? CoInitializeEx(NULL, COINIT_MULTITHREADED) : E_NOTIMPL;
-    if (speakersApply && FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
-                                                 __uuidof(IMMDeviceEnumerator), (void **)&bareEnumerator)))
-        bareEnumerator = NULL;
-    lookUpBareOutput();
+    HRESULT apartment = beginBareCalls();
     for (;;) {
         double start = nowMs();
         slicePoll();
@@ -199,11 +227,7 @@ static DWORD WINAPI runSliceLoop(LPVOID)
         InterlockedIncrement(&sliceLoop.polls);
         for (DWORD slept = 0; slept < sliceLoop.interval; slept += 100) {
             if (sliceLoopStopRequested()) {
-                if (bareEnumerator != NULL)
-                    bareEnumerator->Release();
-                bareEnumerator = NULL;
-                if (SUCCEEDED(apartment))
-                    CoUninitialize();
+                endBareCalls(apartment);
                 return 0;
             }
             InterlockedIncrement(&sliceLoop.sleeps);

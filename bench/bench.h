@@ -1,7 +1,7 @@
 // The benchmark's shared harness: timing and samples, the plug-in under test with its imports
 // intercepted, the bare slice loop that makes the same platform calls, and the table. Each
-// measured figure lives in a room of its own (poll_cost.cpp, reactions.cpp, calls.cpp, quit.cpp,
-// idle.cpp).
+// measured figure lives in a room of its own (poll_cost.cpp, reactions.cpp, calls.cpp,
+// session_growth.cpp, quit.cpp, idle.cpp).
 // A room file defines one BenchRoom (measure, then its table rows, then its lines below the table);
 // list it in main.cpp's rooms, where the order is the order of measuring and printing, and in CMake.
 #pragma once
@@ -129,6 +129,17 @@ void prepareBareLoop(void);
 void startSliceLoop(DWORD interval, BOOL reacts, BOOL timesPolls, LockTerm lockTerm = LOCK_FROM_PROBE);
 // The loop's quit: the flag raised, then its thread waited for; returns how long that took.
 double stopSliceLoop(void);
+// The same poll on the calling thread, outside the loop, deciding nothing: the enumerator is made
+// in the thread's apartment by beginBareCalls and let go with the apartment by endBareCalls.
+HRESULT beginBareCalls(void);
+void barePoll(LockTerm lockTerm);
+void endBareCalls(HRESULT apartment);
+
+// --- the plug-in's own library, linked in (calls.cpp) ----------------------------------------
+
+// Its settings as the player's plug-in would have them, every condition on, ISCALL as the caller
+// sets it; its poll is then called directly on the player's thread.
+void prepareLinkedPlugin(void);
 
 // --- the table (harness.cpp) ----------------------------------------------------------------
 
@@ -142,9 +153,10 @@ BOOL someTargetNotMeasured(void);
 
 void printMachine(void);
 void printTableHead(void);
-void printRow(const char *what, Samples &samples, const char *target, Verdict verdict);
+// Two decimals, unless told more for a figure of a few microseconds.
+void printRow(const char *what, Samples &samples, const char *target, Verdict verdict, int decimals = 2);
 // A row without a target is there to be compared with the one above it.
-void printFigureRow(const char *what, Samples &samples);
+void printFigureRow(const char *what, Samples &samples, int decimals = 2);
 
 // --- rooms ----------------------------------------------------------------------------------
 
@@ -154,4 +166,4 @@ struct BenchRoom {
     void (*printNotes)(void);  // its lines below the table, or NULL
 };
 
-extern const BenchRoom pollCostRoom, idleRoom, reactionRoom, callRoom, quitRoom;
+extern const BenchRoom pollCostRoom, idleRoom, reactionRoom, callRoom, sessionGrowthRoom, quitRoom;

@@ -83,7 +83,7 @@ static void measureCallReaction(CallNotices notices, int trials, Samples &latenc
 // The plug-in's own library, linked into the bench: ISCALL is switched in its settings as the
 // key would, and its poll is called here on the player's thread with every other condition on,
 // the stand-in's session and speakers behind them.
-static void prepareLinkedPlugin(void)
+void prepareLinkedPlugin(void)
 {
     pluginHeader.hwndParent = playerWindow.hwnd;
     pluginState.osMajorVersion = 6;

@@ -93,18 +93,18 @@ void printTableHead(void)
 }
 
 // A row with no samples reads "not measured" whatever it was compared with.
-void printRow(const char *what, Samples &samples, const char *target, Verdict verdict)
+void printRow(const char *what, Samples &samples, const char *target, Verdict verdict, int decimals)
 {
     if (samples.count == 0) {
         printf("| %s | 0 | | | | %s | not measured |\n", what, target != NULL ? target : "");
         return;
     }
-    printf("| %s | %d | %.2f | %.2f | %.2f | %s | %s |\n", what, samples.count, median(samples),
-           percentile(samples, 0.95), worst(samples), target != NULL ? target : "",
+    printf("| %s | %d | %.*f | %.*f | %.*f | %s | %s |\n", what, samples.count, decimals, median(samples), decimals,
+           percentile(samples, 0.95), decimals, worst(samples), target != NULL ? target : "",
            target == NULL ? "" : verdictText(verdict));
 }
 
-void printFigureRow(const char *what, Samples &samples)
+void printFigureRow(const char *what, Samples &samples, int decimals)
 {
-    printRow(what, samples, NULL, MET);
+    printRow(what, samples, NULL, MET, decimals);
 }

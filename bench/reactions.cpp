@@ -128,6 +128,9 @@ static void measureDeviceLoss(DeviceNotices notices, int trials, Samples &latenc
     playerWindow.onEvent = stampLoopToggle;
     resetSimulatedSpeakers();
     simulatedSpeakers.silent = notices == DEVICES_POLLED_ONLY ? 1 : 0;
+    // In already, so that the plug-in's first look finds the music on them whenever it comes:
+    // unannounced, a later plug-in would never be looked up, and no trial could see it go.
+    plugInHeadphones();
     startPlugin(session, DEVICE_LOSS_INTERVAL, SIMULATED_CHANGES);
     (void)pumpMessagesUntil(2000, signalsAttached);
     for (int trial = 0; trial < trials; ++trial) {

@@ -254,6 +254,9 @@ struct SessionManager : Counted<IAudioSessionManager2> {
         if (stepFails(SESSION_STEP_ENUMERATOR))
             return E_NOTIMPL;
         *sessions = new SessionEnumerator(device);
+        void (*listed)(LONG) = simulatedSessions.listed;
+        if (listed != NULL)
+            listed(device);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterSessionNotification(IAudioSessionNotification *listener) override
@@ -327,6 +330,8 @@ void resetSimulatedSessions(void)
         simulatedSessions.failing[step] = 0;
         simulatedSessions.calls[step] = 0;
     }
+    simulatedSessions.noticesSent = 0;
+    simulatedSessions.listed = NULL;
 }
 
 // Each creation listener of the device gets a control of its own, released after the call.
@@ -346,6 +351,7 @@ static void tellSessionCreated(LONG slot)
     unlockTables();
     for (LONG i = 0; i < count; ++i) {
         SessionControl *control = new SessionControl(slot, record);
+        InterlockedIncrement(&simulatedSessions.noticesSent);
         (void)listeners[i]->OnSessionCreated(control);
         control->Release();
     }
@@ -405,6 +411,7 @@ void setSimulatedSessionState(LONG session, AudioSessionState state)
         return;
     IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
     LONG count = listenersOf(session, generation, listeners);
+    (void)InterlockedExchangeAdd(&simulatedSessions.noticesSent, count);
     for (LONG i = 0; i < count; ++i)
         (void)listeners[i]->OnStateChanged(state);
 }
@@ -435,6 +442,7 @@ static void endSessionAndTell(LONG session, LONG reason)
         return;
     IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
     LONG count = listenersOf(session, generation, listeners);
+    (void)InterlockedExchangeAdd(&simulatedSessions.noticesSent, count);
     for (LONG i = 0; i < count; ++i) {
         if (reason == NOT_DISCONNECTED)
             (void)listeners[i]->OnStateChanged(AudioSessionStateExpired);

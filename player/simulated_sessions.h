@@ -31,6 +31,10 @@ enum {
 struct SimulatedSessions {
     volatile LONG failing[SESSION_STEP_COUNT];  // nonzero: that step fails
     volatile LONG calls[SESSION_STEP_COUNT];
+    volatile LONG noticesSent;  // calls of the listeners, of either kind
+    // Called with the device whose session list was just taken (GetSessionEnumerator), on the
+    // caller's thread: a benchmark stamps when a change was first looked at.
+    void (*volatile listed)(LONG device);
     volatile LONG liveObjects;       // managers, enumerators and session controls not yet released
     volatile LONG creationListeners; // IAudioSessionNotification registered now
     volatile LONG stateListeners;    // IAudioSessionEvents registered now

@@ -394,6 +394,17 @@ void chooseDefaultDevice(LONG device)
     tellClients(device, FALSE, TRUE);
 }
 
+void plugInExtraMicrophones(LONG count)
+{
+    for (LONG device = FIRST_EXTRA_MICROPHONE; device < SPEAKER_DEVICE_COUNT; ++device) {
+        LONG state = device - FIRST_EXTRA_MICROPHONE < count ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
+        if (simulatedSpeakers.state[device] == state)
+            continue;
+        simulatedSpeakers.state[device] = state;
+        tellClients(device, TRUE, FALSE);
+    }
+}
+
 BOOL headphonesUnplugged(void)
 {
     return simulatedSpeakers.state[HEADPHONES] != DEVICE_STATE_ACTIVE;

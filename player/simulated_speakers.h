@@ -35,7 +35,7 @@ enum {
 
 struct SimulatedSpeakers {
     volatile LONG muted[SPEAKER_DEVICE_COUNT];  // one mute per device, shared by all its objects
-    volatile LONG state[SPEAKER_DEVICE_COUNT];  // DEVICE_STATE_ACTIVE or DEVICE_STATE_UNPLUGGED
+    volatile LONG state[SPEAKER_DEVICE_COUNT];  // DEVICE_STATE_ACTIVE, _UNPLUGGED or _NOTPRESENT
     volatile LONG defaultDevice;                // an index, or NO_DEFAULT_SPEAKERS
     volatile LONG defaultMicrophone;            // the default capture device, or NO_DEFAULT_SPEAKERS
     volatile LONG failing[SPEAKER_STEP_COUNT];  // nonzero: that step fails
@@ -62,6 +62,9 @@ const wchar_t *speakerDeviceId(LONG device);
 void plugInHeadphones(void);   // they become the default
 void unplugHeadphones(void);   // the speakers become the default
 void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active
+// The first count extra microphones become active, the others not present; the clients are told
+// of each that changed.
+void plugInExtraMicrophones(LONG count);
 BOOL headphonesUnplugged(void);
 // Forgets the mute callbacks still registered, as the end of their process would.
 void dropMuteCallbacks(void);

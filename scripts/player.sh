@@ -11,4 +11,5 @@ for dll in "$@"; do
   args+=("$(winepath -w "$dll")")
 done
 [ ${#args[@]} -gt 0 ] || args=("$(winepath -w build/gen_hushgate_amp.dll)")
-exec wine build/stand_in_player.exe "${args[@]}"
+# Not exec: the servers are stopped after it, and its status is the script's.
+wine build/stand_in_player.exe "${args[@]}"

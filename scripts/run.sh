@@ -14,4 +14,5 @@ mkdir -p "$demo/Plugins"
 cp build/stand_in_player.exe build/meeting_app.exe build/stream_recorder.exe "$demo/"
 cp build/gen_hushgate_amp.dll "$demo/Plugins/"
 echo "Hushgate demo: the plug-in in the stand-in player under Wine, default settings (interval 500 ms)"
-exec wine "$demo/stand_in_player.exe" --demo
+# Not exec: the servers are stopped after it, and its status is the script's.
+wine "$demo/stand_in_player.exe" --demo
