@@ -334,11 +334,17 @@ static void tellSessionWindows(WPARAM event)
     }
 }
 
-void setWorkstationLocked(BOOL locked)
+// The lock changes, and the windows registered hear of it the way tell delivers it.
+static void changeLock(BOOL locked, void (*tell)(WPARAM))
 {
     LONG previous = InterlockedExchange(&simulatedLock, locked ? 1 : 0);
     if (previous != (locked ? 1 : 0))
-        tellSessionWindows(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
+        tell(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
+}
+
+void setWorkstationLocked(BOOL locked)
+{
+    changeLock(locked, tellSessionWindows);
 }
 
 void postSessionNotice(WPARAM event)
@@ -351,9 +357,7 @@ void postSessionNotice(WPARAM event)
 
 void setWorkstationLockedPosted(BOOL locked)
 {
-    LONG previous = InterlockedExchange(&simulatedLock, locked ? 1 : 0);
-    if (previous != (locked ? 1 : 0))
-        postSessionNotice(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
+    changeLock(locked, postSessionNotice);
 }
 
 BOOL workstationLocked(void)
