@@ -7,9 +7,11 @@
 #include <stdlib.h>
 
 #include "engine/call_capture.h"
+#include "engine/audio_platform.h"
 #include "engine/endpoint_mute.h"
 #include "engine/master_mute.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "player_window.h"
 #include "plugin/plugin.h"

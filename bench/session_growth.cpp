@@ -12,9 +12,11 @@
 #include <mmdeviceapi.h>
 
 #include "conditions.h"
+#include "engine/call_capture.h"
 #include "engine/capture_sessions.h"
 #include "engine/master_mute.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "player_window.h"
 #include "plugin/plugin.h"

@@ -11,6 +11,7 @@
 #include "engine/call_capture.h"
 #include "engine/capture_sessions.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "engine/ignored_programs.h"
 #include "other_programs.h"

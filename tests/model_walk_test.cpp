@@ -10,11 +10,13 @@
 #include <mmdeviceapi.h>
 #include <audiopolicy.h>
 
+#include "engine/audio_platform.h"
 #include "engine/call_capture.h"
 #include "engine/endpoint_mute.h"
 #include "engine/output_device.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "playback_model.h"
 #include "simulated_sessions.h"

@@ -4,6 +4,7 @@
 
 #include "engine/ignored_programs.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "resources/resource.h"
 #include "simulated_sessions.h"

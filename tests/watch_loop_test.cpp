@@ -1,8 +1,10 @@
 // The watch loop against a player window on this thread: the decision table one poll at a
 // time, then the real thread for its interval, its stop and quit.
+#include "engine/player_sessions.h"
 #include "engine/session_lock.h"
 #include "engine/sleep_hold.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
@@ -501,7 +503,7 @@ TEST_F(WatchThread, TheSessionLibraryComesFromTheSystemFolderWhateverSitsBesideT
     ASSERT_TRUE(waitForWatchThreadWaits(2, 3000));
     WCHAR loadedFrom[MAX_PATH] = L"";
     WCHAR expected[MAX_PATH];
-    (void)GetModuleFileNameW(wakeSignals.sessionLibrary, loadedFrom, MAX_PATH);
+    (void)GetModuleFileNameW(sessionLock.sessionLibrary, loadedFrom, MAX_PATH);
     UINT systemLength = GetSystemDirectoryW(expected, MAX_PATH);
     (void)lstrcpyW(expected + systemLength, L"\\wtsapi32.dll");
     char shown[2 * MAX_PATH];
@@ -700,7 +702,7 @@ TEST_F(WatchThread, TheOutputFollowsThePlayersSessionThroughItsNotices)
     startCountingCalls();
     pluginHeader.init();
     ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
-    EXPECT_TRUE(wakeSignals.sessionNoticesHold) << "the player's sessions are not watched";
+    EXPECT_TRUE(playerSessionNoticesHold()) << "the player's sessions are not watched";
     // The player starts over on the speakers, the headphones stay the default; then they go.
     removeSimulatedSession(playerSession);
     playerSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);

@@ -180,6 +180,13 @@ BOOL callHoldsPlayback(void)
     return callCapture.holding != 0;
 }
 
+void lookAtCaptureSessionsIfChanged(DWORD now)
+{
+    CapturingPrograms found;
+    if (listCapturingProgramsIfChanged(found))
+        observeCaptures(found.processIds, found.count, now);
+}
+
 void forgetCalls(void)
 {
     ZeroMemory(&callCapture, sizeof callCapture);

@@ -4,10 +4,12 @@
 #pragma once
 #include <windows.h>
 
+#include "engine/capture_sessions.h"
+
 enum { BRIEF_CAPTURE_MS = 1000, CALL_QUIET_MS = 2000 };
 
 // The rule follows each program that captures, by process.
-enum { MAX_CALLERS = 16 };
+enum { MAX_CALLERS = MAX_CAPTURING_PROGRAMS };
 struct Caller {
     DWORD processId;  // 0: a free slot
     BOOL capturing;
@@ -27,6 +29,9 @@ extern CallCapture callCapture;
 
 // The programs other than the player that capture now (no repeats), as the sessions last showed.
 void observeCaptures(const DWORD *processIds, LONG count, DWORD now);
+// Looks at the capture sessions where a notice (or a failed registration) says to, and hands
+// the rule what it found.
+void lookAtCaptureSessionsIfChanged(DWORD now);
 // How long until the rule changes its mind by time alone; INFINITE when it never will.
 DWORD callRuleDueIn(DWORD now);
 // The watch thread's last poll decided it; either thread may ask.

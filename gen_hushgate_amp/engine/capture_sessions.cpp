@@ -1,7 +1,7 @@
 // The audio sessions of every active capture device, seen from the watch thread: which programs
 // other than the player capture now. The sessions are looked at only when a notice says that
 // something changed (a session created, a session's state, a device), and the programs found
-// are handed to the call rule; where a registration failed, every poll looks. Everything here
+// go back to the call rule that asked; where a registration failed, every poll looks. Everything here
 // is registered and unregistered on the watch thread, in its multithreaded apartment.
 #include <objbase.h>
 
@@ -10,7 +10,7 @@
 
 #include "engine/capture_sessions.h"
 
-#include "engine/call_capture.h"
+#include "engine/audio_platform.h"
 #include "engine/static_notices.h"
 #include "engine/wake_signals.h"
 
@@ -62,24 +62,19 @@ static BOOL anotherProgramsSession(IAudioSessionControl2 *session, DWORD &proces
     return SUCCEEDED(session->GetProcessId(&processId)) && processId != 0 && processId != GetCurrentProcessId();
 }
 
-struct CallersFound {
-    DWORD processIds[MAX_CALLERS];
-    LONG count;
-};
-
-static void addCaller(CallersFound &found, DWORD processId)
+static void addCaller(CapturingPrograms &found, DWORD processId)
 {
     for (LONG i = 0; i < found.count; ++i) {
         if (found.processIds[i] == processId)
             return;
     }
-    if (found.count < MAX_CALLERS)
+    if (found.count < MAX_CAPTURING_PROGRAMS)
         found.processIds[found.count++] = processId;
 }
 
 // The state is read after the registration, so that no start falls between the two. FALSE when
 // the session could not be watched or read: the next poll looks again.
-static BOOL lookAtSession(IAudioSessionControl *control, CallersFound &found)
+static BOOL lookAtSession(IAudioSessionControl *control, CapturingPrograms &found)
 {
     IAudioSessionControl2 *session = NULL;
     if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&session)) || session == NULL)
@@ -99,7 +94,7 @@ static BOOL lookAtSession(IAudioSessionControl *control, CallersFound &found)
 }
 
 // Taking the list (and counting it) is also what lets the device's new-session notices flow.
-static BOOL lookAtDeviceSessions(CaptureDevice &device, CallersFound &found)
+static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found)
 {
     IAudioSessionEnumerator *list = NULL;
     HRESULT listed = device.manager->GetSessionEnumerator(&list);
@@ -132,7 +127,7 @@ static void unwatchDevice(CaptureDevice &device)
 {
     if (device.manager != NULL) {
         if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(&captureSessionCreatedNotices)))
-            wakeSignals.callbacksMayCome = 1;
+            noteCallbacksMayCome();
         device.manager->Release();
     }
     ZeroMemory(&device, sizeof device);
@@ -175,7 +170,7 @@ static CaptureDevice *deviceWithId(const WCHAR *id)
 
 // A microphone past the table is still looked at, once per look and kept by none: FALSE, so
 // that every poll looks again for as long as it is there.
-static BOOL lookPastTheTable(IMMDevice *endpoint, const WCHAR *id, CallersFound &found)
+static BOOL lookPastTheTable(IMMDevice *endpoint, const WCHAR *id, CapturingPrograms &found)
 {
     CaptureDevice passing = {};
     if (watchDevice(passing, endpoint, id) && !passing.blind)
@@ -185,7 +180,7 @@ static BOOL lookPastTheTable(IMMDevice *endpoint, const WCHAR *id, CallersFound 
 }
 
 // FALSE when the device could not be followed from its notices.
-static BOOL listDevice(IMMDevice *endpoint, const WCHAR *id, CallersFound &found)
+static BOOL listDevice(IMMDevice *endpoint, const WCHAR *id, CapturingPrograms &found)
 {
     CaptureDevice *device = deviceWithId(id);
     if (device == NULL)
@@ -198,7 +193,7 @@ static BOOL listDevice(IMMDevice *endpoint, const WCHAR *id, CallersFound &found
 }
 
 // Devices that went are let go, new ones taken on; those still there keep what they had.
-static BOOL listCaptureDevices(CallersFound &found)
+static BOOL listCaptureDevices(CapturingPrograms &found)
 {
     IMMDeviceCollection *endpoints = NULL;
     if (FAILED(captureSessions.enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &endpoints)) ||
@@ -242,7 +237,7 @@ static BOOL askForNewSessions(CaptureDevice &device)
 // Every session is watched afresh at each look (the caller let the earlier ones go): the
 // platform may hand out a new object for the same session, and a registration is cheaper than
 // telling two apart.
-static BOOL lookAtCaptureSessions(CallersFound &found)
+static BOOL lookAtCaptureSessions(CapturingPrograms &found)
 {
     BOOL complete = TRUE;
     for (CaptureDevice &device : captureSessions.devices) {
@@ -257,33 +252,37 @@ static BOOL lookAtCaptureSessions(CallersFound &found)
     return complete;
 }
 
+// A device came, went or changed since the last look, or no notice would say so.
 static BOOL devicesMayHaveChanged(void)
 {
-    return takeAudioDevicesChanged() || !captureSessions.watching || captureSessions.missesChanges;
+    LONG endpointChanges = endpointChangeCount();
+    BOOL announced = endpointChanges != captureSessions.endpointChangesSeen;
+    captureSessions.endpointChangesSeen = endpointChanges;
+    return announced || !deviceNoticesHold() || !captureSessions.watching || captureSessions.missesChanges;
 }
 
-void lookAtCaptureSessionsIfChanged(DWORD now)
+BOOL listCapturingProgramsIfChanged(CapturingPrograms &found)
 {
+    found.count = 0;
     if (captureSessions.noSessionInterfaces)
-        return;
+        return FALSE;
     BOOL devicesChanged = devicesMayHaveChanged();
     BOOL sessionsChanged = InterlockedExchange(&captureSessions.sessionsChanged, 0) != 0;
     if (!devicesChanged && !sessionsChanged)
-        return;
+        return FALSE;
     // The watch thread's own enumerator, kept for its life: no second one for the microphones.
     if (captureSessions.enumerator == NULL)
         captureSessions.enumerator = borrowDeviceEnumerator();
     if (captureSessions.enumerator == NULL) {
         captureSessions.missesChanges = TRUE;
-        return;
+        return FALSE;
     }
     unwatchSessions();
-    CallersFound found = {};
     BOOL complete = !devicesChanged || listCaptureDevices(found);
     complete = lookAtCaptureSessions(found) && complete;
     captureSessions.watching = TRUE;
     captureSessions.missesChanges = !complete;
-    observeCaptures(found.processIds, found.count, now);
+    return TRUE;
 }
 
 // Sessions before their devices, each unregistered before it is released.

@@ -1,6 +1,6 @@
 // The capture devices and their audio sessions, watched by the watch thread alone: a look lists
-// the programs that capture for the call rule. Fixed tables, every entry registered for its
-// notices and unregistered before it goes.
+// the programs that capture, which the call rule takes from there. Fixed tables, every entry
+// registered for its notices and unregistered before it goes.
 #pragma once
 #include <windows.h>
 
@@ -10,7 +10,14 @@ struct IMMDeviceEnumerator;
 struct IAudioSessionManager2;
 struct IAudioSessionControl2;
 
-enum { MAX_CAPTURE_DEVICES = 8, MAX_CAPTURE_SESSIONS = 32 };
+enum { MAX_CAPTURE_DEVICES = 8, MAX_CAPTURE_SESSIONS = 32, MAX_CAPTURING_PROGRAMS = 16 };
+
+// The programs other than the player that capture now, each once.
+struct CapturingPrograms {
+    DWORD processIds[MAX_CAPTURING_PROGRAMS];
+    LONG count;
+};
+
 struct CaptureDevice {
     BOOL present;
     BOOL listed;  // in the latest listing of the devices
@@ -24,13 +31,14 @@ struct CaptureSessions {
     CaptureDevice devices[MAX_CAPTURE_DEVICES];
     IAudioSessionControl2 *sessions[MAX_CAPTURE_SESSIONS];  // each with its state notices registered
     volatile LONG sessionsChanged;  // set by the session notices
+    LONG endpointChangesSeen;       // the platform's count of endpoint changes at the last look
     BOOL watching;       // looked at once since the watch began
     BOOL missesChanges;  // a registration or a read failed, or a table is full: look at every poll
     BOOL noSessionInterfaces;  // the system has no IAudioSessionManager2 (Vista): never look again
 };
 extern CaptureSessions captureSessions;
 
-// Looks where a notice (or a failed registration) says to; times are GetTickCount values.
-void lookAtCaptureSessionsIfChanged(DWORD now);
+// Looks where a notice (or a failed registration) says to: TRUE when it looked, with what it found.
+BOOL listCapturingProgramsIfChanged(CapturingPrograms &found);
 // Undoes every registration and releases everything.
 void stopWatchingCaptureSessions(void);

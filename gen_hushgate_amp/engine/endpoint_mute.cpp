@@ -9,44 +9,14 @@
 
 #include "engine/endpoint_mute.h"
 
+#include "engine/audio_platform.h"
+#include "engine/static_notices.h"
 #include "engine/wake_signals.h"
-#include "plugin/plugin.h"
 
-// Decided by what the system has, not by the version it reports: a player run in a
-// compatibility mode for XP is told 5.1 on a system that has Core Audio all the same. This
-// export came with Core Audio, in Windows Vista.
-BOOL systemHasCoreAudio(void)
-{
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return kernel != NULL && GetProcAddress(kernel, "GetTickCount64") != NULL;
-}
+SpeakerMuteWatch speakerMuteWatch;
 
-// A guest in the player's process: a thread with no apartment joins the multithreaded one for
-// the call and leaves it again; an apartment the host set up is used as it is, never changed.
-HRESULT enterComApartment(void)
-{
-    if (!pluginState.hasCoreAudio)
-        return E_NOTIMPL;
-    return CoInitializeEx(NULL, COINIT_MULTITHREADED);
-}
-
-void leaveComApartment(HRESULT entered)
-{
-    // S_FALSE counts too: every successful call is balanced by one CoUninitialize.
-    if (SUCCEEDED(entered))
-        CoUninitialize();
-}
-
-IMMDeviceEnumerator *createDeviceEnumerator(void)
-{
-    IMMDeviceEnumerator *enumerator = NULL;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
-                                __uuidof(IMMDeviceEnumerator), (void **)&enumerator)))
-        return NULL;
-    return enumerator;
-}
-
-IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator)
+// The volume object of the enumerator's default render device, or NULL.
+static IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator)
 {
     IMMDevice *device = NULL;
     if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)) || device == NULL)
@@ -112,4 +82,53 @@ BOOL writeEndpointMute(LONG value)
     }
     leaveComApartment(apartment);
     return written;
+}
+
+// --- the mute notices, on the watch thread ---------------------------------------------------
+
+struct SpeakerNotices : StaticNotices<IAudioEndpointVolumeCallback> {
+    volatile LONG lastMute = -1;
+    HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override
+    {
+        // Dragging the volume sends a stream of notices: only a change of the mute wakes the loop.
+        LONG muted = data != NULL && data->bMuted ? 1 : 0;
+        if (InterlockedExchange(&lastMute, muted) != muted)
+            wakeWatchLoop();
+        return S_OK;
+    }
+};
+
+static SpeakerNotices speakerNotices;
+
+void unwatchSpeakerMute(void)
+{
+    IAudioEndpointVolume *speakers = speakerMuteWatch.watchedSpeakers;
+    if (speakers == NULL)
+        return;
+    if (FAILED(speakers->UnregisterControlChangeNotify(&speakerNotices)))
+        noteCallbacksMayCome();
+    speakers->Release();
+    speakerMuteWatch.watchedSpeakers = NULL;
+}
+
+// The registration follows the default output: a move the platform counted since it was made
+// takes it to the new default.
+void watchSpeakerMute(void)
+{
+    LONG moves = defaultOutputMoveCount();
+    if (moves != speakerMuteWatch.defaultMovesSeen)
+        unwatchSpeakerMute();
+    IMMDeviceEnumerator *enumerator = keptDeviceEnumerator();
+    if (enumerator == NULL || speakerMuteWatch.watchedSpeakers != NULL)
+        return;
+    speakerMuteWatch.defaultMovesSeen = moves;
+    IAudioEndpointVolume *speakers = activateDefaultSpeakers(enumerator);
+    if (speakers == NULL)
+        return;
+    speakerNotices.lastMute = -1;
+    if (FAILED(speakers->RegisterControlChangeNotify(&speakerNotices))) {
+        speakers->Release();
+        return;
+    }
+    speakerMuteWatch.watchedSpeakers = speakers;
 }

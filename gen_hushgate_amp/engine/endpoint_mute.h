@@ -1,22 +1,25 @@
-// The default render endpoint's mute through Core Audio, with the COM apartment and the
-// enumerator every Core Audio user of the engine starts from. Used where the system has Core
-// Audio; elsewhere no COM call is ever made. Every call is complete in itself: no interface
-// outlives it.
+// The default render endpoint's mute through Core Audio, and the watch thread's registration
+// for its changes. Used where the system has Core Audio; elsewhere no COM call is ever made.
+// Every read and write is complete in itself: no interface outlives it.
 #pragma once
 #include <windows.h>
 
-struct IMMDeviceEnumerator;
 struct IAudioEndpointVolume;
 
-BOOL systemHasCoreAudio(void);  // looked up once by init into pluginState.hasCoreAudio
+// The speakers whose mute notices the watch thread holds: the default output when they were
+// registered, moved to the new default between two polls.
+struct SpeakerMuteWatch {
+    IAudioEndpointVolume *watchedSpeakers;
+    LONG defaultMovesSeen;  // the platform's count of default moves when they were registered
+};
+extern SpeakerMuteWatch speakerMuteWatch;
+
 enum MuteReading { MUTE_CLEAR, MUTE_SET, MUTE_UNKNOWN };
 // No device reads as clear; a device whose mute cannot be read, as unknown.
 MuteReading readEndpointMuteState(void);
 LONG readEndpointMute(void);
 BOOL writeEndpointMute(LONG value);
-// E_NOTIMPL without Core Audio; whatever it returns is handed back to leaveComApartment.
-HRESULT enterComApartment(void);
-void leaveComApartment(HRESULT entered);
-IMMDeviceEnumerator *createDeviceEnumerator(void);
-// The volume object of the enumerator's default render device, or NULL.
-IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumerator);
+// The watch thread's: registered at its start and again between polls while it did not hold or
+// the default moved; undone at its end.
+void watchSpeakerMute(void);
+void unwatchSpeakerMute(void);

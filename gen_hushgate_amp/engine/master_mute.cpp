@@ -194,7 +194,16 @@ void releaseMixer(void)
     unlockMixer();
 }
 
-BOOL isMasterMuteControl(DWORD controlId)
+// The player's own volume steps come here too: only the mute is worth a poll.
+LRESULT mixerControlSignal(WPARAM, LPARAM controlId)
 {
-    return controlId == masterMute.muteControlId;
+    if ((DWORD)controlId == masterMute.muteControlId)
+        wakeWatchLoop();
+    return 0;
+}
+
+LRESULT mixerLineSignal(WPARAM, LPARAM)
+{
+    wakeWatchLoop();
+    return 0;
 }

@@ -26,8 +26,9 @@ LONG readMasterMute(void);
 BOOL writeMasterMute(LONG value);
 // Whether a release could be needed: a mute that is set, or one that could not be read.
 BOOL masterMuteMayBeSet(void);
-// The mixer's change notice names the control that changed.
-BOOL isMasterMuteControl(DWORD controlId);
+// The signal window's handlers of the mixer's change notices.
+LRESULT mixerControlSignal(WPARAM, LPARAM controlId);
+LRESULT mixerLineSignal(WPARAM, LPARAM);
 
 void prepareMixerLock(void);
 void deleteMixerLock(void);

@@ -2,16 +2,15 @@
 // USB or Bluetooth headset dropped): Windows then moves the sound to the next device, and the
 // music would go on from the laptop's speakers. The pause is the user's to undo, and so is a
 // pause of the plug-in's own whose output went away before it ended. Asked by the poll; the
-// notices only ask for the output to be looked up again and wake the loop.
+// notices only count what changed, and the poll looks the output up again when they did.
 #include <objbase.h>
 
 #include <mmdeviceapi.h>
 
 #include "engine/output_device.h"
 
-#include "engine/endpoint_mute.h"
+#include "engine/audio_platform.h"
 #include "engine/player_sessions.h"
-#include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
 OutputDevice outputDevice;
@@ -90,12 +89,30 @@ static void lookUpOutput(IMMDeviceEnumerator *enumerator)
     }
 }
 
+// The device notices hold and the player's sessions are watched: the output need not be looked
+// up at every poll.
+static BOOL outputNoticesHold(void)
+{
+    return deviceNoticesHold() && playerSessionNoticesHold();
+}
+
+// What the notices counted since the last look: a device came, went or changed, the default
+// moved, or a session of the player's came, went or changed its state.
+static BOOL noticesCountedChanges(void)
+{
+    LONG changes = endpointChangeCount() + defaultOutputMoveCount() + playerSessionChangeCount();
+    BOOL changed = changes != outputDevice.changesSeen;
+    outputDevice.changesSeen = changes;
+    return changed;
+}
+
 // Where every notice is registered, the output is looked up only when one asks for it; else
 // at every poll, as nothing would tell of a change.
 static BOOL lookupDue(void)
 {
     BOOL asked = InterlockedExchange(&outputDevice.lookupWanted, 0) != 0;
-    return asked || outputDevice.source == OUTPUT_NOT_LOOKED_UP || !outputNoticesHold();
+    BOOL noticed = noticesCountedChanges();
+    return asked || noticed || outputDevice.source == OUTPUT_NOT_LOOKED_UP || !outputNoticesHold();
 }
 
 static BOOL watchingOutput(void)
@@ -163,9 +180,4 @@ BOOL heldOutputHasGone(void)
     if (gone)
         forgetOutputDevice();
     return gone;
-}
-
-void wantOutputLookup(void)
-{
-    outputDevice.lookupWanted = 1;
 }

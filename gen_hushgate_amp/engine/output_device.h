@@ -1,5 +1,5 @@
-// The render device the music plays on, and its loss. Asked by the poll; the notices of the
-// signals and of the player's sessions only ask for a new lookup.
+// The render device the music plays on, and its loss. Asked by the poll; the device notices and
+// the player's sessions only count their changes, which the poll takes as a reason to look up.
 #pragma once
 #include <windows.h>
 
@@ -14,7 +14,10 @@ enum OutputSource { OUTPUT_NOT_LOOKED_UP, OUTPUT_NOTHING, OUTPUT_FROM_PLAYER_SES
 struct OutputDevice {
     WCHAR playedOn[DEVICE_ID_CAPACITY];
     LONG source;
-    volatile LONG lookupWanted;
+    volatile LONG lookupWanted;  // the last lookup could not read the default device
+    // The sum of the device notices' and the player's sessions' counts at the last lookup:
+    // each only grows, so any change moves it.
+    LONG changesSeen;
     // The user started the music during a pause of the plug-in's own: the output kept for the
     // pause's end no longer counts. Raised by the filter, taken by the poll.
     volatile LONG startedByUser;
@@ -28,7 +31,5 @@ BOOL outputDeviceWentAway(BOOL playing);
 // the pause would end. Forgets it when so.
 BOOL heldOutputHasGone(void);
 void forgetOutputDevice(void);
-// Safe from any thread, callbacks included: the next poll looks the output up again.
-void wantOutputLookup(void);
 // The filter's part: a start of the user's during a pause of the plug-in's own.
 void noteUserStartDuringPause(void);

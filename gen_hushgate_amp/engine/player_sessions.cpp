@@ -10,7 +10,7 @@
 
 #include "engine/player_sessions.h"
 
-#include "engine/output_device.h"
+#include "engine/audio_platform.h"
 #include "engine/static_notices.h"
 #include "engine/wake_signals.h"
 
@@ -107,29 +107,29 @@ BOOL findPlayerSessionEndpoint(IMMDeviceEnumerator *enumerator, const WCHAR *pre
 
 // --- the notices, on the watch thread --------------------------------------------------------
 
+static HRESULT playerSessionsChanged(void)
+{
+    InterlockedIncrement(&playerSessionWatch.changes);
+    wakeWatchLoop();
+    return S_OK;
+}
+
 // One static object of each kind serves every endpoint and every session watched: each only
 // asks for a new look and wakes the loop.
 struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
     HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override
     {
-        wakeSignals.sessionNoticesStale = 1;
-        wantOutputLookup();
-        wakeWatchLoop();
-        return S_OK;
+        InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
+        return playerSessionsChanged();
     }
 };
 
 struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
-    HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override
-    {
-        wantOutputLookup();
-        wakeWatchLoop();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return playerSessionsChanged(); }
     HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override
     {
-        wakeSignals.sessionNoticesStale = 1;
-        return OnStateChanged(AudioSessionStateExpired);
+        InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
+        return playerSessionsChanged();
     }
     HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
@@ -202,7 +202,7 @@ static BOOL watchEndpoint(IMMDevice *device)
     // Kept only while registered.
     if (!keepManager(manager)) {
         if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
-            wakeSignals.callbacksMayCome = 1;
+            noteCallbacksMayCome();
         manager->Release();
         return FALSE;
     }
@@ -214,15 +214,10 @@ static BOOL watchEndpoint(IMMDevice *device)
     return complete;
 }
 
-BOOL systemListsAudioSessions(void)
-{
-    return playerSessionWatch.sessionInterfacesMissing == 0;
-}
-
-void watchPlayerSessions(void)
+static void watchPlayerSessions(void)
 {
     unwatchPlayerSessions();
-    IMMDeviceEnumerator *enumerator = wakeSignals.deviceEnumerator;
+    IMMDeviceEnumerator *enumerator = keptDeviceEnumerator();
     IMMDeviceCollection *devices = NULL;
     if (enumerator == NULL || FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &devices)) ||
         devices == NULL)
@@ -239,20 +234,43 @@ void watchPlayerSessions(void)
         device->Release();
     }
     devices->Release();
-    wakeSignals.sessionNoticesHold = complete;
+    playerSessionWatch.sessionNoticesHold = complete;
+}
+
+// Notices from before the start are no news to it.
+void startWatchingPlayerSessions(void)
+{
+    playerSessionWatch.sessionNoticesStale = 0;
+    playerSessionWatch.endpointChangesSeen = endpointChangeCount();
+    watchPlayerSessions();
+}
+
+// A notice that asked for a new watch has had its poll already: the poll that follows looks up
+// the output with the registrations in place, so that no change slips between the two.
+void keepWatchingPlayerSessions(void)
+{
+    LONG endpointChanges = endpointChangeCount();
+    BOOL endpointsChanged = endpointChanges != playerSessionWatch.endpointChangesSeen;
+    playerSessionWatch.endpointChangesSeen = endpointChanges;
+    BOOL noticed = InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 0) != 0 || endpointsChanged;
+    if (!noticed && playerSessionWatch.sessionNoticesHold)
+        return;
+    watchPlayerSessions();
+    if (noticed)
+        (void)playerSessionsChanged();
 }
 
 // Every registration undone before its object goes; one that fails leaves a callback that may
 // still come, which keeps the module mapped.
 void unwatchPlayerSessions(void)
 {
-    wakeSignals.sessionNoticesHold = FALSE;
+    playerSessionWatch.sessionNoticesHold = FALSE;
     unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
     for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
         if (manager == NULL)
             continue;
         if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
-            wakeSignals.callbacksMayCome = 1;
+            noteCallbacksMayCome();
         manager->Release();
         manager = NULL;
     }

@@ -20,6 +20,12 @@ struct PlayerSessionWatch {
     // An endpoint answered E_NOINTERFACE for the session manager (Vista): no program's
     // sessions can be listed here. Read by the dialog on the player's thread.
     volatile LONG sessionInterfacesMissing;
+    BOOL sessionNoticesHold;  // the player's sessions are watched on every render endpoint
+    volatile LONG sessionNoticesStale;  // a session came or went: register afresh
+    LONG endpointChangesSeen;  // the platform's count of endpoint changes when last registered
+    // Counted by the notices, and by a watch made afresh after one: where the music plays may
+    // have changed, for the output lookup to find out.
+    volatile LONG changes;
 };
 extern PlayerSessionWatch playerSessionWatch;
 
@@ -31,7 +37,12 @@ BOOL findPlayerSessionEndpoint(IMMDeviceEnumerator *enumerator, const WCHAR *pre
 // Whether other programs' sessions can be listed on this Windows (7 and later), as the watch
 // thread found the render endpoints; TRUE until it has looked. Makes no call of its own, so
 // that the player's thread never waits on the audio service for it.
-BOOL systemListsAudioSessions(void);
-// Made afresh whenever an endpoint or a session came or went.
-void watchPlayerSessions(void);
+inline BOOL systemListsAudioSessions(void) { return playerSessionWatch.sessionInterfacesMissing == 0; }
+// The watch thread's: made at its start, afresh between polls whenever an endpoint or a session
+// came or went and while it is incomplete, undone at its end.
+void startWatchingPlayerSessions(void);
+void keepWatchingPlayerSessions(void);
 void unwatchPlayerSessions(void);
+// Every render endpoint is watched: no session of the player's comes or goes unannounced.
+inline BOOL playerSessionNoticesHold(void) { return playerSessionWatch.sessionNoticesHold; }
+inline LONG playerSessionChangeCount(void) { return playerSessionWatch.changes; }

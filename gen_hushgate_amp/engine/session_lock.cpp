@@ -69,6 +69,12 @@ static BOOL inputDesktopLocked(void)
     return locked;
 }
 
+static FARPROC sessionLibraryExport(const char *name)
+{
+    HMODULE library = sessionLock.sessionLibrary;
+    return library != NULL ? GetProcAddress(library, name) : NULL;
+}
+
 // Looked up at run time, like the notices: the DLL must load where wtsapi32 lacks them.
 static SessionReport askTheSession(void)
 {
@@ -89,7 +95,7 @@ static SessionReport askTheSession(void)
 
 // Called once the registration holds, before any notice it brings is handled (both come to
 // the same thread): what the session says now, else the desktop probe, once.
-void followSessionNotices(void)
+static void followSessionNotices(void)
 {
     // A switch that is off makes no call for its condition; turned on in the dialog later, the
     // user is at the screen, so the session is not locked then.
@@ -102,14 +108,14 @@ void followSessionNotices(void)
     InterlockedExchange(&sessionLock.followsNotices, 1);
 }
 
-void stopFollowingSessionNotices(void)
+static void stopFollowingSessionNotices(void)
 {
     InterlockedExchange(&sessionLock.followsNotices, 0);
     InterlockedExchange(&sessionLock.state, SESSION_UNLOCKED);
     InterlockedExchange(&sessionLock.disconnected, 0);
 }
 
-void noteSessionChange(WPARAM event)
+static void noteSessionChange(WPARAM event)
 {
     switch (event) {
     case WTS_SESSION_LOCK:
@@ -148,4 +154,112 @@ BOOL isWorkstationLocked(void)
     if (sessionLock.state == SESSION_LOCKED_BY_THE_PROBE)
         return probedLockStillThere();
     return sessionLock.state != SESSION_UNLOCKED;
+}
+
+// --- the registration, on the signal window's thread ------------------------------------------
+
+static const DWORD NOTIFY_FOR_THIS_SESSION_ONLY = 0;
+
+static BOOL registerForSessionNotices(void)
+{
+    HWND window = signalWindowHandle();
+    if (sessionLock.registerSessionNotices == NULL || window == NULL)
+        return FALSE;
+    if (!sessionLock.registerSessionNotices(window, NOTIFY_FOR_THIS_SESSION_ONLY))
+        return FALSE;
+    sessionLock.sessionRegistered = 1;
+    // From here on the notices decide the lock, starting from the state it is in now.
+    followSessionNotices();
+    return TRUE;
+}
+
+void stopSessionNoticesOnWindowThread(void)
+{
+    if (sessionLock.sessionRegistered && sessionLock.unregisterSessionNotices != NULL)
+        (void)sessionLock.unregisterSessionNotices(signalWindowHandle());
+    sessionLock.sessionRegistered = 0;
+    stopFollowingSessionNotices();
+}
+
+// By its full path in the system folder: a bare name is looked for in the player's own folder
+// first, where a file of that name would run inside the player.
+static HMODULE loadSystemLibrary(const WCHAR *name)
+{
+    WCHAR path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenW(name) >= MAX_PATH)
+        return NULL;
+    (void)lstrcatW(path, L"\\");
+    (void)lstrcatW(path, name);
+    return LoadLibraryW(path);
+}
+
+static void loadSessionLibrary(void)
+{
+    // Windows 2000 has wtsapi32 without these; then there are no session notices, only the poll.
+    sessionLock.sessionLibrary = loadSystemLibrary(L"wtsapi32.dll");
+    if (sessionLock.sessionLibrary == NULL)
+        return;
+    sessionLock.registerSessionNotices = (BOOL(WINAPI *)(HWND, DWORD))(void *)sessionLibraryExport(
+        "WTSRegisterSessionNotification");
+    sessionLock.unregisterSessionNotices =
+        (BOOL(WINAPI *)(HWND))(void *)sessionLibraryExport("WTSUnRegisterSessionNotification");
+    if (sessionLock.registerSessionNotices == NULL || sessionLock.unregisterSessionNotices == NULL) {
+        sessionLock.registerSessionNotices = NULL;
+        sessionLock.unregisterSessionNotices = NULL;
+    }
+}
+
+static void unloadSessionLibrary(void)
+{
+    sessionLock.registerSessionNotices = NULL;
+    sessionLock.unregisterSessionNotices = NULL;
+    if (sessionLock.sessionLibrary != NULL)
+        (void)FreeLibrary(sessionLock.sessionLibrary);
+    sessionLock.sessionLibrary = NULL;
+}
+
+LRESULT sessionChangeSignal(WPARAM event, LPARAM)
+{
+    noteSessionChange(event);
+    wakeWatchLoop();
+    return 0;
+}
+
+LRESULT sessionRetrySignal(WPARAM, LPARAM)
+{
+    sessionLock.sessionRetryPending = 0;
+    // The lock the session tells may differ from what the desktop probe told.
+    if (registerForSessionNotices())
+        wakeWatchLoop();
+    return 0;
+}
+
+void startSessionNotices(void)
+{
+    loadSessionLibrary();
+    (void)registerForSessionNotices();
+}
+
+// The window went (with its thread, or by our own hand): its registration went with it.
+void forgetSessionNotices(void)
+{
+    sessionLock.sessionRegistered = 0;
+    stopFollowingSessionNotices();
+    unloadSessionLibrary();
+}
+
+void forgetSessionNoticeRetry(void)
+{
+    sessionLock.sessionRetryPending = 0;
+}
+
+void askForSessionNoticesAgain(void)
+{
+    if (sessionLock.sessionRegistered || sessionLock.registerSessionNotices == NULL || signalWindowHandle() == NULL)
+        return;
+    if (InterlockedExchange(&sessionLock.sessionRetryPending, 1) != 0)
+        return;
+    if (!postToSignalWindow(SIGNAL_RETRY_SESSION_NOTICES, 0))
+        sessionLock.sessionRetryPending = 0;
 }

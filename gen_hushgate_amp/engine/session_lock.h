@@ -1,5 +1,6 @@
-// The workstation lock as the session tells it, followed by the signal window on the player's
-// thread and asked by the pause conditions on both threads.
+// The workstation lock as the session tells it: the session notices registered for the signal
+// window on the player's thread, which follows them, and the lock asked by the pause conditions
+// on both threads.
 #pragma once
 #include <windows.h>
 
@@ -20,12 +21,26 @@ struct SessionLock {
     // Nobody at this session's screen: a user switched away (Windows XP switches rather than
     // locks), or the remote client went without locking.
     volatile LONG disconnected;
+    // The registration, made and undone on the window's thread.
+    HMODULE sessionLibrary;  // wtsapi32, loaded at run time: Windows 2000 has no session notices
+    BOOL(WINAPI *registerSessionNotices)(HWND, DWORD);
+    BOOL(WINAPI *unregisterSessionNotices)(HWND);
+    volatile LONG sessionRegistered;
+    volatile LONG sessionRetryPending;  // a retry is posted to the window and not yet served
 };
 extern SessionLock sessionLock;
 
 // The lock term: the session's notices where they are registered, else the desktop probe.
 BOOL isWorkstationLocked(void);
-// Called by the signal window: the registration just held, or it is undone; a session notice.
-void followSessionNotices(void);
-void stopFollowingSessionNotices(void);
-void noteSessionChange(WPARAM event);
+// The signal window's handlers of a session notice and of a retry of the registration.
+LRESULT sessionChangeSignal(WPARAM event, LPARAM);
+LRESULT sessionRetrySignal(WPARAM, LPARAM);
+// Registered once the window is there; undone on the window's thread before it goes, and
+// forgotten once it went.
+void startSessionNotices(void);
+void stopSessionNoticesOnWindowThread(void);
+void forgetSessionNotices(void);
+// A registration that failed because the session service was not ready yet is tried again
+// after every poll, on the window's thread; a new window starts with no retry outstanding.
+void askForSessionNoticesAgain(void);
+void forgetSessionNoticeRetry(void);

@@ -2,8 +2,13 @@
 // with a user at it. A wake timer, Wake-on-LAN or maintenance wakes it with nobody there and
 // Windows then sends PBT_APMRESUMEAUTOMATIC alone; PBT_APMRESUMESUSPEND follows only once there
 // was input. Input seen after the wake ends the hold too, should that broadcast be missed.
-// Moved on by the signal window on the player's thread; asked by the pause conditions.
+// Moved on by the power broadcasts at the signal window on the player's thread; asked by the
+// pause conditions.
 #include "engine/sleep_hold.h"
+
+#include "engine/master_mute.h"
+#include "engine/wake_signals.h"
+#include "plugin/plugin.h"
 
 SleepHold sleepHold;
 
@@ -72,4 +77,68 @@ BOOL sleepHoldsPlayback(void)
     if (sleepHold.state == SLEEP_WOKE_UNATTENDED && inputSinceWake())
         (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_NONE, SLEEP_WOKE_UNATTENDED);
     return sleepHold.state != SLEEP_NONE;
+}
+
+// --- the power broadcasts, on the signal window's thread ---------------------------------------
+
+// The system waits about two seconds for the answer to its suspend broadcast.
+static const DWORD SUSPEND_PAUSE_LIMIT_MS = 1000;
+
+static LONG pollsStartedAtSuspend;
+
+static BOOL suspendPollFinished(void)
+{
+    return pollFinishedSince(pollsStartedAtSuspend);
+}
+
+// The machine sleeps once every window has answered: the answer waits, serving the watch
+// thread's sends to the player, until a poll that began after this notice has paused it.
+static void holdForSleep(void)
+{
+    if (pluginState.settings.isLock == 0)
+        return;
+    pollsStartedAtSuspend = pollsStartedSoFar();
+    beginSleepHold();
+    wakeWatchLoop();
+    // Inside a mixer call of this thread the poll could not read the mute until we return.
+    if (pluginState.watchThread != NULL && !mixerBusyOnThisThread())
+        (void)waitServingSends(NULL, SUSPEND_PAUSE_LIMIT_MS, suspendPollFinished);
+}
+
+static BOOL postedMessagesWait(void)
+{
+    return (HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0;
+}
+
+LRESULT powerBroadcastSignal(WPARAM event, LPARAM)
+{
+    switch (event) {
+    case PBT_APMSUSPEND:
+        holdForSleep();
+        break;
+    case PBT_APMRESUMESUSPEND:
+        // Sent only once a user is there. The hold stays while the workstation that locked for
+        // the sleep is still locked: Windows sends this broadcast but posts the session's
+        // notices, so a lock posted as the machine went to sleep may still wait in this
+        // thread's queue. The wake then counts behind it; with nothing queued, at once.
+        if (postedMessagesWait() && postToSignalWindow(SIGNAL_WAKE_WITH_USER, (WPARAM)sleepsHeld()))
+            break;
+        noteWake(TRUE);
+        wakeWatchLoop();
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMECRITICAL:
+        // Every wake, with nobody there as well: only a poll, which looks for input since.
+        noteWake(FALSE);
+        wakeWatchLoop();
+        break;
+    }
+    return TRUE;
+}
+
+LRESULT wakeWithUserSignal(WPARAM sleep, LPARAM)
+{
+    endSleepHoldOf((LONG)sleep);
+    wakeWatchLoop();
+    return 0;
 }

@@ -1,6 +1,6 @@
 // The sleep hold: from the suspend broadcast until a wake with a user at the machine. Moved on
-// by the signal window; asked by the pause conditions, whose poll also ends it on input after
-// an unattended wake.
+// by the power broadcasts at the signal window; asked by the pause conditions, whose poll also
+// ends it on input after an unattended wake.
 #pragma once
 #include <windows.h>
 
@@ -19,3 +19,6 @@ void endSleepHold(void);
 LONG sleepsHeld(void);
 void endSleepHoldOf(LONG sleep);
 BOOL sleepHoldsPlayback(void);
+// The signal window's handlers of the power broadcasts and of a wake with a user told late.
+LRESULT powerBroadcastSignal(WPARAM event, LPARAM);
+LRESULT wakeWithUserSignal(WPARAM sleep, LPARAM);

@@ -53,7 +53,7 @@ template <typename Session, size_t N> void unwatchSessionStates(Session *(&table
         if (session == NULL)
             continue;
         if (FAILED(session->UnregisterAudioSessionNotification(notices)))
-            wakeSignals.callbacksMayCome = 1;
+            noteCallbacksMayCome();
         session->Release();
         session = NULL;
     }

@@ -1,54 +1,70 @@
-// What wakes the watch loop before its interval is up, and the hidden signal window of the
-// player's thread where the session, power and mixer notices arrive. The events and the window
-// are made by init and undone by quit; the Core Audio registrations belong to the watch thread,
-// which makes and undoes them, so no interface pointer crosses threads.
+// The floor every watcher stands on: the events that end the watch loop's wait, the hidden
+// signal window of the player's thread and the handlers the conditions hook into it, and the
+// mark that a callback of the platform may still come. Calls no condition: a notice travels up
+// only as a wake and a flag of the room that received it.
 #pragma once
 #include <windows.h>
 
-struct IMMDeviceEnumerator;
-struct IAudioEndpointVolume;
+// What the conditions post to their own handlers through the window.
+enum SignalMessage {
+    SIGNAL_RETRY_SESSION_NOTICES = WM_APP + 1,
+    SIGNAL_WAKE_WITH_USER = WM_APP + 4,
+};
+typedef LRESULT (*SignalHandler)(WPARAM wParam, LPARAM lParam);
+struct SignalHook {
+    UINT message;
+    SignalHandler handler;
+};
 
 struct WakeSignals {
     HANDLE stopEvent;  // manual reset: set once by quit
     HANDLE wakeEvent;  // auto reset: something changed, poll now
     HWND window;       // hidden, top-level: session, power and mixer notices arrive here
     ATOM windowClass;
-    HMODULE sessionLibrary;  // wtsapi32, loaded at run time: Windows 2000 has no session notices
-    BOOL(WINAPI *registerSessionNotices)(HWND, DWORD);
-    BOOL(WINAPI *unregisterSessionNotices)(HWND);
-    volatile LONG sessionRegistered;
-    volatile LONG sessionRetryPending;  // a retry is posted to the window and not yet served
+    // Set before the window exists, read by its thread: a table of the rooms above.
+    const SignalHook *hooks;
+    LONG hookCount;
     volatile LONG pollsStarted;
     volatile LONG pollsFinished;
-    volatile LONG defaultOutputMoved;  // set by the device notification client
-    volatile LONG audioDevicesChanged;  // the same: a device came, went or changed its state
-    LONG windowDepth;                  // frames of the window procedure on the player's thread
-    LONG runDepth;                     // of which running work sent from another thread
-    volatile LONG callbacksMayCome;    // an unregistration failed: the platform may still call us
-    volatile LONG sessionNoticesStale;  // an endpoint or a session came or went: register afresh
-    // The watch thread's own, kept for its whole life; the enumerator serves its polls too.
-    IMMDeviceEnumerator *deviceEnumerator;
-    volatile DWORD enumeratorThread;
-    IAudioEndpointVolume *watchedSpeakers;
-    BOOL deviceNoticesRegistered;
-    BOOL sessionNoticesHold;  // the player's sessions are watched on every render endpoint
+    LONG windowDepth;                // frames of the window procedure on the player's thread
+    LONG runDepth;                   // of which running work sent from another thread
+    volatile LONG callbacksMayCome;  // an unregistration failed: the platform may still call us
 };
 extern WakeSignals wakeSignals;
 
 // Ask the loop to poll now; safe from any thread, callbacks included.
 void wakeWatchLoop(void);
+// quit's request reaches the wait under way at once.
+void wakeWatchLoopToStop(void);
 // Made by init on the player's thread before the watch thread starts; undone by quit.
 BOOL createWakeEvents(void);
 void closeWakeEvents(void);
-void openSignalWindow(void);
-// FALSE when the window, its class or a registration stays: the module must stay mapped.
-// Run on the window's thread from runOnSignalWindowThread, it leaves the class to the sender.
-BOOL closeSignalWindow(void);
+// The loop's wait: until the interval is up, a wake or the stop; FALSE when it could not wait
+// (no events), and the loop must rest some other way.
+BOOL waitForWake(DWORD intervalMs);
+// The watch loop counts its polls, so that a wait can tell one began and ended after it.
+inline void notePollStarted(void) { InterlockedIncrement(&wakeSignals.pollsStarted); }
+inline void notePollFinished(void) { InterlockedIncrement(&wakeSignals.pollsFinished); }
+inline LONG pollsStartedSoFar(void) { return wakeSignals.pollsStarted; }
+inline BOOL pollFinishedSince(LONG startedBefore) { return wakeSignals.pollsFinished - startedBefore > 0; }
+// An unregistration failed: the module must stay mapped, and the wake event open.
+inline void noteCallbacksMayCome(void) { InterlockedExchange(&wakeSignals.callbacksMayCome, 1); }
+inline BOOL callbacksMayStillCome(void) { return wakeSignals.callbacksMayCome != 0; }
+
+// The handlers are hooked before the window is made; a message without one goes to the default.
+void hookSignals(const SignalHook *hooks, LONG count);
+BOOL createSignalWindow(void);
+// Its own thread runs firstThere, then destroys it; FALSE when the window stays (its thread did
+// not answer). The handlers go with the window.
+BOOL destroySignalWindow(void (*firstThere)(void));
+// The class goes after its last window; inside the window's own message the sender does it.
+BOOL releaseSignalClass(void);
 BOOL unregisterSignalClass(void);
 // Where the mixer announces its changes; NULL before the window is open.
-HWND signalWindowHandle(void);
-// An export of wtsapi32 where it was loaded, else NULL.
-FARPROC sessionLibraryExport(const char *name);
+inline HWND signalWindowHandle(void) { return wakeSignals.window; }
+BOOL postToSignalWindow(SignalMessage message, WPARAM wParam);
+// Inside the window procedure on this thread: quit must not unmap the code under it.
+inline BOOL signalWindowBusy(void) { return wakeSignals.windowDepth > 0; }
 // Waits on the player's thread until the object is signalled or done() holds, at most limitMs,
 // serving meanwhile the sends of the watch thread, which may be blocked on the player window.
 BOOL waitServingSends(HANDLE object, DWORD limitMs, BOOL (*done)(void));
@@ -57,17 +73,3 @@ BOOL waitServingSends(HANDLE object, DWORD limitMs, BOOL (*done)(void));
 // time, and may still serve it later.
 enum WindowThreadRun { RAN_THERE, NOT_SENT, UNANSWERED };
 WindowThreadRun runOnSignalWindowThread(void (*work)(void), DWORD limitMs);
-
-// The watch thread's part: registrations it makes and undoes itself, and the retries of those
-// that did not hold yet, run between polls.
-void watchSignalsBegin(void);
-void watchSignalsBetweenPolls(void);
-void watchSignalsEnd(void);
-// The watch thread's own enumerator, with a reference for the caller, when called on that
-// thread; a new one on any other. Released by the caller either way.
-IMMDeviceEnumerator *borrowDeviceEnumerator(void);
-// The device notices hold and the player's sessions are watched: the output need not be looked
-// up at every poll.
-BOOL outputNoticesHold(void);
-// A device came, went or changed since the last call, or no notice would say so.
-BOOL takeAudioDevicesChanged(void);

@@ -4,12 +4,13 @@
 // quit's stop request.
 #include "engine/watch_loop.h"
 
+#include "engine/audio_platform.h"
 #include "engine/call_capture.h"
-#include "engine/endpoint_mute.h"
 #include "engine/output_device.h"
 #include "engine/pause_conditions.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "plugin/plugin.h"
 
 static BOOL stopHasBeenRequested(void)
@@ -129,8 +130,7 @@ BOOL waitForNextPoll(void)
     DWORD callDue = callRuleDueIn(GetTickCount());
     if (callDue < interval)
         interval = callDue;
-    HANDLE signals[2] = {wakeSignals.stopEvent, wakeSignals.wakeEvent};
-    if (signals[0] == NULL || WaitForMultipleObjects(2, signals, FALSE, interval) == WAIT_FAILED)
+    if (!waitForWake(interval))
         return waitInSlices(interval);
     return !stopHasBeenRequested();
 }
@@ -142,9 +142,9 @@ DWORD WINAPI watchLoop(LPVOID)
     HRESULT apartment = enterComApartment();
     watchSignalsBegin();
     do {
-        InterlockedIncrement(&wakeSignals.pollsStarted);
+        notePollStarted();
         pollOnce();
-        InterlockedIncrement(&wakeSignals.pollsFinished);
+        notePollFinished();
         watchSignalsBetweenPolls();
     } while (waitForNextPoll());
     watchSignalsEnd();

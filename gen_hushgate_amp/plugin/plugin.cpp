@@ -2,12 +2,13 @@
 // config shows the settings dialog, quit takes it down before the player unloads the module.
 #include "plugin/plugin.h"
 
-#include "engine/endpoint_mute.h"
+#include "engine/audio_platform.h"
 #include "engine/ignored_programs.h"
 #include "engine/master_mute.h"
 #include "engine/output_device.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
+#include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -127,10 +128,7 @@ static BOOL releaseWatchThreadResources(void)
 {
     deleteStopLock();
     closeWatchThread();
-    releaseMixer();
-    deleteMixerLock();
-    closeWakeEvents();
-    return closeSignalWindow();
+    return closeWatch();
 }
 
 // A quit that gave up left its thread inside a platform call, still owning the stop request
@@ -156,7 +154,6 @@ static int init(void)
     if (!previousWatchThreadEnded())
         return 0;
     prepareStopLock();
-    prepareMixerLock();
     // A module kept loaded after an earlier quit starts as a freshly loaded one would.
     pluginState.stopRequested = 0;
     pluginState.issuingCommand = 0;
@@ -164,9 +161,7 @@ static int init(void)
     // A release the filter handed to a thread that quit then gave up on is no command of now.
     forgetHandedOverRelease();
     forgetOutputDevice();
-    // Without its events the loop still polls at the interval, as it does without any signal.
-    (void)createWakeEvents();
-    openSignalWindow();
+    openWatch();
     pluginState.watchThread = CreateThread(NULL, 0, watchLoop, NULL, 0, &pluginState.watchThreadId);
     return 0;
 }
@@ -188,8 +183,7 @@ static void requestStop(void)
     pluginState.stopRequested = 1;
     LeaveCriticalSection(&pluginState.stopLock);
     // Ends the wait under way at once, whatever the interval.
-    if (wakeSignals.stopEvent != NULL)
-        (void)SetEvent(wakeSignals.stopEvent);
+    wakeWatchLoopToStop();
 }
 
 static void tearDown(void)
@@ -209,8 +203,8 @@ static void tearDown(void)
     // Returning from here into a frame of ours that the player unloads under us would crash it,
     // and so would a callback the platform still holds, or a window left to a thread that did
     // not answer.
-    if (!nothingLeft || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || wakeSignals.windowDepth > 0 ||
-        wakeSignals.callbacksMayCome)
+    if (!nothingLeft || pluginState.filterDepth > 0 || pluginState.dialogDepth > 0 || signalWindowBusy() ||
+        callbacksMayStillCome())
         pinModule();
 }
 

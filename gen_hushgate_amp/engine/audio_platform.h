@@ -1,0 +1,38 @@
+// The Core Audio floor every audio watcher borrows: whether the system has Core Audio, the COM
+// apartment, the watch thread's one device enumerator and its device notices, which only count
+// what changed and wake the loop. Calls no condition; each room above keeps the count it saw.
+#pragma once
+#include <windows.h>
+
+struct IMMDeviceEnumerator;
+
+struct AudioPlatform {
+    // The watch thread's own, kept for its whole life; the enumerator serves its polls too.
+    IMMDeviceEnumerator *deviceEnumerator;
+    volatile DWORD enumeratorThread;
+    BOOL deviceNoticesRegistered;
+    // Counted by the device notification client on the platform's threads.
+    volatile LONG endpointChanges;     // a render or capture endpoint came, went or changed state
+    volatile LONG defaultOutputMoves;  // the default render device for the console moved
+};
+extern AudioPlatform audioPlatform;
+
+BOOL systemHasCoreAudio(void);  // looked up once by init into pluginState.hasCoreAudio
+// E_NOTIMPL without Core Audio; whatever it returns is handed back to leaveComApartment.
+HRESULT enterComApartment(void);
+void leaveComApartment(HRESULT entered);
+IMMDeviceEnumerator *createDeviceEnumerator(void);
+// The watch thread's own enumerator, with a reference for the caller, when called on that
+// thread; a new one on any other. Released by the caller either way.
+IMMDeviceEnumerator *borrowDeviceEnumerator(void);
+// The watch thread's registrations are made on its own enumerator alone, never on a new one:
+// NULL while it has none. No reference is added.
+inline IMMDeviceEnumerator *keptDeviceEnumerator(void) { return audioPlatform.deviceEnumerator; }
+
+// The watch thread's part: made at its start (and tried again between polls while it did not
+// hold), undone at its end.
+void attachDeviceNotices(void);
+void detachDeviceNotices(void);
+inline BOOL deviceNoticesHold(void) { return audioPlatform.deviceNoticesRegistered; }
+inline LONG endpointChangeCount(void) { return audioPlatform.endpointChanges; }
+inline LONG defaultOutputMoveCount(void) { return audioPlatform.defaultOutputMoves; }
