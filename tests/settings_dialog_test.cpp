@@ -283,7 +283,7 @@ TEST_F(SettingsDialog, OkStoresEveryBoxAsZeroOrOneAndTheProgramsNeverACall)
     char text[256];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n"
-                       "ISCALL=1\r\nCALLIGNORE=obs64.exe ;voicemeeter.exe\r\n");
+                       "ISCALL=1\r\nCALLIGNORE=\\u0020obs64.exe ;voicemeeter.exe\r\n");
 }
 
 struct RefusalRow {
