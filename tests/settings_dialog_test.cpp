@@ -19,6 +19,8 @@ struct DialogScript {
     const char *intervalText;  // NULL: leave the box as it is
     const WCHAR *ignoreText;   // the same
     BOOL ignoreTyped;          // as a user's typing or paste, which the box's limit cuts
+    const WCHAR *keysAfter;    // then typed key by key, at the end or over the whole text
+    BOOL keysOverAll;
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
     WCHAR reportText[1024];
@@ -84,6 +86,11 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
         (void)SendMessageW(ignoreBox, EM_REPLACESEL, TRUE, (LPARAM)script.ignoreText);
     } else if (script.ignoreText != NULL) {
         (void)SendMessageW(ignoreBox, WM_SETTEXT, 0, (LPARAM)script.ignoreText);
+    }
+    if (script.keysAfter != NULL) {
+        (void)SendMessageW(ignoreBox, EM_SETSEL, script.keysOverAll ? 0 : -1, -1);
+        for (const WCHAR *key = script.keysAfter; *key != L'\0'; ++key)
+            (void)SendMessageW(ignoreBox, WM_CHAR, *key, 0);
     }
     if (script.setChecks) {
         for (int i = 0; i < BOXES; ++i) {
@@ -230,6 +237,8 @@ struct ListCutRow {
     std::wstring text;
     const WCHAR *program;
     BOOL ignored;
+    const WCHAR *keysAfter;  // typed key by key once the text is in, or NULL
+    BOOL keysOverAll;        // over the whole text selected, else at its end
 };
 
 static std::wstring listOf(size_t length, const WCHAR *tail)
@@ -240,21 +249,27 @@ static std::wstring listOf(size_t length, const WCHAR *tail)
 }
 
 // The box takes 1,022 characters: a paste it cuts, or a longer text put in, loses the name the
-// cut fell in, never leaving a cut name that matches another program.
+// cut fell in, never leaving a cut name that matches another program. Only a text the box
+// really cut loses a name: not one typed over the cut, nor a full one that refused a key.
 TEST_F(SettingsDialog, AListLongerThanTheBoxKeepsWholeNamesOnly)
 {
     const ListCutRow rows[] = {
-        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE},
-        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE},
-        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE},
-        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE},
-        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE},
+        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, NULL, FALSE},
+        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE},
+        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE, NULL, FALSE},
+        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE},
+        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE},
+        {6, TRUE, listOf(1500, L";obs64.exe"), L"voicemeeter.exe", TRUE, L"obs64.exe; voicemeeter.exe", TRUE},
+        {7, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, L"x", FALSE},
+        {8, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, L"x", FALSE},
     };
     for (const ListCutRow &row : rows) {
         setIgnoredPrograms(L"", FALSE);
         DialogScript script = {};
         script.ignoreText = row.text.c_str();
         script.ignoreTyped = row.typed;
+        script.keysAfter = row.keysAfter;
+        script.keysOverAll = row.keysOverAll;
         script.finish = IDOK;
         run(script);
         EXPECT_EQ(isIgnoredProgramName(row.program), row.ignored) << "row " << row.row;

@@ -68,10 +68,38 @@ static void greyWhatCannotBeWatched(HWND dialog)
         (void)EnableWindow(GetDlgItem(dialog, id), FALSE);
 }
 
+// What the box of programs went through since the dialog showed it, on the player's thread:
+// whether the text it holds now is what an insertion it cut short left there. The box sends
+// EN_MAXTEXT before the EN_CHANGE of the same insertion, and that EN_CHANGE also for a key or
+// a paste it refused whole, which changes nothing.
+struct IgnoreBoxEdits {
+    WCHAR seen[IGNORE_LIST_SIZE];  // the text at the last change
+    BOOL limitReached;             // the change under way met the box's limit
+    BOOL endsInCut;
+};
+static IgnoreBoxEdits ignoreBoxEdits;
+
+// A change the limit cut short leaves a cut name; any other change is the user's own text,
+// seen and edited. A change that left the text as it was tells nothing.
+static void noteIgnoreBoxChange(HWND box)
+{
+    WCHAR text[IGNORE_LIST_SIZE];
+    text[0] = L'\0';
+    (void)GetWindowTextW(box, text, IGNORE_LIST_SIZE);
+    if (lstrcmpW(text, ignoreBoxEdits.seen) != 0) {
+        ignoreBoxEdits.endsInCut = ignoreBoxEdits.limitReached;
+        (void)lstrcpyW(ignoreBoxEdits.seen, text);
+    }
+    ignoreBoxEdits.limitReached = FALSE;
+}
+
 static void showIgnoredPrograms(HWND dialog)
 {
     WCHAR list[IGNORE_LIST_SIZE];
     copyIgnoredPrograms(list);
+    (void)lstrcpyW(ignoreBoxEdits.seen, list);
+    ignoreBoxEdits.limitReached = FALSE;
+    ignoreBoxEdits.endsInCut = FALSE;
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
     // Two short of the buffer: a text this long is never mistaken for one cut on reading.
     (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_LIST_SIZE - 2, 0);
@@ -107,12 +135,12 @@ static void applyInterval(HWND dialog)
         pluginState.settings.checkTime = milliseconds;
 }
 
-// A paste the box cut short (it said so), or a text longer than the list holds: the name the
-// cut fell in is dropped whole, so that no cut name matches another program.
+// A text the box cut short and nobody changed since, or a text longer than the list holds:
+// the name the cut fell in is dropped whole, so that no cut name matches another program.
 static void applyIgnoredPrograms(HWND dialog)
 {
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
-    BOOL cut = GetWindowLongA(dialog, DWL_USER) != 0 || GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
+    BOOL cut = ignoreBoxEdits.endsInCut || GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
     WCHAR list[IGNORE_LIST_SIZE];
     list[0] = L'\0';
     (void)GetWindowTextW(box, list, IGNORE_LIST_SIZE);
@@ -159,7 +187,7 @@ static void warnIfNotSaved(HWND dialog, SaveOutcome outcome)
     (void)MessageBoxW(dialog, text, L"Hushgate", MB_OK | MB_ICONWARNING);
 }
 
-INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -169,7 +197,9 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         switch (LOWORD(wParam)) {
         case IDC_CALL_IGNORE:
             if (HIWORD(wParam) == EN_MAXTEXT)
-                (void)SetWindowLongA(dialog, DWL_USER, 1);
+                ignoreBoxEdits.limitReached = TRUE;
+            else if (HIWORD(wParam) == EN_CHANGE)
+                noteIgnoreBoxChange((HWND)lParam);
             break;
         case IDOK:
             // The dialog ends last: while the warning is up the player stays disabled under it,
