@@ -8,6 +8,7 @@
 #include "engine/watch_loop.h"
 #include "resources/resource.h"
 #include "simulated_sessions.h"
+#include "simulated_speakers.h"
 #include "test_support.h"
 
 // What the helper thread does to the dialog once it is up, and what it saw first.
@@ -22,6 +23,7 @@ struct DialogScript {
     const WCHAR *keysAfter;    // then typed key by key, at the end or over the whole text
     BOOL keysOverAll;
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
+    int pollAtBox;             // a check box whose read by OK runs a poll, or 0
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
     WCHAR reportText[1024];
     BOOL playerEnabledUnderReport;
@@ -65,6 +67,28 @@ static void answerReport(DialogScript &script, HWND dialog)
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
+// A poll that falls between OK's reads of two boxes, as the watch thread's may: it runs in the
+// box's own procedure, on the dialog's thread, when OK asks the box whether it is checked.
+static WNDPROC boxProcBeforePoll;
+static volatile LONG pollArmed;
+static LONG pollsWhileReading;
+
+static LRESULT CALLBACK pollWhenReadProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == BM_GETCHECK && InterlockedExchange(&pollArmed, 0) != 0) {
+        pollOnce();
+        ++pollsWhileReading;
+    }
+    return CallWindowProcA(boxProcBeforePoll, box, message, wParam, lParam);
+}
+
+static void pollWhenRead(HWND dialog, int id)
+{
+    HWND box = GetDlgItem(dialog, id);
+    boxProcBeforePoll = (WNDPROC)SetWindowLongA(box, GWL_WNDPROC, (LONG)pollWhenReadProc);
+    pollArmed = 1;
+}
+
 static DWORD WINAPI driveDialog(LPVOID parameter)
 {
     DialogScript &script = *(DialogScript *)parameter;
@@ -100,6 +124,8 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
     }
     if (script.intervalText != NULL)
         (void)SendMessageA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), WM_SETTEXT, 0, (LPARAM)script.intervalText);
+    if (script.pollAtBox != 0)
+        pollWhenRead(dialog, script.pollAtBox);
     if (script.finish == 0)
         (void)SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     else if (script.answerReport)
@@ -402,6 +428,44 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     char text[256];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n");
+}
+
+struct PollDuringOkRow {
+    int row;
+    int pollAtBox;
+};
+
+// OK turns the lock off and the mute on while both hold: a poll that falls while OK reads the
+// boxes sees the old settings or the new, either of which keeps the pause, never neither.
+TEST_F(SettingsDialog, APollWhileOkReadsTheBoxesKeepsThePauseBothSettingsHold)
+{
+    static const PollDuringOkRow rows[] = {
+        {1, IDC_PAUSE_ON_SCREENSAVER},
+        {2, IDC_PAUSE_ON_MUTE},
+    };
+    installFilter();
+    setWorkstationLocked(TRUE);
+    setSpeakersMuted(TRUE);
+    for (const PollDuringOkRow &row : rows) {
+        setSettings(1, 0, 0, 500);
+        pluginState.settings.isCall = 0;
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        pollOnce();
+        ASSERT_EQ(pluginState.pausedByPlugin, 1) << "row " << row.row;
+        clearPlayerLog();
+        pollsWhileReading = 0;
+        DialogScript script = {};
+        script.setChecks = TRUE;
+        const BOOL wanted[BOXES] = {FALSE, FALSE, TRUE, TRUE, FALSE};
+        CopyMemory(script.checks, wanted, sizeof wanted);
+        script.pollAtBox = row.pollAtBox;
+        script.finish = IDOK;
+        run(script);
+        EXPECT_EQ(pollsWhileReading, 1) << "row " << row.row;
+        pollOnce();
+        EXPECT_EQ(pauseTogglesSeen(), 0) << "row " << row.row << ": a poll saw neither setting and resumed";
+        EXPECT_EQ(pluginState.pausedByPlugin, 1) << "row " << row.row;
+    }
 }
 
 // A long wait under way ends at OK: the loop polls at once and waits the new interval.

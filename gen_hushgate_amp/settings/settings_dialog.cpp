@@ -5,6 +5,7 @@
 
 #include "engine/ignored_programs.h"
 #include "engine/player_sessions.h"
+#include "engine/settings_in_force.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 #include "resources/resource.h"
@@ -109,19 +110,20 @@ static void showIgnoredPrograms(HWND dialog)
 
 static void showSettings(HWND dialog)
 {
-    checkBoxFrom(dialog, IDC_PAUSE_ON_LOCK, pluginState.settings.isLock);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_SCREENSAVER, pluginState.settings.isScreenSave);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_MUTE, pluginState.settings.isMute);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_DEVICE_LOST, pluginState.settings.isDeviceLost);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_CALL, pluginState.settings.isCall);
+    Settings shown = settingsInForce();
+    checkBoxFrom(dialog, IDC_PAUSE_ON_LOCK, shown.isLock);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_SCREENSAVER, shown.isScreenSave);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_MUTE, shown.isMute);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_DEVICE_LOST, shown.isDeviceLost);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_CALL, shown.isCall);
     showIgnoredPrograms(dialog);
     greyWhatCannotBeWatched(dialog);
     char text[INTERVAL_TEXT_SIZE];
-    (void)wsprintfA(text, "%d", (int)pluginState.settings.checkTime);
+    (void)wsprintfA(text, "%d", (int)shown.checkTime);
     (void)SetWindowTextA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), text);
 }
 
-static void applyInterval(HWND dialog)
+static void readInterval(HWND dialog, Settings &next)
 {
     HWND box = GetDlgItem(dialog, IDC_CHECK_INTERVAL);
     // A longer text is not read at all: the old interval stays.
@@ -132,7 +134,7 @@ static void applyInterval(HWND dialog)
     (void)GetWindowTextA(box, text, sizeof text);
     LONG milliseconds = parseIntervalText(text);
     if (isAcceptedInterval(milliseconds))
-        pluginState.settings.checkTime = milliseconds;
+        next.checkTime = milliseconds;
 }
 
 // A text the box cut short and nobody changed since, or a text longer than the list holds:
@@ -147,15 +149,19 @@ static void applyIgnoredPrograms(HWND dialog)
     setIgnoredPrograms(list, cut);
 }
 
+// Every box is read before anything is applied, and the switches and the interval go out as
+// one set: the watch thread polls on the old set or the new one, never on a mix.
 static void applySettings(HWND dialog)
 {
-    pluginState.settings.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
-    pluginState.settings.isScreenSave = checkBoxValue(dialog, IDC_PAUSE_ON_SCREENSAVER);
-    pluginState.settings.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
-    pluginState.settings.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
-    pluginState.settings.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
+    Settings next = settingsInForce();
+    next.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
+    next.isScreenSave = checkBoxValue(dialog, IDC_PAUSE_ON_SCREENSAVER);
+    next.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
+    next.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
+    next.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
+    readInterval(dialog, next);
     applyIgnoredPrograms(dialog);
-    applyInterval(dialog);
+    publishSettings(next);
 }
 
 // The one place the plug-in speaks: the user pressed OK and believes the settings are kept.

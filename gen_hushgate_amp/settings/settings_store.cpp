@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 
 #include "engine/ignored_programs.h"
+#include "engine/settings_in_force.h"
 #include "plugin/plugin.h"
 
 static const WCHAR SETTINGS_SECTION[] = L"Hushgate";
@@ -13,18 +14,18 @@ static const WCHAR USER_SETTINGS_TAIL[] = L"\\Hushgate\\plugin.ini";
 
 struct SettingKey {
     const WCHAR *name;
-    volatile LONG *field;
+    volatile LONG Settings::*field;
 };
 
 // The order in which both load and save handle the keys; a key added later goes last, so
 // that files written before it keep their layout. CALLIGNORE, a text, follows them.
 static const SettingKey settingKeys[] = {
-    {L"ISLOCK", &pluginState.settings.isLock},
-    {L"ISSCREENSAVE", &pluginState.settings.isScreenSave},
-    {L"ISMUTE", &pluginState.settings.isMute},
-    {L"CHECKTIME", &pluginState.settings.checkTime},
-    {L"ISDEVICELOST", &pluginState.settings.isDeviceLost},
-    {L"ISCALL", &pluginState.settings.isCall},
+    {L"ISLOCK", &Settings::isLock},
+    {L"ISSCREENSAVE", &Settings::isScreenSave},
+    {L"ISMUTE", &Settings::isMute},
+    {L"CHECKTIME", &Settings::checkTime},
+    {L"ISDEVICELOST", &Settings::isDeviceLost},
+    {L"ISCALL", &Settings::isCall},
 };
 
 static const WCHAR CALL_IGNORE_KEY[] = L"CALLIGNORE";
@@ -223,17 +224,20 @@ void loadSettings(void)
         if (!settingsFilePath(path))
             return;
     }
+    Settings loaded = settingsInForce();
     for (const SettingKey &key : settingKeys)
-        *key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, *key.field, path);
+        loaded.*key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, loaded.*key.field, path);
+    publishSettings(loaded);
     loadIgnoredPrograms(path);
 }
 
 static BOOL writeSettingsTo(const WCHAR *path)
 {
     BOOL saved = TRUE;
+    Settings current = settingsInForce();
     for (const SettingKey &key : settingKeys) {
         WCHAR text[32];
-        (void)wsprintfW(text, L"%d", (int)*key.field);
+        (void)wsprintfW(text, L"%d", (int)(current.*key.field));
         if (!WritePrivateProfileStringW(SETTINGS_SECTION, key.name, text, path))
             saved = FALSE;
     }
