@@ -11,6 +11,8 @@
 #include "resources/resource.h"
 
 enum { MIN_CHECK_TIME = 100, MAX_CHECK_TIME = 10000, INTERVAL_TEXT_SIZE = 32 };
+// Two short of the list's buffer: a text this long is never mistaken for one cut on reading.
+enum { IGNORE_BOX_LIMIT = IGNORE_LIST_SIZE - 2 };
 
 // Any value past this is already out of range; holding it here keeps long digit runs from
 // wrapping back into range.
@@ -71,8 +73,8 @@ static void greyWhatCannotBeWatched(HWND dialog)
 
 // What the box of programs went through since the dialog showed it, on the player's thread:
 // whether the text it holds now is what an insertion it cut short left there. The box sends
-// EN_MAXTEXT before the EN_CHANGE of the same insertion, and that EN_CHANGE also for a key or
-// a paste it refused whole, which changes nothing.
+// EN_MAXTEXT before the EN_CHANGE of the same insertion; for a key or a paste it refused
+// whole, which changes nothing, that EN_CHANGE may come or not.
 struct IgnoreBoxEdits {
     WCHAR seen[IGNORE_LIST_SIZE];  // the text at the last change
     BOOL limitReached;             // the change under way met the box's limit
@@ -80,18 +82,33 @@ struct IgnoreBoxEdits {
 };
 static IgnoreBoxEdits ignoreBoxEdits;
 
-// A change the limit cut short leaves a cut name; any other change is the user's own text,
-// seen and edited. A change that left the text as it was tells nothing.
-static void noteIgnoreBoxChange(HWND box)
+static BOOL ignoreBoxTextIsSeen(HWND box)
 {
     WCHAR text[IGNORE_LIST_SIZE];
     text[0] = L'\0';
     (void)GetWindowTextW(box, text, IGNORE_LIST_SIZE);
-    if (lstrcmpW(text, ignoreBoxEdits.seen) != 0) {
+    return lstrcmpW(text, ignoreBoxEdits.seen) == 0;
+}
+
+// A change the limit cut short leaves a cut name; any other change is the user's own text,
+// seen and edited. A change that left the text as it was tells nothing.
+static void noteIgnoreBoxChange(HWND box)
+{
+    if (!ignoreBoxTextIsSeen(box)) {
+        (void)GetWindowTextW(box, ignoreBoxEdits.seen, IGNORE_LIST_SIZE);
         ignoreBoxEdits.endsInCut = ignoreBoxEdits.limitReached;
-        (void)lstrcpyW(ignoreBoxEdits.seen, text);
     }
     ignoreBoxEdits.limitReached = FALSE;
+}
+
+// Told before or after the insertion: a full box, unchanged, with nothing selected, takes
+// nothing in, so the limit it met cuts nothing, whether an EN_CHANGE follows or not.
+static void noteIgnoreBoxLimit(HWND box)
+{
+    DWORD start = 0, end = 0;
+    (void)SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    BOOL full = GetWindowTextLengthW(box) >= IGNORE_BOX_LIMIT;
+    ignoreBoxEdits.limitReached = !(full && start == end && ignoreBoxTextIsSeen(box));
 }
 
 static void showIgnoredPrograms(HWND dialog)
@@ -102,8 +119,7 @@ static void showIgnoredPrograms(HWND dialog)
     ignoreBoxEdits.limitReached = FALSE;
     ignoreBoxEdits.endsInCut = FALSE;
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
-    // Two short of the buffer: a text this long is never mistaken for one cut on reading.
-    (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_LIST_SIZE - 2, 0);
+    (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_BOX_LIMIT, 0);
     // Wide: a program named outside the ANSI code page shows as it is.
     (void)SetWindowTextW(box, list);
 }
@@ -203,7 +219,7 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         switch (LOWORD(wParam)) {
         case IDC_CALL_IGNORE:
             if (HIWORD(wParam) == EN_MAXTEXT)
-                ignoreBoxEdits.limitReached = TRUE;
+                noteIgnoreBoxLimit((HWND)lParam);
             else if (HIWORD(wParam) == EN_CHANGE)
                 noteIgnoreBoxChange((HWND)lParam);
             break;
