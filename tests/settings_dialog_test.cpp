@@ -8,6 +8,7 @@
 #include "engine/watch_loop.h"
 #include "resources/resource.h"
 #include "simulated_sessions.h"
+#include "simulated_speakers.h"
 #include "test_support.h"
 
 // What the helper thread does to the dialog once it is up, and what it saw first.
@@ -19,7 +20,11 @@ struct DialogScript {
     const char *intervalText;  // NULL: leave the box as it is
     const WCHAR *ignoreText;   // the same
     BOOL ignoreTyped;          // as a user's typing or paste, which the box's limit cuts
+    const WCHAR *keysAfter;    // then typed key by key, at the end or over the whole text
+    BOOL keysOverAll;
+    BOOL maxTextAlone;         // first a key the full box refused, told without an EN_CHANGE
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
+    int pollAtBox;             // a check box whose read by OK runs a poll, or 0
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
     WCHAR reportText[1024];
     BOOL playerEnabledUnderReport;
@@ -63,6 +68,28 @@ static void answerReport(DialogScript &script, HWND dialog)
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
+// A poll that falls between OK's reads of two boxes, as the watch thread's may: it runs in the
+// box's own procedure, on the dialog's thread, when OK asks the box whether it is checked.
+static WNDPROC boxProcBeforePoll;
+static volatile LONG pollArmed;
+static LONG pollsWhileReading;
+
+static LRESULT CALLBACK pollWhenReadProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == BM_GETCHECK && InterlockedExchange(&pollArmed, 0) != 0) {
+        pollOnce();
+        ++pollsWhileReading;
+    }
+    return CallWindowProcA(boxProcBeforePoll, box, message, wParam, lParam);
+}
+
+static void pollWhenRead(HWND dialog, int id)
+{
+    HWND box = GetDlgItem(dialog, id);
+    boxProcBeforePoll = (WNDPROC)SetWindowLongA(box, GWL_WNDPROC, (LONG)pollWhenReadProc);
+    pollArmed = 1;
+}
+
 static DWORD WINAPI driveDialog(LPVOID parameter)
 {
     DialogScript &script = *(DialogScript *)parameter;
@@ -85,6 +112,14 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
     } else if (script.ignoreText != NULL) {
         (void)SendMessageW(ignoreBox, WM_SETTEXT, 0, (LPARAM)script.ignoreText);
     }
+    // Windows may tell a refused key so; the box under Wine follows with an EN_CHANGE.
+    if (script.maxTextAlone)
+        (void)SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CALL_IGNORE, EN_MAXTEXT), (LPARAM)ignoreBox);
+    if (script.keysAfter != NULL) {
+        (void)SendMessageW(ignoreBox, EM_SETSEL, script.keysOverAll ? 0 : -1, -1);
+        for (const WCHAR *key = script.keysAfter; *key != L'\0'; ++key)
+            (void)SendMessageW(ignoreBox, WM_CHAR, *key, 0);
+    }
     if (script.setChecks) {
         for (int i = 0; i < BOXES; ++i) {
             if (script.shownChecks[i] != script.checks[i])
@@ -93,6 +128,8 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
     }
     if (script.intervalText != NULL)
         (void)SendMessageA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), WM_SETTEXT, 0, (LPARAM)script.intervalText);
+    if (script.pollAtBox != 0)
+        pollWhenRead(dialog, script.pollAtBox);
     if (script.finish == 0)
         (void)SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     else if (script.answerReport)
@@ -230,6 +267,9 @@ struct ListCutRow {
     std::wstring text;
     const WCHAR *program;
     BOOL ignored;
+    const WCHAR *keysAfter;  // typed key by key once the text is in, or NULL
+    BOOL keysOverAll;        // over the whole text selected, else at its end
+    BOOL maxTextAlone;
 };
 
 static std::wstring listOf(size_t length, const WCHAR *tail)
@@ -240,21 +280,29 @@ static std::wstring listOf(size_t length, const WCHAR *tail)
 }
 
 // The box takes 1,022 characters: a paste it cuts, or a longer text put in, loses the name the
-// cut fell in, never leaving a cut name that matches another program.
+// cut fell in, never leaving a cut name that matches another program. Only a text the box
+// really cut loses a name: not one typed over the cut, nor a full one that refused a key.
 TEST_F(SettingsDialog, AListLongerThanTheBoxKeepsWholeNamesOnly)
 {
     const ListCutRow rows[] = {
-        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE},
-        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE},
-        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE},
-        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE},
-        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE},
+        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, NULL, FALSE, FALSE},
+        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE, FALSE},
+        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE, NULL, FALSE, FALSE},
+        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE, FALSE},
+        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE, FALSE},
+        {6, TRUE, listOf(1500, L";obs64.exe"), L"voicemeeter.exe", TRUE, L"obs64.exe; voicemeeter.exe", TRUE, FALSE},
+        {7, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, L"x", FALSE, FALSE},
+        {8, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, L"x", FALSE, FALSE},
+        {9, TRUE, listOf(1022, L";obs64.exe"), L"obs64.ex", TRUE, L"\b", FALSE, TRUE},  // one erased after
     };
     for (const ListCutRow &row : rows) {
         setIgnoredPrograms(L"", FALSE);
         DialogScript script = {};
         script.ignoreText = row.text.c_str();
         script.ignoreTyped = row.typed;
+        script.keysAfter = row.keysAfter;
+        script.keysOverAll = row.keysOverAll;
+        script.maxTextAlone = row.maxTextAlone;
         script.finish = IDOK;
         run(script);
         EXPECT_EQ(isIgnoredProgramName(row.program), row.ignored) << "row " << row.row;
@@ -283,7 +331,7 @@ TEST_F(SettingsDialog, OkStoresEveryBoxAsZeroOrOneAndTheProgramsNeverACall)
     char text[256];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=1\r\nISSCREENSAVE=0\r\nISMUTE=1\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\n"
-                       "ISCALL=1\r\nCALLIGNORE=obs64.exe ;voicemeeter.exe\r\n");
+                       "ISCALL=1\r\nCALLIGNORE=\\u0020obs64.exe ;voicemeeter.exe\r\n");
 }
 
 struct RefusalRow {
@@ -387,6 +435,44 @@ TEST_F(SettingsDialog, ClearingEveryBoxLetsTheLoopResumeItsPauseAtTheNextPoll)
     char text[256];
     readTestSettings(text, sizeof text);
     EXPECT_STREQ(text, "[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=500\r\nISDEVICELOST=0\r\nISCALL=0\r\nCALLIGNORE=\r\n");
+}
+
+struct PollDuringOkRow {
+    int row;
+    int pollAtBox;
+};
+
+// OK turns the lock off and the mute on while both hold: a poll that falls while OK reads the
+// boxes sees the old settings or the new, either of which keeps the pause, never neither.
+TEST_F(SettingsDialog, APollWhileOkReadsTheBoxesKeepsThePauseBothSettingsHold)
+{
+    static const PollDuringOkRow rows[] = {
+        {1, IDC_PAUSE_ON_SCREENSAVER},
+        {2, IDC_PAUSE_ON_MUTE},
+    };
+    installFilter();
+    setWorkstationLocked(TRUE);
+    setSpeakersMuted(TRUE);
+    for (const PollDuringOkRow &row : rows) {
+        setSettings(1, 0, 0, 500);
+        pluginState.settings.isCall = 0;
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        pollOnce();
+        ASSERT_EQ(pluginState.pausedByPlugin, 1) << "row " << row.row;
+        clearPlayerLog();
+        pollsWhileReading = 0;
+        DialogScript script = {};
+        script.setChecks = TRUE;
+        const BOOL wanted[BOXES] = {FALSE, FALSE, TRUE, TRUE, FALSE};
+        CopyMemory(script.checks, wanted, sizeof wanted);
+        script.pollAtBox = row.pollAtBox;
+        script.finish = IDOK;
+        run(script);
+        EXPECT_EQ(pollsWhileReading, 1) << "row " << row.row;
+        pollOnce();
+        EXPECT_EQ(pauseTogglesSeen(), 0) << "row " << row.row << ": a poll saw neither setting and resumed";
+        EXPECT_EQ(pluginState.pausedByPlugin, 1) << "row " << row.row;
+    }
 }
 
 // A long wait under way ends at OK: the loop polls at once and waits the new interval.

@@ -145,6 +145,9 @@ TEST_F(SettingsStore, TheProgramsNeverACallAreWholeNamesWhateverTheValueHolds)
         {21, "\\u043f\\u0443\\u043b\\u044c\\u0442.exe", cyrillic, TRUE},
         {22, "\\u043fx.exe;\\u04zz.exe", L"u04zz.exe", TRUE},  // not four hex digits: plain text, a path's
         {23, "\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82.exe;" + std::string(7000, 'x') + "\xd0\x9f.exe", cyrillic, TRUE},
+        {24, "\\u0000;obs64.exe", L"obs64.exe", TRUE},  // left out, not the end of the list
+        {25, "C:\\\\Tools\\\\ucafe.exe", L"ucafe.exe", TRUE},  // as the dialog writes a path
+        {26, "C:\\Tools\\x.exe", L"x.exe", TRUE},  // single ones, as a hand writes them
     };
     for (const IgnoreRow &row : rows) {
         std::string contents = "[Hushgate]\r\nISLOCK=0\r\nCALLIGNORE=" + row.value + "\r\nISCALL=0\r\nCHECKTIME=700\r\n";
@@ -156,8 +159,9 @@ TEST_F(SettingsStore, TheProgramsNeverACallAreWholeNamesWhateverTheValueHolds)
     }
 }
 
-// The file stays ANSI on every code page: a list within the code page is written as it is,
-// a letter outside it as \u and four hex digits, plain ASCII; either reads back the same.
+// The file stays printable ASCII on every code page: a backslash doubled, a letter outside
+// ASCII, a control character and a blank or quote the reader would strip as \u and four hex
+// digits. Whatever the list holds, it reads back exactly.
 TEST_F(SettingsStore, TheProgramsNeverACallGoIntoTheAnsiFileAndComeBack)
 {
     static const WCHAR outside[] = L"obs64.exe; \x041f\x0443\x043b\x044c\x0442.exe";
@@ -165,7 +169,14 @@ TEST_F(SettingsStore, TheProgramsNeverACallGoIntoTheAnsiFileAndComeBack)
     struct {
         const WCHAR *list;
         const char *line;
-    } rows[] = {{L"obs64.exe; voicemeeter.exe", "CALLIGNORE=obs64.exe; voicemeeter.exe\r\n"}, {outside, outsideBytes}};
+    } rows[] = {
+        {L"obs64.exe; voicemeeter.exe", "CALLIGNORE=obs64.exe; voicemeeter.exe\r\n"},
+        {outside, outsideBytes},
+        {L"C:\\Tools\\ucafe.exe", "CALLIGNORE=C:\\\\Tools\\\\ucafe.exe\r\n"},
+        {L"caf\x00e9.exe;\xff71.exe", "CALLIGNORE=caf\\u00e9.exe;\\uff71.exe\r\n"},  // within the code page too
+        {L" \"a.exe\";b\tc.exe ", "CALLIGNORE=\\u0020\"a.exe\";b\\u0009c.exe\\u0020\r\n"},
+        {L"'a.exe'", "CALLIGNORE=\\u0027a.exe\\u0027\r\n"},
+    };
     for (const auto &row : rows) {
         removeTestSettings();
         setIgnoredPrograms(row.list, FALSE);

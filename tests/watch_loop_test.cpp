@@ -2,6 +2,7 @@
 // time, then the real thread for its interval, its stop and quit.
 #include "engine/player_sessions.h"
 #include "engine/session_lock.h"
+#include "engine/settings_in_force.h"
 #include "engine/sleep_hold.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
@@ -71,6 +72,45 @@ TEST_F(WatchLoop, OnePollFollowsTheDecisionTable)
         EXPECT_EQ(pluginState.pausedByPlugin, row.pausedAfter) << "row " << row.row;
         EXPECT_EQ(callCounts.lockProbes, row.probes) << "row " << row.row;
         EXPECT_EQ(pluginState.issuingCommand, 0) << "row " << row.row;
+    }
+}
+
+struct OkDuringPollRow {
+    int row;
+    Settings published;  // by an OK while the poll reads the lock
+    LONG togglesInThatPoll, togglesAtTheNext;
+};
+
+static Settings settingsOfTheOk;
+static void pressOkDuringProbes(void)
+{
+    publishSettings(settingsOfTheOk);
+}
+
+// The screen saver runs and the sound is muted; the loop holds its pause for the mute. An OK
+// that lands inside a poll counts from the next poll: the poll under way decides on the set it
+// began with, never on the screen saver's old switch and the mute's new one.
+TEST_F(WatchLoop, AnOkDuringAPollCountsFromTheNextPoll)
+{
+    static const OkDuringPollRow rows[] = {
+        {1, {1, 1, 0, 100, 1, 0}, 0, 0},  // the screen saver's switch on, the mute's off
+        {2, {1, 0, 0, 100, 1, 0}, 0, 1},  // both off: the pause ends, one poll later
+    };
+    setScreenSaverRunning(TRUE);
+    setSpeakersMuted(TRUE);
+    for (const OkDuringPollRow &row : rows) {
+        setSettings(1, 0, 1, 100);
+        pluginState.settings.isCall = 0;
+        playerWindow.playState = PLAY_STATE_PAUSED;
+        pluginState.pausedByPlugin = 1;
+        clearPlayerLog();
+        settingsOfTheOk = row.published;
+        duringLockProbe = pressOkDuringProbes;
+        pollOnce();
+        duringLockProbe = NULL;
+        EXPECT_EQ(pauseTogglesSeen(), row.togglesInThatPoll) << "row " << row.row;
+        pollOnce();
+        EXPECT_EQ(pauseTogglesSeen(), row.togglesAtTheNext) << "row " << row.row;
     }
 }
 

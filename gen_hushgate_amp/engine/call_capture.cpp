@@ -6,6 +6,7 @@
 
 #include "engine/capture_sessions.h"
 #include "engine/ignored_programs.h"
+#include "engine/settings_in_force.h"
 #include "plugin/plugin.h"
 
 CallCapture callCapture;
@@ -200,7 +201,7 @@ void stopFollowingCalls(void)
 
 void followCalls(LRESULT playState)
 {
-    if (pluginState.settings.isCall == 0 || !pluginState.hasCoreAudio) {
+    if (settingsInForce().isCall == 0 || !pluginState.hasCoreAudio) {
         stopFollowingCalls();
         return;
     }

@@ -11,6 +11,7 @@
 
 #include "engine/audio_platform.h"
 #include "engine/player_sessions.h"
+#include "engine/settings_in_force.h"
 #include "plugin/plugin.h"
 
 OutputDevice outputDevice;
@@ -117,7 +118,7 @@ static BOOL lookupDue(void)
 
 static BOOL watchingOutput(void)
 {
-    return pluginState.settings.isDeviceLost != 0 && pluginState.hasCoreAudio;
+    return settingsInForce().isDeviceLost != 0 && pluginState.hasCoreAudio;
 }
 
 void noteUserStartDuringPause(void)

@@ -6,6 +6,7 @@
 #include "engine/call_capture.h"
 #include "engine/master_mute.h"
 #include "engine/session_lock.h"
+#include "engine/settings_in_force.h"
 #include "engine/sleep_hold.h"
 #include "plugin/plugin.h"
 
@@ -28,16 +29,17 @@ BOOL isScreenSaverRunning(void)
 BOOL shouldHoldPlayback(void)
 {
     // Every enabled probe runs on every evaluation; one that held does not spare the others.
+    // Within a poll each switch read gives the set the poll began with.
     BOOL result = FALSE;
-    if (pluginState.settings.isScreenSave != 0)
+    if (settingsInForce().isScreenSave != 0)
         result = isScreenSaverRunning();
     // A system going to sleep counts as the user going away: the lock comes with the sleep.
-    if (pluginState.settings.isLock != 0 && (isWorkstationLocked() || sleepHoldsPlayback()))
+    if (settingsInForce().isLock != 0 && (isWorkstationLocked() || sleepHoldsPlayback()))
         result = TRUE;
     // The watch thread's last poll decided the call; the filter's thread only reads it.
-    if (pluginState.settings.isCall != 0 && callHoldsPlayback())
+    if (settingsInForce().isCall != 0 && callHoldsPlayback())
         result = TRUE;
-    if (pluginState.settings.isMute != 0 && readMasterMute() != 0)
+    if (settingsInForce().isMute != 0 && readMasterMute() != 0)
         return TRUE;
     return result;
 }

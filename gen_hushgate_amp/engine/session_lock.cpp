@@ -7,6 +7,7 @@
 
 #include <wtsapi32.h>
 
+#include "engine/settings_in_force.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
@@ -99,7 +100,7 @@ static void followSessionNotices(void)
 {
     // A switch that is off makes no call for its condition; turned on in the dialog later, the
     // user is at the screen, so the session is not locked then.
-    SessionReport report = pluginState.settings.isLock != 0 ? askTheSession() : SESSION_SAYS_UNLOCKED;
+    SessionReport report = settingsInForce().isLock != 0 ? askTheSession() : SESSION_SAYS_UNLOCKED;
     LONG state = report == SESSION_SAYS_LOCKED ? SESSION_LOCKED : SESSION_UNLOCKED;
     if (report == SESSION_SAYS_NOTHING && inputDesktopLocked())
         state = SESSION_LOCKED_BY_THE_PROBE;

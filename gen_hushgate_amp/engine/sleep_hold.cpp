@@ -7,6 +7,7 @@
 #include "engine/sleep_hold.h"
 
 #include "engine/master_mute.h"
+#include "engine/settings_in_force.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
@@ -95,7 +96,7 @@ static BOOL suspendPollFinished(void)
 // thread's sends to the player, until a poll that began after this notice has paused it.
 static void holdForSleep(void)
 {
-    if (pluginState.settings.isLock == 0)
+    if (settingsInForce().isLock == 0)
         return;
     pollsStartedAtSuspend = pollsStartedSoFar();
     beginSleepHold();

@@ -6,6 +6,7 @@
 #include "engine/master_mute.h"
 #include "engine/output_device.h"
 #include "engine/pause_conditions.h"
+#include "engine/settings_in_force.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
@@ -27,7 +28,7 @@ static void releaseMuteForUser(void)
 {
     if (pluginState.issuingCommand != 0)
         return;
-    if (pluginState.settings.isMute == 0)
+    if (settingsInForce().isMute == 0)
         return;
     // A command that arrived while this thread waits inside a mixer call: the outer call
     // still uses the mixer, which a failure here would release under it.
@@ -53,7 +54,7 @@ void releaseMuteHandedOver(void)
     lockMixer();
     // Cleared under the lock, so that the poll pauses nothing before the release is made.
     filterHandover.releaseHandedOver = 0;
-    if (pluginState.settings.isMute != 0)
+    if (settingsInForce().isMute != 0)
         releaseMuteNow();
     unlockMixer();
 }

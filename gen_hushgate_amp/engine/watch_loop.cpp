@@ -8,6 +8,7 @@
 #include "engine/call_capture.h"
 #include "engine/output_device.h"
 #include "engine/pause_conditions.h"
+#include "engine/settings_in_force.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
@@ -67,7 +68,7 @@ static void pauseForTheUser(void)
     sendOwnToggle();
 }
 
-void pollOnce(void)
+static void pollOnHeldSettings(void)
 {
     releaseMuteHandedOver();
     LRESULT state = queryPlayState();
@@ -104,6 +105,14 @@ void pollOnce(void)
     }
 }
 
+// One set of settings for the whole poll: an OK pressed meanwhile counts from the next one.
+void pollOnce(void)
+{
+    holdSettingsForPoll();
+    pollOnHeldSettings();
+    releaseSettingsAfterPoll();
+}
+
 DWORD pollInterval(LONG checkTime)
 {
     return checkTime < MIN_POLL_INTERVAL_MS ? (DWORD)MIN_POLL_INTERVAL_MS : (DWORD)checkTime;
@@ -125,7 +134,7 @@ static BOOL waitInSlices(DWORD interval)
 // wakes it too, so it acts within the wait under way.
 BOOL waitForNextPoll(void)
 {
-    DWORD interval = pollInterval(pluginState.settings.checkTime);
+    DWORD interval = pollInterval(settingsInForce().checkTime);
     // A capture's first second and a call's quiet end unannounced: the loop is there when they do.
     DWORD callDue = callRuleDueIn(GetTickCount());
     if (callDue < interval)

@@ -6,6 +6,7 @@
 #include "engine/ignored_programs.h"
 #include "engine/master_mute.h"
 #include "engine/output_device.h"
+#include "engine/settings_in_force.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
@@ -56,12 +57,14 @@ static void recordOsVersion(void)
 
 static void setDefaultSettings(void)
 {
-    pluginState.settings.isLock = 1;
-    pluginState.settings.isScreenSave = 1;
-    pluginState.settings.isMute = 1;
-    pluginState.settings.checkTime = DEFAULT_CHECK_TIME;
-    pluginState.settings.isDeviceLost = 1;
-    pluginState.settings.isCall = 1;
+    Settings defaults = {};
+    defaults.isLock = 1;
+    defaults.isScreenSave = 1;
+    defaults.isMute = 1;
+    defaults.checkTime = DEFAULT_CHECK_TIME;
+    defaults.isDeviceLost = 1;
+    defaults.isCall = 1;
+    publishSettings(defaults);
     setIgnoredPrograms(L"", FALSE);
 }
 

@@ -3,7 +3,8 @@
 #pragma once
 #include "plugin/host_contract.h"
 
-// Read on both threads at every use; each is one whole 32-bit word.
+// Published as one whole and read as one (engine/settings_in_force.h): a poll never decides
+// on part of an old set and part of a new one.
 struct Settings {
     volatile LONG isLock;
     volatile LONG isScreenSave;

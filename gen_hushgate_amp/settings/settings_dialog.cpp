@@ -5,11 +5,14 @@
 
 #include "engine/ignored_programs.h"
 #include "engine/player_sessions.h"
+#include "engine/settings_in_force.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 #include "resources/resource.h"
 
 enum { MIN_CHECK_TIME = 100, MAX_CHECK_TIME = 10000, INTERVAL_TEXT_SIZE = 32 };
+// Two short of the list's buffer: a text this long is never mistaken for one cut on reading.
+enum { IGNORE_BOX_LIMIT = IGNORE_LIST_SIZE - 2 };
 
 // Any value past this is already out of range; holding it here keeps long digit runs from
 // wrapping back into range.
@@ -68,32 +71,75 @@ static void greyWhatCannotBeWatched(HWND dialog)
         (void)EnableWindow(GetDlgItem(dialog, id), FALSE);
 }
 
+// What the box of programs went through since the dialog showed it, on the player's thread:
+// whether the text it holds now is what an insertion it cut short left there. The box sends
+// EN_MAXTEXT before the EN_CHANGE of the same insertion; for a key or a paste it refused
+// whole, which changes nothing, that EN_CHANGE may come or not.
+struct IgnoreBoxEdits {
+    WCHAR seen[IGNORE_LIST_SIZE];  // the text at the last change
+    BOOL limitReached;             // the change under way met the box's limit
+    BOOL endsInCut;
+};
+static IgnoreBoxEdits ignoreBoxEdits;
+
+static BOOL ignoreBoxTextIsSeen(HWND box)
+{
+    WCHAR text[IGNORE_LIST_SIZE];
+    text[0] = L'\0';
+    (void)GetWindowTextW(box, text, IGNORE_LIST_SIZE);
+    return lstrcmpW(text, ignoreBoxEdits.seen) == 0;
+}
+
+// A change the limit cut short leaves a cut name; any other change is the user's own text,
+// seen and edited. A change that left the text as it was tells nothing.
+static void noteIgnoreBoxChange(HWND box)
+{
+    if (!ignoreBoxTextIsSeen(box)) {
+        (void)GetWindowTextW(box, ignoreBoxEdits.seen, IGNORE_LIST_SIZE);
+        ignoreBoxEdits.endsInCut = ignoreBoxEdits.limitReached;
+    }
+    ignoreBoxEdits.limitReached = FALSE;
+}
+
+// Told before or after the insertion: a full box, unchanged, with nothing selected, takes
+// nothing in, so the limit it met cuts nothing, whether an EN_CHANGE follows or not.
+static void noteIgnoreBoxLimit(HWND box)
+{
+    DWORD start = 0, end = 0;
+    (void)SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    BOOL full = GetWindowTextLengthW(box) >= IGNORE_BOX_LIMIT;
+    ignoreBoxEdits.limitReached = !(full && start == end && ignoreBoxTextIsSeen(box));
+}
+
 static void showIgnoredPrograms(HWND dialog)
 {
     WCHAR list[IGNORE_LIST_SIZE];
     copyIgnoredPrograms(list);
+    (void)lstrcpyW(ignoreBoxEdits.seen, list);
+    ignoreBoxEdits.limitReached = FALSE;
+    ignoreBoxEdits.endsInCut = FALSE;
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
-    // Two short of the buffer: a text this long is never mistaken for one cut on reading.
-    (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_LIST_SIZE - 2, 0);
+    (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_BOX_LIMIT, 0);
     // Wide: a program named outside the ANSI code page shows as it is.
     (void)SetWindowTextW(box, list);
 }
 
 static void showSettings(HWND dialog)
 {
-    checkBoxFrom(dialog, IDC_PAUSE_ON_LOCK, pluginState.settings.isLock);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_SCREENSAVER, pluginState.settings.isScreenSave);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_MUTE, pluginState.settings.isMute);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_DEVICE_LOST, pluginState.settings.isDeviceLost);
-    checkBoxFrom(dialog, IDC_PAUSE_ON_CALL, pluginState.settings.isCall);
+    Settings shown = settingsInForce();
+    checkBoxFrom(dialog, IDC_PAUSE_ON_LOCK, shown.isLock);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_SCREENSAVER, shown.isScreenSave);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_MUTE, shown.isMute);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_DEVICE_LOST, shown.isDeviceLost);
+    checkBoxFrom(dialog, IDC_PAUSE_ON_CALL, shown.isCall);
     showIgnoredPrograms(dialog);
     greyWhatCannotBeWatched(dialog);
     char text[INTERVAL_TEXT_SIZE];
-    (void)wsprintfA(text, "%d", (int)pluginState.settings.checkTime);
+    (void)wsprintfA(text, "%d", (int)shown.checkTime);
     (void)SetWindowTextA(GetDlgItem(dialog, IDC_CHECK_INTERVAL), text);
 }
 
-static void applyInterval(HWND dialog)
+static void readInterval(HWND dialog, Settings &next)
 {
     HWND box = GetDlgItem(dialog, IDC_CHECK_INTERVAL);
     // A longer text is not read at all: the old interval stays.
@@ -104,30 +150,34 @@ static void applyInterval(HWND dialog)
     (void)GetWindowTextA(box, text, sizeof text);
     LONG milliseconds = parseIntervalText(text);
     if (isAcceptedInterval(milliseconds))
-        pluginState.settings.checkTime = milliseconds;
+        next.checkTime = milliseconds;
 }
 
-// A paste the box cut short (it said so), or a text longer than the list holds: the name the
-// cut fell in is dropped whole, so that no cut name matches another program.
+// A text the box cut short and nobody changed since, or a text longer than the list holds:
+// the name the cut fell in is dropped whole, so that no cut name matches another program.
 static void applyIgnoredPrograms(HWND dialog)
 {
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
-    BOOL cut = GetWindowLongA(dialog, DWL_USER) != 0 || GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
+    BOOL cut = ignoreBoxEdits.endsInCut || GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
     WCHAR list[IGNORE_LIST_SIZE];
     list[0] = L'\0';
     (void)GetWindowTextW(box, list, IGNORE_LIST_SIZE);
     setIgnoredPrograms(list, cut);
 }
 
+// Every box is read before anything is applied, and the switches and the interval go out as
+// one set: the watch thread polls on the old set or the new one, never on a mix.
 static void applySettings(HWND dialog)
 {
-    pluginState.settings.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
-    pluginState.settings.isScreenSave = checkBoxValue(dialog, IDC_PAUSE_ON_SCREENSAVER);
-    pluginState.settings.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
-    pluginState.settings.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
-    pluginState.settings.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
+    Settings next = settingsInForce();
+    next.isLock = checkBoxValue(dialog, IDC_PAUSE_ON_LOCK);
+    next.isScreenSave = checkBoxValue(dialog, IDC_PAUSE_ON_SCREENSAVER);
+    next.isMute = checkBoxValue(dialog, IDC_PAUSE_ON_MUTE);
+    next.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
+    next.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
+    readInterval(dialog, next);
     applyIgnoredPrograms(dialog);
-    applyInterval(dialog);
+    publishSettings(next);
 }
 
 // The one place the plug-in speaks: the user pressed OK and believes the settings are kept.
@@ -159,7 +209,7 @@ static void warnIfNotSaved(HWND dialog, SaveOutcome outcome)
     (void)MessageBoxW(dialog, text, L"Hushgate", MB_OK | MB_ICONWARNING);
 }
 
-INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -169,7 +219,9 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         switch (LOWORD(wParam)) {
         case IDC_CALL_IGNORE:
             if (HIWORD(wParam) == EN_MAXTEXT)
-                (void)SetWindowLongA(dialog, DWL_USER, 1);
+                noteIgnoreBoxLimit((HWND)lParam);
+            else if (HIWORD(wParam) == EN_CHANGE)
+                noteIgnoreBoxChange((HWND)lParam);
             break;
         case IDOK:
             // The dialog ends last: while the warning is up the player stays disabled under it,

@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 
 #include "engine/ignored_programs.h"
+#include "engine/settings_in_force.h"
 #include "plugin/plugin.h"
 
 static const WCHAR SETTINGS_SECTION[] = L"Hushgate";
@@ -13,18 +14,18 @@ static const WCHAR USER_SETTINGS_TAIL[] = L"\\Hushgate\\plugin.ini";
 
 struct SettingKey {
     const WCHAR *name;
-    volatile LONG *field;
+    volatile LONG Settings::*field;
 };
 
 // The order in which both load and save handle the keys; a key added later goes last, so
 // that files written before it keep their layout. CALLIGNORE, a text, follows them.
 static const SettingKey settingKeys[] = {
-    {L"ISLOCK", &pluginState.settings.isLock},
-    {L"ISSCREENSAVE", &pluginState.settings.isScreenSave},
-    {L"ISMUTE", &pluginState.settings.isMute},
-    {L"CHECKTIME", &pluginState.settings.checkTime},
-    {L"ISDEVICELOST", &pluginState.settings.isDeviceLost},
-    {L"ISCALL", &pluginState.settings.isCall},
+    {L"ISLOCK", &Settings::isLock},
+    {L"ISSCREENSAVE", &Settings::isScreenSave},
+    {L"ISMUTE", &Settings::isMute},
+    {L"CHECKTIME", &Settings::checkTime},
+    {L"ISDEVICELOST", &Settings::isDeviceLost},
+    {L"ISCALL", &Settings::isCall},
 };
 
 static const WCHAR CALL_IGNORE_KEY[] = L"CALLIGNORE";
@@ -131,40 +132,72 @@ static int hexDigit(WCHAR c)
     return -1;
 }
 
-// "\u" and four hex digits stand for that UTF-16 code unit; anything else stays as it is.
+// The value's escapes: "\\" is one backslash, and "\u" with four hex digits the UTF-16 code
+// unit they give; a "\u0000" written by hand is left out rather than ending the list there.
+// Any other backslash stays as it is, as a path written by hand before has it.
+static int escapeLength(const WCHAR *at, WCHAR &unit)
+{
+    if (at[0] != L'\\')
+        return 0;
+    if (at[1] == L'\\') {
+        unit = L'\\';
+        return 2;
+    }
+    if (at[1] != L'u')
+        return 0;
+    int value = 0;
+    for (int digit = 2; digit < 6; ++digit) {
+        if (hexDigit(at[digit]) < 0)
+            return 0;
+        value = value * 16 + hexDigit(at[digit]);
+    }
+    unit = (WCHAR)value;
+    return 6;
+}
+
 static void unescape(WCHAR (&text)[STORED_LIST_SIZE])
 {
     int to = 0;
     for (int from = 0; text[from] != L'\0';) {
-        int value = 0;
-        int digits = 0;
-        if (text[from] == L'\\' && text[from + 1] == L'u') {
-            for (; digits < 4 && hexDigit(text[from + 2 + digits]) >= 0; ++digits)
-                value = value * 16 + hexDigit(text[from + 2 + digits]);
-        }
-        if (digits == 4) {
-            text[to++] = (WCHAR)value;
-            from += 6;
-        } else {
+        WCHAR unit = L'\0';
+        int length = escapeLength(text + from, unit);
+        if (length == 0) {
             text[to++] = text[from++];
+            continue;
         }
+        from += length;
+        if (unit != L'\0')
+            text[to++] = unit;
     }
     text[to] = L'\0';
 }
 
-// The file stays ANSI text on every code page, a Japanese one included: a letter the code
-// page lacks is written as "\u" and four hex digits, which is plain ASCII.
-static void escapeOutsideCodePage(const WCHAR *list, WCHAR (&stored)[STORED_LIST_SIZE])
+// The profile reader strips blanks and a pair of quotes around a value: at either end they
+// are escaped too.
+static BOOL strippedAtAnEnd(WCHAR c)
 {
+    return c == L' ' || c == L'"' || c == L'\'';
+}
+
+// The file holds printable ASCII alone, on every code page, so that the list reads back
+// exactly as it was typed and never needs the UTF-8 guess: a backslash is written "\\", any
+// other character outside printable ASCII, and a blank or quote at either end, as "\u" and
+// the four hex digits of its UTF-16 code unit.
+static void escapeForFile(const WCHAR *list, WCHAR (&stored)[STORED_LIST_SIZE])
+{
+    int length = lstrlenW(list);
     int at = 0;
-    for (; *list != L'\0'; ++list) {
-        char bytes[8];
-        BOOL lost = FALSE;
-        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, list, 1, bytes, sizeof bytes, NULL, &lost) > 0 && !lost) {
-            stored[at++] = *list;
-            continue;
+    for (int i = 0; i < length; ++i) {
+        WCHAR c = list[i];
+        BOOL atAnEnd = i == 0 || i == length - 1;
+        if (c == L'\\') {
+            stored[at++] = L'\\';
+            stored[at++] = L'\\';
+        } else if (c < L' ' || c > L'~' || (atAnEnd && strippedAtAnEnd(c))) {
+            at += wsprintfW(stored + at, L"\\u%04x", (unsigned)c);
+        } else {
+            stored[at++] = c;
         }
-        at += wsprintfW(stored + at, L"\\u%04x", (unsigned)*list);
     }
     stored[at] = L'\0';
 }
@@ -191,24 +224,27 @@ void loadSettings(void)
         if (!settingsFilePath(path))
             return;
     }
+    Settings loaded = settingsInForce();
     for (const SettingKey &key : settingKeys)
-        *key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, *key.field, path);
+        loaded.*key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, loaded.*key.field, path);
+    publishSettings(loaded);
     loadIgnoredPrograms(path);
 }
 
 static BOOL writeSettingsTo(const WCHAR *path)
 {
     BOOL saved = TRUE;
+    Settings current = settingsInForce();
     for (const SettingKey &key : settingKeys) {
         WCHAR text[32];
-        (void)wsprintfW(text, L"%d", (int)*key.field);
+        (void)wsprintfW(text, L"%d", (int)(current.*key.field));
         if (!WritePrivateProfileStringW(SETTINGS_SECTION, key.name, text, path))
             saved = FALSE;
     }
     WCHAR list[IGNORE_LIST_SIZE];
     copyIgnoredPrograms(list);
     WCHAR stored[STORED_LIST_SIZE];
-    escapeOutsideCodePage(list, stored);
+    escapeForFile(list, stored);
     if (!WritePrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, stored, path))
         saved = FALSE;
     return saved;

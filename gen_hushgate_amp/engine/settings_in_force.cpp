@@ -1,0 +1,56 @@
+// Publishes the settings as a whole and keeps the watch thread's set for the length of a poll.
+// Below every other room of the engine: it calls none. The player's thread never waits here;
+// a reader on another thread that meets a publication under way reads again after it.
+#include "engine/settings_in_force.h"
+
+struct SettingsPublication {
+    volatile LONG sequence;        // odd while a set is being written into pluginState.settings
+    Settings pollSettings;         // the polling thread's set, written only as its poll begins
+    volatile DWORD pollingThread;  // 0 between polls
+};
+static SettingsPublication settingsPublication;
+
+static LONG publicationSequence(void)
+{
+    return InterlockedExchangeAdd(&settingsPublication.sequence, 0);
+}
+
+void publishSettings(const Settings &next)
+{
+    InterlockedIncrement(&settingsPublication.sequence);
+    pluginState.settings = next;
+    InterlockedIncrement(&settingsPublication.sequence);
+}
+
+// Read again until no publication began or ran meanwhile. Sleep(0) would leave a preempted
+// publisher of lower priority waiting behind this thread.
+static Settings publishedSettings(void)
+{
+    for (;;) {
+        LONG before = publicationSequence();
+        if ((before & 1) == 0) {
+            Settings read = pluginState.settings;
+            if (publicationSequence() == before)
+                return read;
+        }
+        Sleep(1);
+    }
+}
+
+Settings settingsInForce(void)
+{
+    if (settingsPublication.pollingThread == GetCurrentThreadId())
+        return settingsPublication.pollSettings;
+    return publishedSettings();
+}
+
+void holdSettingsForPoll(void)
+{
+    settingsPublication.pollSettings = publishedSettings();
+    settingsPublication.pollingThread = GetCurrentThreadId();
+}
+
+void releaseSettingsAfterPoll(void)
+{
+    settingsPublication.pollingThread = 0;
+}
