@@ -23,6 +23,7 @@ struct DialogScript {
     const WCHAR *keysAfter;    // then typed key by key, at the end or over the whole text
     BOOL keysOverAll;
     BOOL maxTextAlone;         // first a key the full box refused, told without an EN_CHANGE
+    const WCHAR *pastedAtStart;  // then pasted before the text's first letter
     int finish;                // IDOK, IDCANCEL, or 0 for the caption's close box
     int pollAtBox;             // a check box whose read by OK runs a poll, or 0
     BOOL answerReport;         // OK is expected to bring up the "not saved" message box
@@ -115,6 +116,10 @@ static DWORD WINAPI driveDialog(LPVOID parameter)
     // Windows may tell a refused key so; the box under Wine follows with an EN_CHANGE.
     if (script.maxTextAlone)
         (void)SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CALL_IGNORE, EN_MAXTEXT), (LPARAM)ignoreBox);
+    if (script.pastedAtStart != NULL) {
+        (void)SendMessageW(ignoreBox, EM_SETSEL, 0, 0);
+        (void)SendMessageW(ignoreBox, EM_REPLACESEL, TRUE, (LPARAM)script.pastedAtStart);
+    }
     if (script.keysAfter != NULL) {
         (void)SendMessageW(ignoreBox, EM_SETSEL, script.keysOverAll ? 0 : -1, -1);
         for (const WCHAR *key = script.keysAfter; *key != L'\0'; ++key)
@@ -270,6 +275,7 @@ struct ListCutRow {
     const WCHAR *keysAfter;  // typed key by key once the text is in, or NULL
     BOOL keysOverAll;        // over the whole text selected, else at its end
     BOOL maxTextAlone;
+    const WCHAR *pastedAtStart;
 };
 
 static std::wstring listOf(size_t length, const WCHAR *tail)
@@ -285,15 +291,20 @@ static std::wstring listOf(size_t length, const WCHAR *tail)
 TEST_F(SettingsDialog, AListLongerThanTheBoxKeepsWholeNamesOnly)
 {
     const ListCutRow rows[] = {
-        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, NULL, FALSE, FALSE},
-        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE, FALSE},
-        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE, NULL, FALSE, FALSE},
-        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE, FALSE},
-        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE, FALSE},
-        {6, TRUE, listOf(1500, L";obs64.exe"), L"voicemeeter.exe", TRUE, L"obs64.exe; voicemeeter.exe", TRUE, FALSE},
-        {7, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, L"x", FALSE, FALSE},
-        {8, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, L"x", FALSE, FALSE},
-        {9, TRUE, listOf(1022, L";obs64.exe"), L"obs64.ex", TRUE, L"\b", FALSE, TRUE},  // one erased after
+        {1, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, NULL, FALSE, FALSE, NULL},
+        {2, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE, FALSE, NULL},
+        {3, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"a.exe", TRUE, NULL, FALSE, FALSE, NULL},
+        {4, FALSE, listOf(1023, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, NULL, FALSE, FALSE, NULL},
+        {5, FALSE, listOf(1500, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE, FALSE, NULL},
+        {6, TRUE, listOf(1500, L";obs64.exe"), L"voicemeeter.exe", TRUE, L"obs64.exe; voicemeeter.exe", TRUE, FALSE, NULL},
+        {7, TRUE, listOf(1022, L";obs64.exe"), L"obs64.exe", TRUE, L"x", FALSE, FALSE, NULL},
+        {8, TRUE, listOf(1022, L";obs64.exe") + L"_old.exe", L"obs64.exe", FALSE, L"x", FALSE, FALSE, NULL},
+        {9, TRUE, listOf(1022, L";obs64.exe"), L"obs64.ex", TRUE, L"\b", FALSE, TRUE, NULL},  // one erased after
+        // Cut in the middle: the name it fell in goes, with the one it ran into; the first and
+        // the last stay. A cut right after a separator cut no name.
+        {10, TRUE, listOf(1000, L";obs64.exe"), L"obs64.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe.x;"},
+        {11, TRUE, listOf(1000, L";obs64.exe"), L"zoom.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe.x;"},
+        {12, TRUE, listOf(1000, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe;x;"},
     };
     for (const ListCutRow &row : rows) {
         setIgnoredPrograms(L"", FALSE);
@@ -303,6 +314,7 @@ TEST_F(SettingsDialog, AListLongerThanTheBoxKeepsWholeNamesOnly)
         script.keysAfter = row.keysAfter;
         script.keysOverAll = row.keysOverAll;
         script.maxTextAlone = row.maxTextAlone;
+        script.pastedAtStart = row.pastedAtStart;
         script.finish = IDOK;
         run(script);
         EXPECT_EQ(isIgnoredProgramName(row.program), row.ignored) << "row " << row.row;

@@ -34,17 +34,33 @@ static BOOL isSeparator(WCHAR c)
     return c == L';' || c == L'\xFF1B';  // a full-width one, as a Japanese input method types it
 }
 
+// From the separator before the position to the one after it, that one with it: a name that was
+// cut there, whether at the end of the text or in its middle, matches nothing. A cut right after
+// a separator, or before anything, cut no name.
+void dropNameAt(WCHAR *list, int at)
+{
+    if (at == 0 || isSeparator(list[at - 1]))
+        return;
+    int start = at;
+    while (start > 0 && !isSeparator(list[start - 1]))
+        --start;
+    int finish = at;
+    while (list[finish] != L'\0' && !isSeparator(list[finish]))
+        ++finish;
+    if (list[finish] != L'\0')
+        ++finish;
+    // The rest moves down within the same buffer, which no copy routine promises to do.
+    while ((list[start++] = list[finish++]) != L'\0') {
+    }
+}
+
 // The programs met so far are judged again only when the list really changed.
 void setIgnoredPrograms(const WCHAR *list, BOOL cut)
 {
     WCHAR taken[IGNORE_LIST_SIZE];
     (void)lstrcpynW(taken, list, IGNORE_LIST_SIZE);
-    if (cut) {
-        int end = lstrlenW(taken);
-        while (end > 0 && !isSeparator(taken[end - 1]))
-            --end;
-        taken[end] = L'\0';
-    }
+    if (cut)
+        dropNameAt(taken, lstrlenW(taken));
     takeList();
     BOOL changed = lstrcmpW(taken, ignoredPrograms.list) != 0;
     (void)lstrcpyW(ignoredPrograms.list, taken);

@@ -17,6 +17,8 @@ extern IgnoredPrograms ignoredPrograms;
 
 // cut: the text is the start of a longer value; its last name, maybe cut, is left out.
 void setIgnoredPrograms(const WCHAR *list, BOOL cut);
+// Leaves out the name the position falls in (0 to the length of the list).
+void dropNameAt(WCHAR *list, int at);
 void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE]);
 LONG ignoredProgramsVersion(void);
 // A program's file name, without its folder, is on the list.

@@ -78,7 +78,7 @@ static void greyWhatCannotBeWatched(HWND dialog)
 struct IgnoreBoxEdits {
     WCHAR seen[IGNORE_LIST_SIZE];  // the text at the last change
     BOOL limitReached;             // the change under way met the box's limit
-    BOOL endsInCut;
+    int cutAt;                     // where the insertion the limit cut ended, or -1
 };
 static IgnoreBoxEdits ignoreBoxEdits;
 
@@ -90,13 +90,21 @@ static BOOL ignoreBoxTextIsSeen(HWND box)
     return lstrcmpW(text, ignoreBoxEdits.seen) == 0;
 }
 
+// The caret stands where the text the box took in ends: at the cut, when the limit cut it.
+static int insertionEnd(HWND box)
+{
+    DWORD start = 0, end = 0;
+    (void)SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    return (int)end;
+}
+
 // A change the limit cut short leaves a cut name; any other change is the user's own text,
 // seen and edited. A change that left the text as it was tells nothing.
 static void noteIgnoreBoxChange(HWND box)
 {
     if (!ignoreBoxTextIsSeen(box)) {
         (void)GetWindowTextW(box, ignoreBoxEdits.seen, IGNORE_LIST_SIZE);
-        ignoreBoxEdits.endsInCut = ignoreBoxEdits.limitReached;
+        ignoreBoxEdits.cutAt = ignoreBoxEdits.limitReached ? insertionEnd(box) : -1;
     }
     ignoreBoxEdits.limitReached = FALSE;
 }
@@ -117,7 +125,7 @@ static void showIgnoredPrograms(HWND dialog)
     copyIgnoredPrograms(list);
     (void)lstrcpyW(ignoreBoxEdits.seen, list);
     ignoreBoxEdits.limitReached = FALSE;
-    ignoreBoxEdits.endsInCut = FALSE;
+    ignoreBoxEdits.cutAt = -1;
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
     (void)SendMessageW(box, EM_LIMITTEXT, IGNORE_BOX_LIMIT, 0);
     // Wide: a program named outside the ANSI code page shows as it is.
@@ -153,16 +161,18 @@ static void readInterval(HWND dialog, Settings &next)
         next.checkTime = milliseconds;
 }
 
-// A text the box cut short and nobody changed since, or a text longer than the list holds:
-// the name the cut fell in is dropped whole, so that no cut name matches another program.
+// The name a cut fell in, wherever the insertion was, and the last name of a text longer than
+// the list holds, are dropped whole, so that no cut name matches another program.
 static void applyIgnoredPrograms(HWND dialog)
 {
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
-    BOOL cut = ignoreBoxEdits.endsInCut || GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
+    BOOL tooLong = GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
     WCHAR list[IGNORE_LIST_SIZE];
     list[0] = L'\0';
     (void)GetWindowTextW(box, list, IGNORE_LIST_SIZE);
-    setIgnoredPrograms(list, cut);
+    if (ignoreBoxEdits.cutAt >= 0 && ignoreBoxEdits.cutAt <= lstrlenW(list))
+        dropNameAt(list, ignoreBoxEdits.cutAt);
+    setIgnoredPrograms(list, tooLong);
 }
 
 // Every box is read before anything is applied, and the switches and the interval go out as
