@@ -1,7 +1,7 @@
 // The benchmark's shared harness: timing and samples, the plug-in under test with its imports
 // intercepted, the bare slice loop that makes the same platform calls, and the table. Each
 // measured figure lives in a room of its own (poll_cost.cpp, reactions.cpp, calls.cpp,
-// session_growth.cpp, quit.cpp, idle.cpp).
+// session_growth.cpp with bare_look.cpp, quit.cpp, idle.cpp).
 // A room file defines one BenchRoom (measure, then its table rows, then its lines below the table);
 // list it in main.cpp's rooms, where the order is the order of measuring and printing, and in CMake.
 #pragma once
@@ -134,6 +134,19 @@ double stopSliceLoop(void);
 HRESULT beginBareCalls(void);
 void barePoll(LockTerm lockTerm);
 void endBareCalls(HRESULT apartment);
+
+// --- the capture sessions' look, bare (bare_look.cpp) ----------------------------------------
+
+enum { MICROPHONES = 8 };
+// The index-th of the microphones present: the default one, the headset, then the extra ones.
+LONG microphoneAt(LONG index);
+// Each microphone's session manager, kept between looks as the plug-in keeps them; made in the
+// calling thread's apartment.
+void openBareLook(void);
+void closeBareLook(void);
+// One look of the plug-in's kind; the sessions it watches are let go by the next, or the close.
+void lookBare(void);
+LONG bareSessionsWatched(void);
 
 // --- the plug-in's own library, linked in (calls.cpp) ----------------------------------------
 

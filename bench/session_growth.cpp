@@ -23,20 +23,11 @@
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 
-enum { MICROPHONES = 8, GROWTH_STEPS = 3 };
+enum { GROWTH_STEPS = 3 };
 static const LONG SESSION_COUNTS[GROWTH_STEPS] = {1, 8, 32};
 // Per session, a row may cost this much more than the row before it; a cost that grows with the
 // square of the sessions is 4 times over it from 8 to 32.
 static const double GROWTH_MARGIN = 1.25;
-
-static LONG microphoneAt(LONG index)
-{
-    if (index == 0)
-        return MICROPHONE;
-    if (index == 1)
-        return HEADSET;
-    return FIRST_EXTRA_MICROPHONE + index - 2;
-}
 
 // A process id that is not this one's, for the index-th program.
 static DWORD otherProgram(LONG index)
@@ -54,112 +45,6 @@ static void setUpMicrophones(LONG sessions)
     for (LONG i = 0; i < sessions; ++i)
         (void)addSimulatedSession(microphoneAt(i % MICROPHONES), otherProgram(i),
                                   i % 4 == 0 ? AudioSessionStateActive : AudioSessionStateInactive, FALSE);
-}
-
-// --- the bare look ------------------------------------------------------------------------------
-
-// Listens to nothing: it stands where the plug-in's state notices stand, so that the bare look's
-// registrations cost what the plug-in's do.
-struct BareSessionEvents : IAudioSessionEvents {
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
-    {
-        if (!IsEqualIID(iid, __uuidof(IUnknown)) && !IsEqualIID(iid, __uuidof(IAudioSessionEvents))) {
-            *object = NULL;
-            return E_NOINTERFACE;
-        }
-        *object = this;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnSimpleVolumeChanged(float, BOOL, LPCGUID) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnChannelVolumeChanged(DWORD, float[], DWORD, LPCGUID) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override { return S_OK; }
-};
-static BareSessionEvents bareSessionEvents;
-
-// The session managers are kept for each microphone, as the plug-in keeps them between looks.
-struct BareLook {
-    IAudioSessionManager2 *managers[MICROPHONES];
-    IAudioSessionControl2 *watched[MAX_SIMULATED_SESSIONS];
-    LONG watchedCount;
-};
-static BareLook bareLook;
-
-static void openBareLook(void)
-{
-    IMMDeviceEnumerator *enumerator = NULL;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_INPROC_SERVER,
-                                __uuidof(IMMDeviceEnumerator), (void **)&enumerator)))
-        return;
-    for (LONG i = 0; i < MICROPHONES; ++i) {
-        IMMDevice *device = NULL;
-        if (FAILED(enumerator->GetDevice(speakerDeviceId(microphoneAt(i)), &device)) || device == NULL)
-            continue;
-        if (FAILED(device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, NULL,
-                                    (void **)&bareLook.managers[i])))
-            bareLook.managers[i] = NULL;
-        device->Release();
-    }
-    enumerator->Release();
-}
-
-static void unwatchBareSessions(void)
-{
-    for (LONG i = 0; i < bareLook.watchedCount; ++i) {
-        (void)bareLook.watched[i]->UnregisterAudioSessionNotification(&bareSessionEvents);
-        bareLook.watched[i]->Release();
-    }
-    bareLook.watchedCount = 0;
-}
-
-static void closeBareLook(void)
-{
-    unwatchBareSessions();
-    for (IAudioSessionManager2 *&manager : bareLook.managers) {
-        if (manager != NULL)
-            manager->Release();
-        manager = NULL;
-    }
-}
-
-// What the plug-in's look asks of the platform: the sessions watched before let go, then every
-// microphone's list read, each session's kind, program and state, each watched for its notices.
-static void lookBare(void)
-{
-    unwatchBareSessions();
-    for (IAudioSessionManager2 *manager : bareLook.managers) {
-        IAudioSessionEnumerator *list = NULL;
-        if (manager == NULL || FAILED(manager->GetSessionEnumerator(&list)) || list == NULL)
-            continue;
-        int count = 0;
-        (void)list->GetCount(&count);
-        for (int index = 0; index < count; ++index) {
-            IAudioSessionControl *control = NULL;
-            if (FAILED(list->GetSession(index, &control)) || control == NULL)
-                continue;
-            IAudioSessionControl2 *session = NULL;
-            if (SUCCEEDED(control->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&session)) &&
-                session != NULL) {
-                DWORD processId = 0;
-                AudioSessionState state = AudioSessionStateInactive;
-                if (session->IsSystemSoundsSession() != S_OK && SUCCEEDED(session->GetProcessId(&processId)) &&
-                    bareLook.watchedCount < MAX_SIMULATED_SESSIONS &&
-                    SUCCEEDED(session->RegisterAudioSessionNotification(&bareSessionEvents))) {
-                    session->AddRef();
-                    bareLook.watched[bareLook.watchedCount++] = session;
-                }
-                (void)session->GetState(&state);
-                session->Release();
-            }
-            control->Release();
-        }
-        list->Release();
-    }
 }
 
 // --- one poll and one look, as the sessions grow ------------------------------------------------
@@ -249,7 +134,7 @@ static void timeBareLooks(Samples &samples, LONG sessions)
         double start = nowMs();
         lookBare();
         addSample(block, nowMs() - start);
-        allWatched = allWatched && bareLook.watchedCount == sessions;
+        allWatched = allWatched && bareSessionsWatched() == sessions;
     }
     if (allWatched)
         appendSamples(samples, block);
