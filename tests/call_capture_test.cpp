@@ -32,8 +32,8 @@ struct CallRow {
     int row;
     const char *what;
     // Tokens: "@T" moves the clock to T ms and polls, "~T" moves it without a poll; "=P" playing,
-    // "=H" paused by the plug-in, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
-    // first start); "play", "stop", "lock", "unlock", "mute" (the speakers, with the mute
+    // "=H" paused by the plug-in, "=U" paused by the user, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
+    // first start); "play", "pause", "stop", "lock", "unlock", "mute" (the speakers, with the mute
     // condition on), "headset+", "headset-", "headset!" (plugged in, its first activation
     // failing), "mics+" (eight more microphones: ten in all), "mics-2" (the first two of them
     // go); "=N" every microphone followed from its notices. A change of the system polls at once,
@@ -122,14 +122,15 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         }
         BOOL held = token[1] == 'P'   ? state == PLAY_STATE_PLAYING && paused == 0
                     : token[1] == 'H' ? state == PLAY_STATE_PAUSED && paused == 1
+                    : token[1] == 'U' ? state == PLAY_STATE_PAUSED && paused != PAUSED_BY_US
                                       : state == PLAY_STATE_STOPPED;
         EXPECT_TRUE(held) << "row " << row.row << " (" << row.what << "): " << token << " failed, the player "
                           << playStateName(state) << ", pausedByPlugin " << paused;
         return held;
     } else if (lstrcmpA(token, "ignore") == 0 || lstrcmpA(token, "unignore") == 0) {
         setIgnoredPrograms(token[0] == 'i' ? L" \"Stream_Recorder.EXE\" ; obs64.exe" : L"obs64.exe", FALSE);
-    } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0) {
-        pressPlayerButton(token[0] == 'p' ? CMD_PLAY : CMD_STOP);
+    } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0 || lstrcmpA(token, "pause") == 0) {
+        pressPlayerButton(token[1] == 'l' ? CMD_PLAY : token[1] == 't' ? CMD_STOP : CMD_PAUSE);
     } else if (systemChange(token, sessions, row)) {
         pollOnce();
     } else {
@@ -241,6 +242,8 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          1, NONE, {TENTH_MIC}},
         {26, "microphones that go free their slots for those past the eighth", "mics+ mics-2 play @0 =N +0 @1050 =H", 1,
          -1, 1, NONE, {TENTH_MIC}},
+        {27, "the user plays over the call and pauses again: the pause is the user's, its end resumes nothing",
+         "play @0 +0 @1050 =H play pause @1100 =U @1200 -0 @3300 =U", 2, -1, 1, NONE, {MIC}},
     };
     for (const CallRow &row : rows)
         runRow(row);

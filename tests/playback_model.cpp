@@ -295,13 +295,16 @@ static void look(ModelState &m)
     } else if (m.pausedByPlugin || playing) {
         BOOL holds = holdsNow(m);
         if (holds && !m.pausedByPlugin) {
-            m.pausedByPlugin = 1;
+            m.pausedByPlugin = MODEL_OWN_PAUSE;
             toggle(m);
         } else if (!holds && m.pausedByPlugin) {
-            m.pausedByPlugin = 0;
+            // "A pause you made yourself is never resumed by it": once you played over the hold,
+            // every pause is yours.
+            BOOL own = m.pausedByPlugin == MODEL_OWN_PAUSE;
+            m.pausedByPlugin = MODEL_NO_PAUSE;
             if (m.isDeviceLost && m.watched != MODEL_NOWHERE && !m.outputIn[m.watched])
                 m.watched = MODEL_NOWHERE;
-            else if (m.playState == PLAY_STATE_PAUSED) {
+            else if (own && m.playState == PLAY_STATE_PAUSED) {
                 toggle(m);
                 m.sawPlaying = TRUE;  // its own resume is no start of the user's
             }
@@ -324,11 +327,13 @@ static BOOL startsPlayback(const ModelState &m, LONG command)
 
 // "When you press play (or previous, next, or pause to resume) while the sound is muted, it
 // releases the mute first"; a start of the user's during a pause of the plug-in's makes the
-// music the user's, on whatever output it now plays.
+// music the user's, on whatever output it now plays, and every pause after it the user's.
 static void command(ModelState &m, LONG id)
 {
-    if (startsPlayback(m, id) && m.pausedByPlugin)
+    if (startsPlayback(m, id) && m.pausedByPlugin) {
         m.watched = MODEL_NOWHERE;
+        m.pausedByPlugin = MODEL_PLAYED_OVER;
+    }
     BOOL mayBeMuted = (m.mixerPresent && m.mixerMuted) || modelSpeakersMuted(m) ||
                       (m.muteUnreadable && m.defaultOutput != MODEL_NOWHERE);
     if (startsPlayback(m, id) && m.isMute && mayBeMuted) {
@@ -336,7 +341,7 @@ static void command(ModelState &m, LONG id)
         if (m.defaultOutput != MODEL_NOWHERE)
             m.outputMuted[m.defaultOutput] = FALSE;
         if (!holdsNow(m))
-            m.pausedByPlugin = 0;
+            m.pausedByPlugin = MODEL_NO_PAUSE;
     }
     switch (id) {
     case CMD_PLAY:

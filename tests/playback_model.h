@@ -17,6 +17,9 @@ static const LONG MODEL_CROWD = MODEL_PROGRAMS, MODEL_CROWD_SIZE = 13;
 enum QueuedMessage { QUEUED_LOCK, QUEUED_UNLOCK, QUEUED_DISCONNECT, QUEUED_CONNECT, QUEUED_RETRY, QUEUED_WAKE };
 enum ToldLock { TOLD_UNLOCKED, TOLD_LOCKED, TOLD_BY_THE_PROBE };
 enum ModelSleep { MODEL_AWAKE, MODEL_SUSPENDED, MODEL_WOKE_UNATTENDED };
+// The plug-in's pause: none, its own, or a hold of its own the user played over ("a start of
+// yours during a hold pauses nothing more until every condition has ended").
+enum ModelPause { MODEL_NO_PAUSE, MODEL_OWN_PAUSE, MODEL_PLAYED_OVER };
 
 struct ModelProgram {
     BOOL followed, capturing, excused;

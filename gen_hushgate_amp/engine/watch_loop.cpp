@@ -79,8 +79,12 @@ void pollOnce(void)
         pauseForTheUser();
         return;
     }
-    if (pluginState.pausedByPlugin == 0 && state != PLAY_STATE_PLAYING)
+    if (pluginState.pausedByPlugin == NO_PAUSE_OF_OURS && state != PLAY_STATE_PLAYING)
         return;
+    // A pause of ours is never playing: the user started the music by a way the filter does not
+    // see (another plug-in's call, say), and played over the hold as surely.
+    if (state == PLAY_STATE_PLAYING)
+        (void)InterlockedCompareExchange(&pluginState.pausedByPlugin, PLAYED_OVER_BY_USER, PAUSED_BY_US);
     BOOL hold = shouldHoldPlayback();
     // pausedByPlugin is read afresh: the filter may have cleared it while the probes ran.
     if (hold && pluginState.pausedByPlugin == 0) {
@@ -90,10 +94,13 @@ void pollOnce(void)
             return;
         pluginState.issuingCommand = 1;
         sendPauseToggle();
-        pluginState.pausedByPlugin = 1;
+        pluginState.pausedByPlugin = PAUSED_BY_US;
         pluginState.issuingCommand = 0;
-    } else if (!hold && pluginState.pausedByPlugin == 1) {
-        pluginState.pausedByPlugin = 0;
+    } else if (!hold && pluginState.pausedByPlugin == PLAYED_OVER_BY_USER) {
+        // The music, and any pause since, is the user's: nothing to resume.
+        pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
+    } else if (!hold && pluginState.pausedByPlugin == PAUSED_BY_US) {
+        pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
         // Its output went away meanwhile: resuming would play from the next device.
         if (heldOutputHasGone())
             return;
