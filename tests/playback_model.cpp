@@ -290,7 +290,8 @@ static void look(ModelState &m)
         m.callHolds = m.sawPlaying = FALSE;
     }
     if (outputWentAway(m, playing)) {
-        m.pausedByPlugin = 0;
+        // A hold you played over stays yours through this pause: "a start of yours during a
+        // hold pauses nothing more until every condition has ended".
         toggle(m);
     } else if (m.pausedByPlugin || playing) {
         BOOL holds = holdsNow(m);

@@ -57,13 +57,13 @@ static void sendOwnToggle(void)
     pluginState.issuingCommand = 0;
 }
 
-// A pause the user undoes: never resumed by the loop, and no longer a pause of its own should
-// one have been held when the user started the music again.
+// A pause the user undoes: never resumed by the loop. The music plays, so no pause of ours is
+// held; a hold the user played over stays the user's through it, and pauses their next start
+// no more than it paused this one.
 static void pauseForTheUser(void)
 {
     if (!playerStillIn(PLAY_STATE_PLAYING))
         return;
-    pluginState.pausedByPlugin = 0;
     sendOwnToggle();
 }
 
@@ -73,6 +73,10 @@ void pollOnce(void)
     LRESULT state = queryPlayState();
     if (state == PLAYER_NOT_ASKED)
         return;
+    // A pause of ours is never playing: the user started the music by a way the filter does not
+    // see (another plug-in's call, say), and played over the hold as surely.
+    if (state == PLAY_STATE_PLAYING)
+        (void)InterlockedCompareExchange(&pluginState.pausedByPlugin, PLAYED_OVER_BY_USER, PAUSED_BY_US);
     // Every poll, whatever the player does: the call rule sees the music start.
     followCalls(state);
     if (outputDeviceWentAway(state == PLAY_STATE_PLAYING)) {
@@ -81,10 +85,6 @@ void pollOnce(void)
     }
     if (pluginState.pausedByPlugin == NO_PAUSE_OF_OURS && state != PLAY_STATE_PLAYING)
         return;
-    // A pause of ours is never playing: the user started the music by a way the filter does not
-    // see (another plug-in's call, say), and played over the hold as surely.
-    if (state == PLAY_STATE_PLAYING)
-        (void)InterlockedCompareExchange(&pluginState.pausedByPlugin, PLAYED_OVER_BY_USER, PAUSED_BY_US);
     BOOL hold = shouldHoldPlayback();
     // pausedByPlugin is read afresh: the filter may have cleared it while the probes ran.
     if (hold && pluginState.pausedByPlugin == 0) {
