@@ -196,9 +196,11 @@ static BOOL capturesNow(const ModelState &m, LONG program)
 static void followCalls(ModelState &m)
 {
     BOOL playing = m.playState == PLAY_STATE_PLAYING;
-    for (LONG p = 0; p < MODEL_RECORDS && m.ignoreListChanged; ++p)
-        m.programs[p].ignored = listed(m, p);
-    m.ignoreListChanged = FALSE;
+    if (m.ignoreListChanged) {
+        for (LONG p = 0; p < MODEL_RECORDS; ++p)
+            m.programs[p].ignored = listed(m, p);
+        m.ignoreListChanged = FALSE;
+    }
     for (LONG p = 0; p < MODEL_RECORDS; ++p) {
         ModelProgram &program = m.programs[p];
         BOOL capturing = capturesNow(m, p);
@@ -262,7 +264,7 @@ DWORD modelCallDueIn(const ModelState &m)
 // the music played on went away: "it then pauses once, and leaves it to you".
 static BOOL outputWentAway(ModelState &m, BOOL playing)
 {
-    if (!m.isDeviceLost || (!playing && !m.pausedByPlugin))
+    if (!m.isDeviceLost || (!playing && m.pausedByPlugin != MODEL_OWN_PAUSE))
         m.watched = MODEL_NOWHERE;
     if (!m.isDeviceLost || !playing)
         return FALSE;
