@@ -21,6 +21,8 @@
 
 // The real processes stand for programs whose names Windows can tell.
 enum : DWORD { ANOTHER_PROGRAM = 4000, THE_PLAYER_ITSELF = 1, THE_RECORDER = 2, THE_MEETING_APP = 3 };
+// A recorder on a made-up process, whose id may go to another program.
+static const DWORD SIMULATED_RECORDER = ANOTHER_PROGRAM + 400;
 
 struct CallSession {
     LONG device;
@@ -32,16 +34,17 @@ struct CallRow {
     int row;
     const char *what;
     // Tokens: "@T" moves the clock to T ms and polls, "~T" moves it without a poll; "=P" playing,
-    // "=H" paused by the plug-in, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
-    // first start); "play", "stop", "lock", "unlock", "mute" (the speakers, with the mute
+    // "=H" paused by the plug-in, "=U" paused by the user, "=S" stopped; "+N"/"-N" session N captures/stops (made at its
+    // first start); "play", "pause", "stop", "lock", "unlock", "mute" (the speakers, with the mute
     // condition on), "headset+", "headset-", "headset!" (plugged in, its first activation
     // failing), "mics+" (eight more microphones: ten in all), "mics-2" (the first two of them
-    // go); "=N" every microphone followed from its notices. A change of the system polls at once,
+    // go); "reborn0" (session 0's process ends, and a meeting app takes its id: "+0" makes its
+    // session); "=N" every microphone followed from its notices. A change of the system polls at once,
     // as its notice wakes the loop; the user's commands, and "ignore" and "unignore" (the
     // recorder put on the list of programs never a call, and taken off it), wait for the next "@".
     const char *script;
     LONG toggles;
-    LONG namesLookedUp;  // processes opened to read their names; -1: not counted
+    LONG namesLookedUp;  // the other programs' names asked of Windows; -1: not counted
     LONG isCall;
     SessionStep failing;  // SESSION_STEP_COUNT: nothing fails
     CallSession sessions[2];
@@ -85,6 +88,10 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
             sessions[index] = addSimulatedSession(session.device, program, state, session.systemSounds);
         else
             setSimulatedSessionState(sessions[index], state);
+    } else if (lstrcmpA(token, "reborn0") == 0) {
+        removeSimulatedSession(sessions[0]);
+        sessions[0] = NO_SESSION;
+        startSimulatedProcess(row.sessions[0].program, L"meeting.exe");
     } else if (lstrcmpA(token, "lock") == 0 || lstrcmpA(token, "unlock") == 0) {
         setWorkstationLocked(token[0] == 'l');
     } else if (lstrcmpA(token, "mute") == 0) {
@@ -122,14 +129,15 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         }
         BOOL held = token[1] == 'P'   ? state == PLAY_STATE_PLAYING && paused == 0
                     : token[1] == 'H' ? state == PLAY_STATE_PAUSED && paused == 1
+                    : token[1] == 'U' ? state == PLAY_STATE_PAUSED && paused != PAUSED_BY_US
                                       : state == PLAY_STATE_STOPPED;
         EXPECT_TRUE(held) << "row " << row.row << " (" << row.what << "): " << token << " failed, the player "
                           << playStateName(state) << ", pausedByPlugin " << paused;
         return held;
     } else if (lstrcmpA(token, "ignore") == 0 || lstrcmpA(token, "unignore") == 0) {
         setIgnoredPrograms(token[0] == 'i' ? L" \"Stream_Recorder.EXE\" ; obs64.exe" : L"obs64.exe", FALSE);
-    } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0) {
-        pressPlayerButton(token[0] == 'p' ? CMD_PLAY : CMD_STOP);
+    } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0 || lstrcmpA(token, "pause") == 0) {
+        pressPlayerButton(token[1] == 'l' ? CMD_PLAY : token[1] == 't' ? CMD_STOP : CMD_PAUSE);
     } else if (systemChange(token, sessions, row)) {
         pollOnce();
     } else {
@@ -147,6 +155,8 @@ void CallHold::runRow(const CallRow &row)
     pluginState.pausedByPlugin = 0;
     playerWindow.playState = PLAY_STATE_STOPPED;
     setIgnoredPrograms(L"", FALSE);
+    endSimulatedProcesses();
+    startSimulatedProcess(SIMULATED_RECORDER, L"stream_recorder.exe");
     startCountingCalls();
     if (row.failing != NONE)
         simulatedSessions.failing[row.failing] = 1;
@@ -167,7 +177,7 @@ void CallHold::runRow(const CallRow &row)
     stopCountingCalls();
     EXPECT_EQ(pauseTogglesSeen(), row.toggles) << "row " << row.row << " (" << row.what << ")";
     if (row.namesLookedUp >= 0) {
-        EXPECT_EQ(callCounts.processesOpened, row.namesLookedUp) << "row " << row.row << ": names looked up";
+        EXPECT_EQ(callCounts.namesRead, row.namesLookedUp) << "row " << row.row << ": names looked up";
     }
     EXPECT_EQ(simulatedSessions.stateListeners + simulatedSessions.creationListeners, 0) << "row " << row.row;
     EXPECT_EQ(microphonesWatched, row.isCall != 0) << "row " << row.row << ": the microphones' sessions";
@@ -231,7 +241,7 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          "ignore play @0 +0 @1500 =P +1 @2600 =H -1 @4700 =P @6000 =P", 2, 2, 1, NONE, {RECORDER, MEETING}},
         {21, "the program holding the pause is listed: the music comes back",
          "play @0 +0 @1050 =H ignore @1200 =P @3000 =P", 2, 1, 1, NONE, {RECORDER}},
-        {22, "a program whose name cannot be read is no program on the list", "ignore play @0 +0 @1050 =H", 1, 1, 1, NONE,
+        {22, "a program whose name cannot be read is no program on the list", "ignore play @0 +0 @1050 =H", 1, 0, 1, NONE,
          {MIC}},
         {23, "a program taken off the list counts from then on; the same list again reads no name",
          "ignore play @0 +0 @1500 =P ignore @1600 =P unignore @1700 =H", 1, 2, 1, NONE, {RECORDER}},
@@ -241,6 +251,10 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          1, NONE, {TENTH_MIC}},
         {26, "microphones that go free their slots for those past the eighth", "mics+ mics-2 play @0 =N +0 @1050 =H", 1,
          -1, 1, NONE, {TENTH_MIC}},
+        {27, "the user plays over the call and pauses again: the pause is the user's, its end resumes nothing",
+         "play @0 +0 @1050 =H play pause @1100 =U @1200 -0 @3300 =U", 2, -1, 1, NONE, {MIC}},
+        {28, "a listed recorder ends and a meeting app takes its id: its capture is a call",
+         "ignore play @0 +0 @1500 =P reborn0 +0 @2600 =H", 1, 2, 1, NONE, {{MICROPHONE, SIMULATED_RECORDER, FALSE}}},
     };
     for (const CallRow &row : rows)
         runRow(row);

@@ -262,6 +262,29 @@ static void unplugTheSpeakers(void)
     setDevicePresent(SPEAKERS, FALSE, HEADPHONES);
 }
 
+// The user plays over the hold, the headphones go (a look sees each), and the user plays again.
+static void playedOverThenUnplugged(void)
+{
+    pressPlayerButton(CMD_PLAY);
+    pollOnce();
+    unplugHeadphones();
+    pollOnce();
+    pressPlayerButton(CMD_PLAY);
+}
+
+// The user plays over the lock and pauses again, the headphones go, the lock ends, and the user
+// plays on the speakers (a look sees each).
+static void playedOverPausedThenUnplugged(void)
+{
+    static void (*const steps[])(void) = {[] { pressPlayerButton(CMD_PLAY); }, [] { pressPlayerButton(CMD_PAUSE); },
+                                          unplugHeadphones, [] { setWorkstationLocked(FALSE); },
+                                          [] { pressPlayerButton(CMD_PLAY); }};
+    for (void (*step)(void) : steps) {
+        step();
+        pollOnce();
+    }
+}
+
 enum Hold { NO_HOLD, USER_STOP, LOCK_HOLD, SLEEP_HOLD, SAVER_HOLD, MUTE_HOLD };
 enum SessionKind { NO_PLAYER_SESSION, PLAYER_SESSION, PLAYER_SYSTEM_SOUNDS, OTHER_PROGRAM };
 enum SessionFault { SESSIONS_ANSWER, NO_SESSION_INTERFACES, SESSIONS_NOT_LISTED };
@@ -370,6 +393,12 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         {23, "sessions on both outputs after the default stood in: the first listed is watched", HEADPHONES, HEADPHONES,
          PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, unplugTheSpeakers, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE,
          TRUE, FALSE, TRUE},
+        {24, "played over a lock, unplugged, played again: the hold is still the user's", HEADPHONES, NO_SESSION,
+         NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, playedOverThenUnplugged, FALSE, 1, PLAY_STATE_PLAYING, FALSE, 1,
+         FALSE, FALSE, FALSE, FALSE},
+        {25, "played over a lock, paused, unplugged: the user's pause keeps no output to hold against a start",
+         HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, playedOverPausedThenUnplugged, FALSE, 1,
+         PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
     };
     installFilter();
     for (const LossRow &row : rows) {

@@ -13,6 +13,7 @@
 #include "engine/audio_platform.h"
 #include "engine/call_capture.h"
 #include "engine/endpoint_mute.h"
+#include "engine/ignored_programs.h"
 #include "engine/output_device.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
@@ -52,6 +53,22 @@ static LONG microphoneDevice(LONG microphone)
 static DWORD otherProgram(LONG program)
 {
     return GetCurrentProcessId() + 8 + 4 * (DWORD)program;
+}
+
+// The model's names as processes run them, and as a user may list them: without ".exe", in
+// other letters' case, a full path in quotes, blanks around.
+static const WCHAR *const processNames[MODEL_NAMES] = {L"obs64.exe", L"voicemeeter.exe", L"Teams.exe", L"zoom.exe"};
+static const WCHAR *const listedNames[MODEL_NAMES] = {L"OBS64", L" VoiceMeeter.EXE ", L"\"C:\\Apps\\teams.exe\"",
+                                                      L"zoom.exe"};
+
+static void applyIgnoreList(LONG mask)
+{
+    WCHAR list[IGNORE_LIST_SIZE] = L"";
+    for (LONG name = 0; name < MODEL_NAMES; ++name) {
+        if ((mask >> name) & 1)
+            lstrcatW(lstrcatW(list, listedNames[name]), L";");
+    }
+    setIgnoredPrograms(list, FALSE);
 }
 
 class ModelWalk : public PluginTest {
@@ -300,7 +317,21 @@ protected:
             setSettings(v & 1, (v >> 1) & 1, (v >> 2) & 1, modelIntervals[(v >> 3) % 6]);
             pluginState.settings.isDeviceLost = (v >> 6) & 1;
             pluginState.settings.isCall = (v >> 7) & 1;
+            applyIgnoreList(v >> 8);
             break;
+        case STEP_PROCESS_ID_REUSED: {
+            // The sessions of a process that ends expire with it.
+            LONG program = v / 16;
+            for (LONG &session : captures[program]) {
+                removeSimulatedSession(session);
+                session = NO_SESSION;
+            }
+            captureOn[program] = MODEL_NOWHERE;
+            startSimulatedProcess(otherProgram(program), processNames[(v / 2) % MODEL_NAMES]);
+            if (v % 2)
+                capture(program, 0);
+            break;
+        }
         case STEP_RESTART:
             stopEngine();
             pluginState.settings.isDeviceLost = v & 1;
@@ -418,6 +449,10 @@ protected:
         setSettings(1, 1, 1, 500);
         pluginState.settings.isDeviceLost = 1;
         pluginState.settings.isCall = 1;
+        applyIgnoreList(0);
+        endSimulatedProcesses();
+        for (LONG program = 0; program < MODEL_PROGRAMS; ++program)
+            startSimulatedProcess(otherProgram(program), processNames[program]);
         playerWindow.playState = PLAY_STATE_PLAYING;
         stream = second = ownCapture = systemSounds = NO_SESSION;
         for (LONG &session : crowd)
@@ -514,9 +549,9 @@ TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
         static const char *const sources[] = {"session notices", "session service late", "no wtsapi32"};
         std::string listing = std::string("\n  (") + sources[source] + (mixerPresent ? ", a mixer)" : ", no mixer)");
         for (int i = 0; i < shortest; ++i) {
-            char text[128];
+            char text[192];
             describeStep(walkSteps[i], text);
-            char line[160];
+            char line[224];
             wsprintfA(line, "\n  %2d. %s", i + 1, text);
             listing += line;
         }

@@ -57,6 +57,8 @@ void modelStart(ModelState &m, BOOL mixerPresent, WalkLockSource source, DWORD n
     m.microphoneIn[0] = m.microphoneIn[1] = TRUE;
     for (LONG &microphone : m.captureOn)
         microphone = MODEL_NOWHERE;
+    for (LONG p = 0; p <= MODEL_CROWD; ++p)
+        m.nameOf[p] = p < MODEL_PROGRAMS ? p : MODEL_NOWHERE;
     m.isLock = m.isScreenSave = m.isMute = m.isDeviceLost = m.isCall = 1;
     m.interval = 500;
     // The walk begins as a fresh start does: init registers for the session's notices.
@@ -160,11 +162,28 @@ static BOOL mutedNow(const ModelState &m)
 
 // --- calls ---------------------------------------------------------------------------------
 
+// "A program's name is read when it starts a call (once, however long it captures), and again
+// when you change the list"; "a program whose name cannot be read (it ended at once, or Windows
+// refuses) counts as a call": a program whose process ended has no name left to read.
+static BOOL listed(const ModelState &m, LONG record)
+{
+    if (record >= MODEL_ENDED || m.nameOf[record] < 0)
+        return FALSE;
+    return (m.ignoreList >> m.nameOf[record]) & 1;
+}
+
+static BOOL countsForNothing(const ModelProgram &program)
+{
+    return !program.followed || program.excused || program.ignored;
+}
+
 // A microphone that cannot be looked at yet (its first activation failed: an endpoint not
 // ready, an audio service restarting) is looked at again at the next look; a capture on it
 // counts from the look that first sees it.
 static BOOL capturesNow(const ModelState &m, LONG program)
 {
+    if (program >= MODEL_ENDED)
+        return FALSE;
     LONG microphone = m.captureOn[program];
     return microphone != MODEL_NOWHERE && m.microphoneIn[microphone] && !m.microphoneLate[microphone];
 }
@@ -177,12 +196,18 @@ static BOOL capturesNow(const ModelState &m, LONG program)
 static void followCalls(ModelState &m)
 {
     BOOL playing = m.playState == PLAY_STATE_PLAYING;
-    for (LONG p = 0; p <= MODEL_CROWD; ++p) {
+    if (m.ignoreListChanged) {
+        for (LONG p = 0; p < MODEL_RECORDS; ++p)
+            m.programs[p].ignored = listed(m, p);
+        m.ignoreListChanged = FALSE;
+    }
+    for (LONG p = 0; p < MODEL_RECORDS; ++p) {
         ModelProgram &program = m.programs[p];
         BOOL capturing = capturesNow(m, p);
         if (!program.followed && capturing) {
             program.followed = program.capturing = TRUE;
             program.excused = FALSE;
+            program.ignored = listed(m, p);
             program.since = m.now;
         } else if (program.followed) {
             if (program.capturing && !capturing)
@@ -207,8 +232,7 @@ static void followCalls(ModelState &m)
     m.sawPlaying = playing;
     BOOL holds = FALSE;
     for (const ModelProgram &program : m.programs) {
-        if (program.followed && !program.excused &&
-            (m.callHolds || (program.capturing && m.now - program.since >= 1000)))
+        if (!countsForNothing(program) && (m.callHolds || (program.capturing && m.now - program.since >= 1000)))
             holds = TRUE;
     }
     m.callHolds = holds;
@@ -220,7 +244,7 @@ DWORD modelCallDueIn(const ModelState &m)
         return INFINITE;
     DWORD due = INFINITE;
     for (const ModelProgram &program : m.programs) {
-        if (!program.followed || program.excused)
+        if (countsForNothing(program))
             continue;
         DWORD left = INFINITE;
         if (program.capturing && !m.callHolds)
@@ -240,7 +264,7 @@ DWORD modelCallDueIn(const ModelState &m)
 // the music played on went away: "it then pauses once, and leaves it to you".
 static BOOL outputWentAway(ModelState &m, BOOL playing)
 {
-    if (!m.isDeviceLost || (!playing && !m.pausedByPlugin))
+    if (!m.isDeviceLost || (!playing && m.pausedByPlugin != MODEL_OWN_PAUSE))
         m.watched = MODEL_NOWHERE;
     if (!m.isDeviceLost || !playing)
         return FALSE;
@@ -287,21 +311,25 @@ static void look(ModelState &m)
         followCalls(m);
     } else {
         ZeroMemory(m.programs, sizeof m.programs);
-        m.callHolds = m.sawPlaying = FALSE;
+        m.callHolds = m.sawPlaying = m.ignoreListChanged = FALSE;
     }
     if (outputWentAway(m, playing)) {
-        m.pausedByPlugin = 0;
+        // A hold you played over stays yours through this pause: "a start of yours during a
+        // hold pauses nothing more until every condition has ended".
         toggle(m);
     } else if (m.pausedByPlugin || playing) {
         BOOL holds = holdsNow(m);
         if (holds && !m.pausedByPlugin) {
-            m.pausedByPlugin = 1;
+            m.pausedByPlugin = MODEL_OWN_PAUSE;
             toggle(m);
         } else if (!holds && m.pausedByPlugin) {
-            m.pausedByPlugin = 0;
+            // "A pause you made yourself is never resumed by it": once you played over the hold,
+            // every pause is yours.
+            BOOL own = m.pausedByPlugin == MODEL_OWN_PAUSE;
+            m.pausedByPlugin = MODEL_NO_PAUSE;
             if (m.isDeviceLost && m.watched != MODEL_NOWHERE && !m.outputIn[m.watched])
                 m.watched = MODEL_NOWHERE;
-            else if (m.playState == PLAY_STATE_PAUSED) {
+            else if (own && m.playState == PLAY_STATE_PAUSED) {
                 toggle(m);
                 m.sawPlaying = TRUE;  // its own resume is no start of the user's
             }
@@ -324,11 +352,13 @@ static BOOL startsPlayback(const ModelState &m, LONG command)
 
 // "When you press play (or previous, next, or pause to resume) while the sound is muted, it
 // releases the mute first"; a start of the user's during a pause of the plug-in's makes the
-// music the user's, on whatever output it now plays.
+// music the user's, on whatever output it now plays, and every pause after it the user's.
 static void command(ModelState &m, LONG id)
 {
-    if (startsPlayback(m, id) && m.pausedByPlugin)
+    if (startsPlayback(m, id) && m.pausedByPlugin) {
         m.watched = MODEL_NOWHERE;
+        m.pausedByPlugin = MODEL_PLAYED_OVER;
+    }
     BOOL mayBeMuted = (m.mixerPresent && m.mixerMuted) || modelSpeakersMuted(m) ||
                       (m.muteUnreadable && m.defaultOutput != MODEL_NOWHERE);
     if (startsPlayback(m, id) && m.isMute && mayBeMuted) {
@@ -336,7 +366,7 @@ static void command(ModelState &m, LONG id)
         if (m.defaultOutput != MODEL_NOWHERE)
             m.outputMuted[m.defaultOutput] = FALSE;
         if (!holdsNow(m))
-            m.pausedByPlugin = 0;
+            m.pausedByPlugin = MODEL_NO_PAUSE;
     }
     switch (id) {
     case CMD_PLAY:
@@ -523,8 +553,22 @@ void modelApply(ModelState &m, const Step &step)
         m.interval = modelIntervals[(v >> 3) % 6];
         m.isDeviceLost = (v >> 6) & 1;
         m.isCall = (v >> 7) & 1;
+        // "and again when you change the list": only a list that really changed
+        m.ignoreListChanged = m.ignoreListChanged || m.ignoreList != ((v >> 8) & 15);
+        m.ignoreList = (v >> 8) & 15;
         // "OK applies the values at once": it wakes the loop.
         break;
+    case STEP_PROCESS_ID_REUSED: {
+        // The call of the program that ended goes on being followed to its end; the new
+        // program on its id is another program: met anew, its name read anew.
+        LONG program = v / 16;
+        if (m.programs[program].followed)
+            m.programs[MODEL_ENDED + program] = m.programs[program];
+        ZeroMemory(&m.programs[program], sizeof m.programs[program]);
+        m.nameOf[program] = (v / 2) % 8;
+        m.captureOn[program] = v % 2 ? 0 : MODEL_NOWHERE;
+        break;
+    }
     case STEP_RESTART:
         // The player stays where it stands; the plug-in starts as freshly loaded.
         m.pausedByPlugin = 0;
@@ -536,7 +580,7 @@ void modelApply(ModelState &m, const Step &step)
         m.queued = 0;
         m.watched = MODEL_NOWHERE;
         ZeroMemory(m.programs, sizeof m.programs);
-        m.callHolds = m.sawPlaying = FALSE;
+        m.callHolds = m.sawPlaying = m.ignoreListChanged = FALSE;
         registerForNotices(m);
         break;
     case STEP_KIND_COUNT:

@@ -12,14 +12,24 @@ static const LONG MODEL_MICROPHONES = 10, MODEL_PROGRAMS = 3, MODEL_QUEUE = 64;
 // program would: with the three, the 16 programs the plug-in follows at once; two sessions
 // each, more than its table of sessions holds. (Past 16 programs the README promises nothing for those not followed.)
 static const LONG MODEL_CROWD = MODEL_PROGRAMS, MODEL_CROWD_SIZE = 13;
+// The programs' file names: the three start as the first three; a process id that another
+// program takes may go to any. The list of programs never a call is a mask of them.
+static const LONG MODEL_NAMES = 4;
+extern const char *const modelProgramNames[MODEL_NAMES];
+// Where a program's process ended and its id went to another, the call of the one that ended
+// is followed here (programs[MODEL_ENDED + program]) until it is over.
+static const LONG MODEL_ENDED = MODEL_CROWD + 1, MODEL_RECORDS = MODEL_ENDED + MODEL_PROGRAMS;
 
 // Waiting on the player's thread, in the order posted.
 enum QueuedMessage { QUEUED_LOCK, QUEUED_UNLOCK, QUEUED_DISCONNECT, QUEUED_CONNECT, QUEUED_RETRY, QUEUED_WAKE };
 enum ToldLock { TOLD_UNLOCKED, TOLD_LOCKED, TOLD_BY_THE_PROBE };
 enum ModelSleep { MODEL_AWAKE, MODEL_SUSPENDED, MODEL_WOKE_UNATTENDED };
+// The plug-in's pause: none, its own, or a hold of its own the user played over ("a start of
+// yours during a hold pauses nothing more until every condition has ended").
+enum ModelPause { MODEL_NO_PAUSE, MODEL_OWN_PAUSE, MODEL_PLAYED_OVER };
 
 struct ModelProgram {
-    BOOL followed, capturing, excused;
+    BOOL followed, capturing, excused, ignored;
     DWORD since, stoppedAt;
 };
 
@@ -39,10 +49,13 @@ struct ModelState {
     BOOL microphoneIn[MODEL_MICROPHONES];
     BOOL microphoneLate[MODEL_MICROPHONES];  // its first activation fails: seen from the look after
     LONG captureOn[MODEL_PROGRAMS + 1];  // the microphone a program captures from, or MODEL_NOWHERE
+    LONG nameOf[MODEL_PROGRAMS + 1];     // the file name its process runs; the crowd's are never listed
     LONG queue[MODEL_QUEUE * 2], queued;  // message and its word
     LONG suspends;
     // The settings.
     LONG isLock, isScreenSave, isMute, isDeviceLost, isCall, interval;
+    LONG ignoreList;        // CALLIGNORE, a mask of the names
+    BOOL ignoreListChanged;  // since the last look
     // What the plug-in knows and did.
     LONG pausedByPlugin, pluginToggles;
     BOOL noticesHold, retryQueued, toldDisconnected;
@@ -50,7 +63,7 @@ struct ModelState {
     BOOL inputSinceWake;
     LONG watched;  // the output the music plays on, as last seen; MODEL_NOWHERE: none
     BOOL watchedFromSession;
-    ModelProgram programs[MODEL_PROGRAMS + 1];
+    ModelProgram programs[MODEL_RECORDS];
     BOOL callHolds, sawPlaying;
 };
 
@@ -80,8 +93,10 @@ enum StepKind {
     STEP_CROWD,           // value: the crowd captures (1) or stops (0)
     STEP_COMMAND,
     STEP_SETTINGS,        // the dialog's OK: value bits lock, saver, mute, the interval's index (3 bits),
-                          // ISDEVICELOST, ISCALL
+                          // ISDEVICELOST, ISCALL, and from bit 8 the mask of CALLIGNORE's names
     STEP_RESTART,         // quit, then init: value bits ISDEVICELOST, ISCALL (set by hand meanwhile)
+    STEP_PROCESS_ID_REUSED,  // value: program * 16 + name * 2 + 1 if it captures at once: the program's
+                             // process ends, and its id goes to a new process of that name
     STEP_KIND_COUNT,
 };
 
@@ -102,6 +117,6 @@ DWORD modelCallDueIn(const ModelState &model);
 // The walk's steps (walk_steps.cpp). A random step that makes sense in the state (no second suspend while asleep, say). The thread
 // walk asks only for the steps of the player, the lock, the screen saver and the mutes.
 Step randomStep(unsigned &seed, const ModelState &model, BOOL everyStep);
-void describeStep(const Step &step, char (&text)[128]);
+void describeStep(const Step &step, char (&text)[192]);
 // The mute called the user's (the speakers' own): the default output's.
 BOOL modelSpeakersMuted(const ModelState &model);

@@ -432,7 +432,7 @@ TEST_F(HostedPlugin, RandomWalkWithTheRealThreadAgreesWithTheModel)
     // Each step begins just after the watch thread began a wait: the last wait saw to that.
     for (LONG i = 0; i < steps; ++i) {
         Step step = randomStep(seed, model, FALSE);
-        char text[128];
+        char text[192];
         describeStep(step, text);
         history += std::string("\n  ") + text;
         (void)applyStepToPlayer(step);

@@ -183,12 +183,108 @@ static MMRESULT WINAPI failableMixerSetControlDetails(HMIXEROBJ mixer, LPMIXERCO
     return realMixerSetControlDetails(mixer, details, flags);
 }
 
+// --- processes made up: an id, the program it runs, when it was made -----------------------
+
+enum { SIMULATED_PROCESSES = 8 };
+struct SimulatedProcess {
+    DWORD processId;  // 0: a free place
+    WCHAR path[MAX_PATH];
+    FILETIME created;
+};
+static SimulatedProcess simulatedProcesses[SIMULATED_PROCESSES];
+static ULONGLONG lastCreation = 0x01DD000000000000ull;  // in 2026; each new process a second later
+// A handle to a made-up process is its place in the table, far above any real handle's value.
+static const ULONG_PTR SIMULATED_HANDLE_BASE = 0x7FFF0000u;
+
+void startSimulatedProcess(DWORD processId, const WCHAR *fileName)
+{
+    SimulatedProcess *place = NULL;
+    for (SimulatedProcess &process : simulatedProcesses) {
+        if (process.processId == processId || (place == NULL && process.processId == 0))
+            place = &process;
+    }
+    if (place == NULL)
+        return;
+    place->processId = processId;
+    wsprintfW(place->path, L"C:\\Program Files\\%s", fileName);
+    lastCreation += 10000000u;
+    place->created.dwLowDateTime = (DWORD)lastCreation;
+    place->created.dwHighDateTime = (DWORD)(lastCreation >> 32);
+}
+
+void endSimulatedProcesses(void)
+{
+    ZeroMemory(simulatedProcesses, sizeof simulatedProcesses);
+}
+
+static SimulatedProcess *simulatedProcessOf(HANDLE handle)
+{
+    ULONG_PTR place = (ULONG_PTR)handle - SIMULATED_HANDLE_BASE;
+    if ((ULONG_PTR)handle < SIMULATED_HANDLE_BASE || place >= SIMULATED_PROCESSES * 4 || place % 4 != 0)
+        return NULL;
+    return simulatedProcesses[place / 4].processId != 0 ? &simulatedProcesses[place / 4] : NULL;
+}
+
 static HANDLE(WINAPI *realOpenProcess)(DWORD, BOOL, DWORD);
 static HANDLE WINAPI countedOpenProcess(DWORD access, BOOL inherit, DWORD processId)
 {
     if (counting)
         InterlockedIncrement(&callCounts.processesOpened);
+    for (LONG place = 0; place < SIMULATED_PROCESSES; ++place) {
+        if (processId != 0 && simulatedProcesses[place].processId == processId)
+            return (HANDLE)(SIMULATED_HANDLE_BASE + 4 * (ULONG_PTR)place);
+    }
     return realOpenProcess(access, inherit, processId);
+}
+
+static BOOL(WINAPI *realCloseHandle)(HANDLE);
+static BOOL WINAPI simulatedCloseHandle(HANDLE handle)
+{
+    return (ULONG_PTR)handle >= SIMULATED_HANDLE_BASE && (ULONG_PTR)handle < SIMULATED_HANDLE_BASE + 4 * SIMULATED_PROCESSES
+               ? TRUE
+               : realCloseHandle(handle);
+}
+
+static BOOL(WINAPI *realGetProcessTimes)(HANDLE, LPFILETIME, LPFILETIME, LPFILETIME, LPFILETIME);
+static BOOL WINAPI simulatedGetProcessTimes(HANDLE handle, LPFILETIME created, LPFILETIME exited, LPFILETIME kernel,
+                                            LPFILETIME user)
+{
+    SimulatedProcess *process = simulatedProcessOf(handle);
+    if (process == NULL)
+        return realGetProcessTimes(handle, created, exited, kernel, user);
+    *created = process->created;
+    ZeroMemory(exited, sizeof *exited);
+    ZeroMemory(kernel, sizeof *kernel);
+    ZeroMemory(user, sizeof *user);
+    return TRUE;
+}
+
+// The plug-in finds the name query at run time (Windows 2000 and XP lack it).
+static BOOL(WINAPI *realQueryImageName)(HANDLE, DWORD, LPWSTR, PDWORD);
+static BOOL WINAPI countedQueryImageName(HANDLE handle, DWORD flags, LPWSTR path, PDWORD length)
+{
+    if (counting)
+        InterlockedIncrement(&callCounts.namesRead);
+    SimulatedProcess *process = simulatedProcessOf(handle);
+    if (process == NULL)
+        return realQueryImageName != NULL && realQueryImageName(handle, flags, path, length);
+    DWORD needed = (DWORD)lstrlenW(process->path);
+    if (*length <= needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    (void)lstrcpyW(path, process->path);
+    *length = needed;
+    return TRUE;
+}
+
+static FARPROC(WINAPI *previousGetProcAddress)(HMODULE, LPCSTR);
+static FARPROC WINAPI simulatedGetProcAddress(HMODULE module, LPCSTR name)
+{
+    FARPROC found = previousGetProcAddress(module, name);
+    if (found != NULL && HIWORD((ULONG_PTR)name) != 0 && lstrcmpA(name, "QueryFullProcessImageNameW") == 0)
+        return (FARPROC)(void *)countedQueryImageName;
+    return found;
 }
 
 static HDESK WINAPI countedOpenInputDesktop(DWORD flags, BOOL inherit, ACCESS_MASK access)
@@ -264,6 +360,12 @@ static void patchTestProgramImports(void)
     (void)interceptImport(self, "kernel32.dll", "GetTickCount", clockAhead, realGetTickCount);
     (void)interceptImport(self, "user32.dll", "GetLastInputInfo", inputOfChoice, realGetLastInputInfo);
     (void)interceptImport(self, "kernel32.dll", "OpenProcess", countedOpenProcess, realOpenProcess);
+    (void)interceptImport(self, "kernel32.dll", "GetProcessTimes", simulatedGetProcessTimes, realGetProcessTimes);
+    (void)interceptImport(self, "kernel32.dll", "CloseHandle", simulatedCloseHandle, realCloseHandle);
+    bindSystemFunction(realQueryImageName, "kernel32.dll", "QueryFullProcessImageNameW");
+    // Behind the lock probe's own, which hands out the simulated session library.
+    previousGetProcAddress = (FARPROC(WINAPI *)(HMODULE, LPCSTR))patchImport(self, "kernel32.dll", "GetProcAddress",
+                                                                             (void *)simulatedGetProcAddress);
     (void)interceptSpeakers(self);
 }
 
@@ -298,6 +400,7 @@ void PluginTest::SetUp()
     forgetOutputDevice();
     outputDevice.lookupWanted = 0;
     setIgnoredPrograms(L"", FALSE);
+    endSimulatedProcesses();
     ZeroMemory((void *)&sessionLock, sizeof sessionLock);
     ZeroMemory((void *)&sleepHold, sizeof sleepHold);
     onWatchThreadWait = NULL;

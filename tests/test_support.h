@@ -28,7 +28,8 @@ struct CallCounts {
     volatile LONG lastWaitMs;  // the timeout of the last one: the interval
     volatile LONG comEnters;           // successful CoInitializeEx calls, to set against leaves
     volatile LONG comLeaves;
-    volatile LONG processesOpened;  // the other programs' names looked up
+    volatile LONG processesOpened;  // the other programs' names and creation times looked up
+    volatile LONG namesRead;        // the other programs' image names asked for
 };
 extern CallCounts callCounts;
 void startCountingCalls(void);
@@ -74,6 +75,12 @@ void holdClockAt(DWORD tick);
 // The tick of the last input the plug-in sees (GetLastInputInfo), when nonzero; else the
 // system's own.
 extern volatile DWORD simulatedInputTick;
+
+// Processes the tests make up, as Windows shows them to the plug-in (OpenProcess, its creation
+// time, its image name): a process id and the program it runs. Started again, an id belongs to a
+// new process of a later creation time, as when Windows hands the id of one that ended to another.
+void startSimulatedProcess(DWORD processId, const WCHAR *fileName);
+void endSimulatedProcesses(void);
 
 // The watch thread's begun waits reach the target: each one follows a completed poll.
 BOOL waitForWatchThreadWaits(LONG target, DWORD timeoutMs);

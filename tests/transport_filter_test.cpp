@@ -53,7 +53,7 @@ TEST_F(TransportFilter, AnotherConditionKeepsThePauseTheLoopsButItsEndLeavesTheU
     pressPlayerButton(CMD_PLAY);
     EXPECT_EQ(playerEventAt(0).mutedOnArrival, 0);
     EXPECT_EQ(readSystemMute(), 0);
-    EXPECT_EQ(pluginState.pausedByPlugin, 1);
+    EXPECT_EQ(pluginState.pausedByPlugin, PLAYED_OVER_BY_USER);
     EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
     pollOnce();
     EXPECT_EQ(playerWindow.eventCount, 1);

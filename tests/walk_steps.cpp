@@ -6,6 +6,8 @@
 
 #include "plugin/host_contract.h"
 
+const char *const modelProgramNames[MODEL_NAMES] = {"obs64.exe", "voicemeeter.exe", "Teams.exe", "zoom.exe"};
+
 static unsigned nextRandom(unsigned &seed)
 {
     seed = seed * 1103515245u + 12345u;
@@ -25,7 +27,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_DEFAULT_OUTPUT, STEP_PLAYER_OUTPUT, STEP_SECOND_SESSION, STEP_CAPTURE, STEP_CAPTURE, STEP_CAPTURE,
         STEP_CAPTURE, STEP_CAPTURE, STEP_TIME, STEP_NO_CALL, STEP_NO_CALL, STEP_NO_CALL, STEP_CROWD,
         STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_SETTINGS,
-        STEP_RESTART, STEP_WAKE};
+        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
         step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
@@ -91,8 +93,28 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         // Mostly the switches on: a walk with everything off proves little.
         LONG switches = (LONG)((r % 32) | (r % 3 == 0 ? 0 : 31));
         step.value = (switches & 7) | (LONG)(((r >> 5) % 6) << 3) | ((switches >> 3) << 6);
+        step.value |= (LONG)(nextRandom(seed) % 16) << 8;
         break;
     }
+    case STEP_PROCESS_ID_REUSED: {
+        // Sixteen programs at most are followed at once: no id goes to another while the crowd
+        // is about, nor twice before the call of the first program to end is over.
+        LONG program = (LONG)(r % MODEL_PROGRAMS);
+        if (m.programs[MODEL_CROWD].followed || m.captureOn[MODEL_CROWD] != MODEL_NOWHERE ||
+            m.programs[MODEL_ENDED + program].followed) {
+            step.kind = STEP_POLL;
+            break;
+        }
+        step.value = program * 16 + (LONG)((r / MODEL_PROGRAMS) % MODEL_NAMES) * 2 + (LONG)((r >> 8) % 2);
+        break;
+    }
+    case STEP_CROWD:
+        step.value = (LONG)(r % 2);
+        for (LONG program = 0; program < MODEL_PROGRAMS; ++program) {
+            if (m.programs[MODEL_ENDED + program].followed)
+                step.value = 0;
+        }
+        break;
     case STEP_RESTART:
         step.value = (LONG)(r % 4 == 0 ? r % 3 : 3);
         break;
@@ -103,7 +125,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
     return step;
 }
 
-void describeStep(const Step &step, char (&text)[128])
+void describeStep(const Step &step, char (&text)[192])
 {
     static const char *const outputs[] = {"the speakers", "the headphones"};
     static const char *const commands[] = {"previous", "play", "pause", "stop", "next"};
@@ -193,10 +215,20 @@ void describeStep(const Step &step, char (&text)[128])
     case STEP_COMMAND:
         wsprintfA(text, "user presses %s", commands[v - CMD_PREVIOUS]);
         break;
-    case STEP_SETTINGS:
-        wsprintfA(text, "dialog OK: lock %s, screen saver %s, mute %s, output lost %s, call %s, every %ld ms",
+    case STEP_SETTINGS: {
+        char names[80] = "";
+        for (LONG name = 0; name < MODEL_NAMES; ++name) {
+            if ((v >> (8 + name)) & 1)
+                lstrcatA(lstrcatA(names, " "), modelProgramNames[name]);
+        }
+        wsprintfA(text, "dialog OK: lock %s, screen saver %s, mute %s, output lost %s, call %s, every %ld ms; never a call:%s",
                   v & 1 ? "on" : "off", v & 2 ? "on" : "off", v & 4 ? "on" : "off", v & 64 ? "on" : "off",
-                  v & 128 ? "on" : "off", modelIntervals[(v >> 3) % 6]);
+                  v & 128 ? "on" : "off", modelIntervals[(v >> 3) % 6], names[0] != '\0' ? names : " none");
+        break;
+    }
+    case STEP_PROCESS_ID_REUSED:
+        wsprintfA(text, "program %ld ends; its process id goes to a new %s%s", v / 16 + 1,
+                  modelProgramNames[(v / 2) % MODEL_NAMES], v % 2 ? ", which captures from microphone 1 at once" : "");
         break;
     case STEP_RESTART:
         wsprintfA(text, "quit, then init (ISDEVICELOST=%ld ISCALL=%ld)", v & 1, (v >> 1) & 1);

@@ -56,6 +56,10 @@ TEST_F(WatchLoop, OnePollFollowsTheDecisionTable)
         {10, 1, PLAY_STATE_PAUSED, FALSE, CMD_PLAY, 0, 0, 1},
         {11, 0, PLAY_STATE_PLAYING, TRUE, CMD_PAUSE, 0, 0, 1},
         {12, 0, PLAY_STATE_PLAYING, TRUE, CMD_STOP, 0, 0, 1},
+        // Played over, seen by the filter or only by the poll: pausing nothing more, resuming nothing.
+        {13, 1, PLAY_STATE_PLAYING, TRUE, 0, 0, PLAYED_OVER_BY_USER, 1},
+        {14, PLAYED_OVER_BY_USER, PLAY_STATE_PLAYING, TRUE, 0, 0, PLAYED_OVER_BY_USER, 1},
+        {15, PLAYED_OVER_BY_USER, PLAY_STATE_PAUSED, FALSE, 0, 0, 0, 1},
     };
     for (const DecisionRow &row : rows) {
         playerWindow.playState = row.state;

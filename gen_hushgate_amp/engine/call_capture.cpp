@@ -11,19 +11,19 @@
 
 CallCapture callCapture;
 
-static Caller *callerOf(DWORD processId)
+static Caller *callerOf(DWORD processId, ULONGLONG createdAt)
 {
     for (Caller &caller : callCapture.callers) {
-        if (caller.processId == processId)
+        if (caller.processId == processId && caller.createdAt == createdAt)
             return &caller;
     }
     return NULL;
 }
 
-static BOOL listed(DWORD processId, const DWORD *processIds, LONG count)
+static BOOL listed(const Caller &caller, const DWORD *processIds, const ULONGLONG *createdAt, LONG count)
 {
     for (LONG i = 0; i < count; ++i) {
-        if (processIds[i] == processId)
+        if (processIds[i] == caller.processId && createdAt[i] == caller.createdAt)
             return TRUE;
     }
     return FALSE;
@@ -31,17 +31,18 @@ static BOOL listed(DWORD processId, const DWORD *processIds, LONG count)
 
 // A program met for the first time; with the table full it is not followed (16 programs
 // capturing at once is no desk a person sits at).
-static void startFollowing(DWORD processId, DWORD now)
+static void startFollowing(DWORD processId, ULONGLONG createdAt, DWORD now)
 {
-    Caller *caller = callerOf(0);
+    Caller *caller = callerOf(0, 0);
     if (caller == NULL)
         return;
     caller->processId = processId;
+    caller->createdAt = createdAt;
     caller->capturing = TRUE;
     caller->capturingSince = now;
     caller->excused = FALSE;
     // Once for each program met: its name is not read again at every poll.
-    caller->ignored = isIgnoredProcess(processId);
+    caller->ignored = isIgnoredProcess(processId, createdAt);
 }
 
 // The user changed the list: the programs already met are judged by the new one.
@@ -53,17 +54,23 @@ static void judgeCallersAgain(void)
     callCapture.ignoreListVersion = version;
     for (Caller &caller : callCapture.callers) {
         if (caller.processId != 0)
-            caller.ignored = isIgnoredProcess(caller.processId);
+            caller.ignored = isIgnoredProcess(caller.processId, caller.createdAt);
     }
 }
 
 void observeCaptures(const DWORD *processIds, LONG count, DWORD now)
 {
     judgeCallersAgain();
+    // A process that ended and a new one on its id are two programs: the call of the one goes on
+    // to its end, the other is met anew, its name read anew, and no excuse of the first is its.
+    ULONGLONG createdAt[MAX_CAPTURING_PROGRAMS];
+    count = count < MAX_CAPTURING_PROGRAMS ? count : MAX_CAPTURING_PROGRAMS;
+    for (LONG i = 0; i < count; ++i)
+        createdAt[i] = processCreationTime(processIds[i]);
     for (Caller &caller : callCapture.callers) {
         if (caller.processId == 0)
             continue;
-        BOOL capturing = listed(caller.processId, processIds, count);
+        BOOL capturing = listed(caller, processIds, createdAt, count);
         if (caller.capturing && !capturing)
             caller.stoppedAt = now;
         if (!caller.capturing && capturing) {
@@ -76,8 +83,8 @@ void observeCaptures(const DWORD *processIds, LONG count, DWORD now)
         caller.capturing = capturing;
     }
     for (LONG i = 0; i < count; ++i) {
-        if (processIds[i] != 0 && callerOf(processIds[i]) == NULL)
-            startFollowing(processIds[i], now);
+        if (processIds[i] != 0 && callerOf(processIds[i], createdAt[i]) == NULL)
+            startFollowing(processIds[i], createdAt[i], now);
     }
 }
 

@@ -8,10 +8,12 @@
 
 enum { BRIEF_CAPTURE_MS = 1000, CALL_QUIET_MS = 2000 };
 
-// The rule follows each program that captures, by process.
+// The rule follows each program that captures, by process: its id and when it was made, since
+// an id that a process leaves goes to the next one made.
 enum { MAX_CALLERS = MAX_CAPTURING_PROGRAMS };
 struct Caller {
     DWORD processId;  // 0: a free slot
+    ULONGLONG createdAt;   // 0: unknown, and the id alone tells it
     BOOL capturing;
     DWORD capturingSince;  // ticks, the start of the capture under way
     DWORD stoppedAt;       // ticks, the end of the last one

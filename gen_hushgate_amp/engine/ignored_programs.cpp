@@ -176,7 +176,25 @@ BOOL isIgnoredProgramName(const WCHAR *program)
     }
 }
 
-static BOOL readProgramName(DWORD processId, WCHAR (&name)[MAX_PATH])
+static ULONGLONG creationTimeOf(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
+}
+
+ULONGLONG processCreationTime(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_NAME_ONLY, FALSE, processId);
+    if (process == NULL)
+        return 0;
+    ULONGLONG created = creationTimeOf(process);
+    (void)CloseHandle(process);
+    return created;
+}
+
+static BOOL readProgramName(DWORD processId, ULONGLONG createdAt, WCHAR (&name)[MAX_PATH])
 {
     QueryImageName query = (QueryImageName)(void *)kernelExport("QueryFullProcessImageNameW");
     if (query == NULL)
@@ -186,7 +204,9 @@ static BOOL readProgramName(DWORD processId, WCHAR (&name)[MAX_PATH])
         return FALSE;
     WCHAR path[MAX_PATH];
     DWORD length = MAX_PATH;
-    BOOL read = query(process, 0, path, &length) && length > 0 && length < MAX_PATH;
+    // Another process on the id is not the program met: its name says nothing of that one.
+    BOOL read = (createdAt == 0 || creationTimeOf(process) == createdAt) && query(process, 0, path, &length) &&
+                length > 0 && length < MAX_PATH;
     (void)CloseHandle(process);
     if (!read)
         return FALSE;
@@ -195,10 +215,10 @@ static BOOL readProgramName(DWORD processId, WCHAR (&name)[MAX_PATH])
     return name[0] != L'\0';
 }
 
-BOOL isIgnoredProcess(DWORD processId)
+BOOL isIgnoredProcess(DWORD processId, ULONGLONG createdAt)
 {
     if (ignoredPrograms.list[0] == L'\0')
         return FALSE;
     WCHAR program[MAX_PATH];
-    return readProgramName(processId, program) && isIgnoredProgramName(program);
+    return readProgramName(processId, createdAt, program) && isIgnoredProgramName(program);
 }

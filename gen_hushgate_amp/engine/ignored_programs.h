@@ -23,5 +23,9 @@ void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE]);
 LONG ignoredProgramsVersion(void);
 // A program's file name, without its folder, is on the list.
 BOOL isIgnoredProgramName(const WCHAR *program);
-// The process's image file name is on the list. A process whose name cannot be read is not.
-BOOL isIgnoredProcess(DWORD processId);
+// When the process was made: Windows hands the id of a process that ended to the next one, and
+// the two differ here. 0 when it cannot be read (it ended, or Windows refuses).
+ULONGLONG processCreationTime(DWORD processId);
+// The image file name of the process made at createdAt (0: whatever process has the id) is on
+// the list. A process whose name cannot be read, or that ended and left its id to another, is not.
+BOOL isIgnoredProcess(DWORD processId, ULONGLONG createdAt);

@@ -144,8 +144,9 @@ BOOL outputDeviceWentAway(BOOL playing)
         return FALSE;
     }
     if (!playing) {
-        // A pause of the plug-in's own keeps the output the music played on, for its end to check.
-        if (pluginState.pausedByPlugin == 0)
+        // A pause of the plug-in's own keeps the output the music played on, for its end to check;
+        // the user's pause, also one during a hold the user played over, keeps none.
+        if (pluginState.pausedByPlugin != PAUSED_BY_US)
             forgetOutputDevice();
         return FALSE;
     }

@@ -80,8 +80,11 @@ static void userStarts(void)
 {
     if (pluginState.issuingCommand != 0)
         return;
-    if (pluginState.pausedByPlugin != 0)
+    if (pluginState.pausedByPlugin != NO_PAUSE_OF_OURS) {
         noteUserStartDuringPause();
+        // Not over a poll that has just ended the hold: then there is nothing left to play over.
+        (void)InterlockedCompareExchange(&pluginState.pausedByPlugin, PLAYED_OVER_BY_USER, PAUSED_BY_US);
+    }
     releaseMuteForUser();
 }
 

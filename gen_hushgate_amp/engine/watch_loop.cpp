@@ -58,13 +58,13 @@ static void sendOwnToggle(void)
     pluginState.issuingCommand = 0;
 }
 
-// A pause the user undoes: never resumed by the loop, and no longer a pause of its own should
-// one have been held when the user started the music again.
+// A pause the user undoes: never resumed by the loop. The music plays, so no pause of ours is
+// held; a hold the user played over stays the user's through it, and pauses their next start
+// no more than it paused this one.
 static void pauseForTheUser(void)
 {
     if (!playerStillIn(PLAY_STATE_PLAYING))
         return;
-    pluginState.pausedByPlugin = 0;
     sendOwnToggle();
 }
 
@@ -74,13 +74,17 @@ static void pollOnHeldSettings(void)
     LRESULT state = queryPlayState();
     if (state == PLAYER_NOT_ASKED)
         return;
+    // A pause of ours is never playing: the user started the music by a way the filter does not
+    // see (another plug-in's call, say), and played over the hold as surely.
+    if (state == PLAY_STATE_PLAYING)
+        (void)InterlockedCompareExchange(&pluginState.pausedByPlugin, PLAYED_OVER_BY_USER, PAUSED_BY_US);
     // Every poll, whatever the player does: the call rule sees the music start.
     followCalls(state);
     if (outputDeviceWentAway(state == PLAY_STATE_PLAYING)) {
         pauseForTheUser();
         return;
     }
-    if (pluginState.pausedByPlugin == 0 && state != PLAY_STATE_PLAYING)
+    if (pluginState.pausedByPlugin == NO_PAUSE_OF_OURS && state != PLAY_STATE_PLAYING)
         return;
     BOOL hold = shouldHoldPlayback();
     // pausedByPlugin is read afresh: the filter may have cleared it while the probes ran.
@@ -91,10 +95,13 @@ static void pollOnHeldSettings(void)
             return;
         pluginState.issuingCommand = 1;
         sendPauseToggle();
-        pluginState.pausedByPlugin = 1;
+        pluginState.pausedByPlugin = PAUSED_BY_US;
         pluginState.issuingCommand = 0;
-    } else if (!hold && pluginState.pausedByPlugin == 1) {
-        pluginState.pausedByPlugin = 0;
+    } else if (!hold && pluginState.pausedByPlugin == PLAYED_OVER_BY_USER) {
+        // The music, and any pause since, is the user's: nothing to resume.
+        pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
+    } else if (!hold && pluginState.pausedByPlugin == PAUSED_BY_US) {
+        pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
         // Its output went away meanwhile: resuming would play from the next device.
         if (heldOutputHasGone())
             return;

@@ -25,7 +25,7 @@ struct PluginState {
     LONG stopLockReady;  // initialised, and not yet deleted by a quit whose thread ended
     volatile LONG stopRequested;
     volatile LONG issuingCommand;
-    volatile LONG pausedByPlugin;
+    volatile LONG pausedByPlugin;  // a PluginPause
     // Teardown guards, all on the player's window thread: how deep the window thread is
     // inside our own code, whether the filter stayed in a chain it could not leave, and
     // whether the module holds a reference to itself so that it outlives the player's unload.
@@ -35,6 +35,10 @@ struct PluginState {
     LONG modulePinned;
     volatile LONG tearDownPending;  // set by quit, taken by whichever thread tears down first
 };
+
+// Whose the player's pause is. Once the user starts the music during a hold of ours, every
+// pause after that is the user's: the hold pauses nothing more, and its end resumes nothing.
+enum PluginPause { NO_PAUSE_OF_OURS = 0, PAUSED_BY_US = 1, PLAYED_OVER_BY_USER = 2 };
 
 extern PluginHeader pluginHeader;
 extern PluginState pluginState;
