@@ -468,6 +468,9 @@ TEST_F(SettingsDialog, APollWhileOkReadsTheBoxesKeepsThePauseBothSettingsHold)
     for (const PollDuringOkRow &row : rows) {
         setSettings(1, 0, 0, 500);
         pluginState.settings.isCall = 0;
+        // Each row starts playing, with no pause of the row before held: a player found playing
+        // during a pause of ours would be the user's start over it.
+        pluginState.pausedByPlugin = 0;
         playerWindow.playState = PLAY_STATE_PLAYING;
         pollOnce();
         ASSERT_EQ(pluginState.pausedByPlugin, 1) << "row " << row.row;
