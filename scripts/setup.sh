@@ -47,8 +47,10 @@ install_missing() {
 # --- limits -------------------------------------------------------------------------------------
 # No step waits on a server without a limit: a server that hangs, or a prefix left half-made,
 # must end in a message, not in a script that never returns. The steps run in the foreground, so
-# that a Ctrl+C still reaches them.
-HG_MAKE_PREFIX_SECONDS=600 HG_WINE_STEP_SECONDS=120 HG_SERVER_SECONDS=30
+# that a Ctrl+C still reaches them. A slow machine may raise them from the environment.
+HG_MAKE_PREFIX_SECONDS=${HG_MAKE_PREFIX_SECONDS:-600}
+HG_WINE_STEP_SECONDS=${HG_WINE_STEP_SECONDS:-120}
+HG_SERVER_SECONDS=${HG_SERVER_SECONDS:-30}
 
 # Runs a Wine step with its streams closed and without the lock (fd 9): Wine's services outlive
 # it. Its status is the step's own, or 124 when the limit ran out and the step was stopped.
@@ -369,11 +371,27 @@ clear_dead_display() {
   rm -f "$lock" "/tmp/.X11-unix/X$number"
 }
 
+# An EXIT trap the sourcing shell had before still runs, after the servers are stopped; sourced
+# again by the same shell, the one kept stays.
+keep_callers_exit_trap() {
+  local current
+  current=$(trap -p EXIT)
+  [[ $current == *release_servers* ]] && return 0
+  HG_CALLERS_EXIT_TRAP=$current
+}
+
+run_callers_exit_trap() {
+  [ -n "${HG_CALLERS_EXIT_TRAP:-}" ] || return 0
+  eval "set -- ${HG_CALLERS_EXIT_TRAP#trap -- }"
+  eval "$1"
+}
+
 # Every step says what went wrong when it fails, without relying on the caller's errexit.
 set_up() {
   mkdir -p "$HG_STATE" && install_missing && lock_servers || return 1
   register_run || { unlock_servers; return 1; }
-  trap release_servers EXIT
+  keep_callers_exit_trap
+  trap 'release_servers; run_callers_exit_trap' EXIT
   # Ended by a signal, a script still runs its EXIT trap; a terminal's own shell that sourced this
   # file keeps its Ctrl+C, and stops the servers when it ends.
   if [[ $- != *i* ]]; then
@@ -386,10 +404,12 @@ set_up() {
 }
 
 if ! set_up; then
-  # A terminal stays open: what this run started is stopped now, and its trap goes with it.
+  # A terminal stays open: what this run started is stopped now, and its trap goes with it,
+  # giving back the shell's own.
   if [[ $- == *i* ]]; then
     release_servers
     trap - EXIT
+    [ -z "${HG_CALLERS_EXIT_TRAP:-}" ] || eval "$HG_CALLERS_EXIT_TRAP"
     return 1
   fi
   exit 1

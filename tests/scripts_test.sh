@@ -51,10 +51,12 @@ case $1 in
 esac
 EOF
 printf '#!/bin/bash\nwhile sleep 0.05; do :; done\n' >"$fake/servers/wineserver32"
-# wine: wineboot -i makes the prefix's folder; everything else succeeds at once.
+# wine: wineboot -i makes the prefix's folder; wineboot hangs when FAKE_WINE_HANGS is set;
+# everything else succeeds at once.
 cat >"$fake/bin/wine" <<'EOF'
 #!/bin/bash
 [ "$*" != "wineboot -i" ] || mkdir -p "$WINEPREFIX/drive_c"
+[ "$*" != "wineboot" ] || [ -z "${FAKE_WINE_HANGS:-}" ] || exec sleep 600
 EOF
 # Nothing is ever installed from here.
 printf '#!/bin/bash\necho "scripts_test: apt-get was called" >&2\nexit 1\n' >"$fake/bin/apt-get"
@@ -154,13 +156,15 @@ half_made_prefix_made_again() {
   all_stopped || { echo "a server was left running"; return 1; }
 }
 
-# Sourced by a terminal's shell: its options and traps stay as they were (but the EXIT trap that
-# stops the servers), a failing command afterwards leaves it open, and so does a failing setup.
+# Sourced by a terminal's shell: its options and traps stay as they were (its own EXIT trap runs
+# after the one that stops the servers), a failing command afterwards leaves it open, and so does
+# a failing setup.
 terminal_shell_kept() {
   local c refuse=$2 out
   c=$(checkout "terminal-$1")
   out=$(cd "$c" && FAKE_XVFB_REFUSE=$refuse HG_DISPLAY_NUMBER=$(free_number) timeout 20 bash --norc --noprofile -i 2>/dev/null <<'EOF'
 shell_state() { set +o; shopt -p; trap -p | grep -v ' EXIT$'; }
+trap 'echo own-exit-trap-ran' EXIT
 before=$(shell_state)
 source scripts/setup.sh
 [ "$before" = "$(shell_state)" ] && echo options-kept
@@ -170,6 +174,7 @@ EOF
 )
   [[ $out == *options-kept* ]] || { echo "the shell's options or traps changed"; return 1; }
   [[ $out == *still-open* ]] || { echo "the shell closed"; return 1; }
+  [[ $out == *own-exit-trap-ran* ]] || { echo "the shell's own EXIT trap did not run"; return 1; }
   all_stopped || { echo "a server was left running"; return 1; }
 }
 
@@ -216,6 +221,19 @@ stale_marker_not_adopted() {
   all_stopped || { echo "a server was left running"; return 1; }
 }
 
+# A Wine step that never ends is stopped at its limit, with a line that says what to do.
+hung_wine_step_bounded() {
+  local c
+  c=$(checkout hung-step)
+  mkdir -p "$c/.hushgate/wineprefix"
+  touch "$c/.hushgate/wineprefix/.hushgate-ready"
+  if FAKE_WINE_HANGS=1 HG_WINE_STEP_SECONDS=1 HG_DISPLAY_NUMBER=$(free_number) run_once "$c"; then
+    echo "setup went on past a step that never ended"; return 1
+  fi
+  grep -q 'did not finish' "$c/stderr" || { echo "no line says the step was stopped"; return 1; }
+  all_stopped || { echo "a server was left running"; return 1; }
+}
+
 rows=(
   "1|two checkouts on one number, started together|same_number_started_together"
   "2|a half-made prefix is made again|half_made_prefix_made_again"
@@ -224,6 +242,7 @@ rows=(
   "5|a run record whose pid was reused|reused_run_pid_ignored"
   "6|a display by number keeps the earlier one's record|display_by_number_keeps_earlier"
   "7|a stale wine server record adopts nothing|stale_marker_not_adopted"
+  "8|a Wine step that never ends is stopped at its limit|hung_wine_step_bounded"
 )
 failures=0
 for row in "${rows[@]}"; do
