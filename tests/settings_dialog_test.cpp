@@ -304,7 +304,8 @@ TEST_F(SettingsDialog, AListLongerThanTheBoxKeepsWholeNamesOnly)
         // the last stay. A cut right after a separator cut no name.
         {10, TRUE, listOf(1000, L";obs64.exe"), L"obs64.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe.x;"},
         {11, TRUE, listOf(1000, L";obs64.exe"), L"zoom.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe.x;"},
-        {12, TRUE, listOf(1000, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe;x;"},
+        {12, TRUE, listOf(1000, L";obs64.exe"), L"a.exe", FALSE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe.x;"},
+        {13, TRUE, listOf(1000, L";obs64.exe"), L"a.exe", TRUE, NULL, FALSE, FALSE, L"zoom.exe;recorder.exe;x;"},
     };
     for (const ListCutRow &row : rows) {
         setIgnoredPrograms(L"", FALSE);
