@@ -70,6 +70,8 @@ static LRESULT CALLBACK playerWndProc(HWND hwnd, UINT message, WPARAM wParam, LP
     case PLAY_STATE_QUERY:
         if (lParam == PLAY_STATE_QUERY_LPARAM) {
             InterlockedIncrement(&playerWindow.queryCount);
+            if (playerWindow.onPlayStateQuery != NULL)
+                playerWindow.onPlayStateQuery();
             return playerWindow.playState;
         }
         break;

@@ -25,6 +25,9 @@ struct PlayerWindow {
     PlayerEvent events[PLAYER_LOG_CAPACITY];
     // Called on the window thread after each logged command, for a display to refresh.
     void (*onEvent)(const PlayerEvent &event);
+    // Called on the window thread as the play state is asked, before the answer: a test acts
+    // there at the moment a poll has begun.
+    void (*onPlayStateQuery)(void);
 };
 extern PlayerWindow playerWindow;
 

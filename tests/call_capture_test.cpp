@@ -14,6 +14,7 @@
 #include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "engine/ignored_programs.h"
+#include "engine/settings_in_force.h"
 #include "other_programs.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
@@ -114,6 +115,17 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
     return TRUE;
 }
 
+// An OK that lists the recorder and turns the mute's switch on while the speakers are muted,
+// pressed while a poll asks the play state: the poll goes on with the set it began with, the
+// old list among it, and the pause holds throughout.
+static void pressOkListingTheRecorder(void)
+{
+    playerWindow.onPlayStateQuery = NULL;
+    Settings next = settingsInForce();
+    next.isMute = 1;
+    publishSettings(next, L"stream_recorder.exe", FALSE);
+}
+
 // FALSE when an expectation failed.
 BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&sessions)[2])
 {
@@ -136,6 +148,9 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         return held;
     } else if (lstrcmpA(token, "ignore") == 0 || lstrcmpA(token, "unignore") == 0) {
         setIgnoredPrograms(token[0] == 'i' ? L" \"Stream_Recorder.EXE\" ; obs64.exe" : L"obs64.exe", FALSE);
+    } else if (lstrcmpA(token, "ok-in-poll") == 0) {
+        setSpeakersMuted(TRUE);  // the mute's switch still off
+        playerWindow.onPlayStateQuery = pressOkListingTheRecorder;
     } else if (lstrcmpA(token, "play") == 0 || lstrcmpA(token, "stop") == 0 || lstrcmpA(token, "pause") == 0) {
         pressPlayerButton(token[1] == 'l' ? CMD_PLAY : token[1] == 't' ? CMD_STOP : CMD_PAUSE);
     } else if (systemChange(token, sessions, row)) {
@@ -150,6 +165,7 @@ void CallHold::runRow(const CallRow &row)
 {
     resetConditions();
     forgetCalls();
+    playerWindow.onPlayStateQuery = NULL;
     pluginState.settings.isCall = row.isCall;
     pluginState.settings.isMute = 0;
     pluginState.pausedByPlugin = 0;
@@ -255,6 +271,8 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          "play @0 +0 @1050 =H play pause @1100 =U @1200 -0 @3300 =U", 2, -1, 1, NONE, {MIC}},
         {28, "a listed recorder ends and a meeting app takes its id: its capture is a call",
          "ignore play @0 +0 @1500 =P reborn0 +0 @2600 =H", 1, 2, 1, NONE, {{MICROPHONE, SIMULATED_RECORDER, FALSE}}},
+        {29, "an OK during a poll lists the call's program and turns the mute on: the poll keeps the old list",
+         "play @0 +0 @1050 =H ok-in-poll @1200 =H @1300 =H", 1, -1, 1, NONE, {RECORDER}},
     };
     for (const CallRow &row : rows)
         runRow(row);

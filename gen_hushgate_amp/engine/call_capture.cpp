@@ -64,7 +64,7 @@ void observeCaptures(const DWORD *processIds, LONG count, DWORD now)
     // A process that ended and a new one on its id are two programs: the call of the one goes on
     // to its end, the other is met anew, its name read anew, and no excuse of the first is its.
     ULONGLONG createdAt[MAX_CAPTURING_PROGRAMS];
-    count = count < MAX_CAPTURING_PROGRAMS ? count : MAX_CAPTURING_PROGRAMS;
+    count = count < (LONG)MAX_CAPTURING_PROGRAMS ? count : (LONG)MAX_CAPTURING_PROGRAMS;
     for (LONG i = 0; i < count; ++i)
         createdAt[i] = processCreationTime(processIds[i]);
     for (Caller &caller : callCapture.callers) {

@@ -64,13 +64,22 @@ void setIgnoredPrograms(const WCHAR *list, BOOL cut)
     takeList();
     BOOL changed = lstrcmpW(taken, ignoredPrograms.list) != 0;
     (void)lstrcpyW(ignoredPrograms.list, taken);
-    leaveList();
     if (changed)
         InterlockedIncrement(&ignoredPrograms.version);
+    leaveList();
+}
+
+static BOOL holdsListForPoll(void)
+{
+    return ignoredPrograms.holdingThread == GetCurrentThreadId();
 }
 
 void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE])
 {
+    if (holdsListForPoll()) {
+        (void)lstrcpynW(list, ignoredPrograms.heldList, IGNORE_LIST_SIZE);
+        return;
+    }
     takeList();
     (void)lstrcpynW(list, ignoredPrograms.list, IGNORE_LIST_SIZE);
     leaveList();
@@ -78,7 +87,22 @@ void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE])
 
 LONG ignoredProgramsVersion(void)
 {
-    return ignoredPrograms.version;
+    return holdsListForPoll() ? ignoredPrograms.heldVersion : ignoredPrograms.version;
+}
+
+// The version is read under the list's lock, so that it is the version of the list copied.
+void holdIgnoredProgramsForPoll(void)
+{
+    takeList();
+    (void)lstrcpynW(ignoredPrograms.heldList, ignoredPrograms.list, IGNORE_LIST_SIZE);
+    ignoredPrograms.heldVersion = ignoredPrograms.version;
+    leaveList();
+    ignoredPrograms.holdingThread = GetCurrentThreadId();
+}
+
+void releaseIgnoredProgramsAfterPoll(void)
+{
+    ignoredPrograms.holdingThread = 0;
 }
 
 static const WCHAR *baseName(const WCHAR *start, const WCHAR *end)

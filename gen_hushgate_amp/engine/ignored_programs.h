@@ -12,6 +12,11 @@ struct IgnoredPrograms {
     WCHAR list[IGNORE_LIST_SIZE];
     volatile LONG busy;     // held only to copy the list in or out, never across a platform call
     volatile LONG version;  // moves on at each change: programs already met are judged again
+    // The polling thread's copy, taken with the settings as its poll begins: a poll judges on
+    // the list of the set it began with.
+    WCHAR heldList[IGNORE_LIST_SIZE];
+    LONG heldVersion;
+    volatile DWORD holdingThread;  // 0 between polls
 };
 extern IgnoredPrograms ignoredPrograms;
 
@@ -19,8 +24,11 @@ extern IgnoredPrograms ignoredPrograms;
 void setIgnoredPrograms(const WCHAR *list, BOOL cut);
 // Leaves out the name the position falls in (0 to the length of the list).
 void dropNameAt(WCHAR *list, int at);
+// On the polling thread within a poll, the list held for it; anywhere else, the list set last.
 void copyIgnoredPrograms(WCHAR (&list)[IGNORE_LIST_SIZE]);
 LONG ignoredProgramsVersion(void);
+void holdIgnoredProgramsForPoll(void);
+void releaseIgnoredProgramsAfterPoll(void);
 // A program's file name, without its folder, is on the list.
 BOOL isIgnoredProgramName(const WCHAR *program);
 // When the process was made: Windows hands the id of a process that ended to the next one, and

@@ -1,7 +1,9 @@
-// Publishes the settings as a whole and keeps the watch thread's set for the length of a poll.
-// Below every other room of the engine: it calls none. The player's thread never waits here;
+// Publishes the settings as a whole, the list of programs never a call with them, and keeps the
+// watch thread's set for the length of a poll. It calls only the list's room, which calls none. The player's thread never waits here;
 // a reader on another thread that meets a publication under way reads again after it.
 #include "engine/settings_in_force.h"
+
+#include "engine/ignored_programs.h"
 
 struct SettingsPublication {
     volatile LONG sequence;        // odd while a set is being written into pluginState.settings
@@ -15,10 +17,12 @@ static LONG publicationSequence(void)
     return InterlockedExchangeAdd(&settingsPublication.sequence, 0);
 }
 
-void publishSettings(const Settings &next)
+void publishSettings(const Settings &next, const WCHAR *ignoredList, BOOL cut)
 {
     InterlockedIncrement(&settingsPublication.sequence);
     pluginState.settings = next;
+    if (ignoredList != NULL)
+        setIgnoredPrograms(ignoredList, cut);
     InterlockedIncrement(&settingsPublication.sequence);
 }
 
@@ -44,13 +48,24 @@ Settings settingsInForce(void)
     return publishedSettings();
 }
 
+// The list is held inside the same check: both come from one publication.
 void holdSettingsForPoll(void)
 {
-    settingsPublication.pollSettings = publishedSettings();
+    for (;;) {
+        LONG before = publicationSequence();
+        if ((before & 1) == 0) {
+            settingsPublication.pollSettings = pluginState.settings;
+            holdIgnoredProgramsForPoll();
+            if (publicationSequence() == before)
+                break;
+        }
+        Sleep(1);
+    }
     settingsPublication.pollingThread = GetCurrentThreadId();
 }
 
 void releaseSettingsAfterPoll(void)
 {
     settingsPublication.pollingThread = 0;
+    releaseIgnoredProgramsAfterPoll();
 }

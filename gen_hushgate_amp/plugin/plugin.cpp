@@ -3,7 +3,6 @@
 #include "plugin/plugin.h"
 
 #include "engine/audio_platform.h"
-#include "engine/ignored_programs.h"
 #include "engine/master_mute.h"
 #include "engine/output_device.h"
 #include "engine/settings_in_force.h"
@@ -64,8 +63,7 @@ static void setDefaultSettings(void)
     defaults.checkTime = DEFAULT_CHECK_TIME;
     defaults.isDeviceLost = 1;
     defaults.isCall = 1;
-    publishSettings(defaults);
-    setIgnoredPrograms(L"", FALSE);
+    publishSettings(defaults, L"", FALSE);
 }
 
 static void installTransportFilter(void)

@@ -162,21 +162,21 @@ static void readInterval(HWND dialog, Settings &next)
 }
 
 // The name a cut fell in, wherever the insertion was, and the last name of a text longer than
-// the list holds, are dropped whole, so that no cut name matches another program.
-static void applyIgnoredPrograms(HWND dialog)
+// the list holds, are dropped whole, so that no cut name matches another program. TRUE: the
+// text is the start of a longer one.
+static BOOL readIgnoredPrograms(HWND dialog, WCHAR (&list)[IGNORE_LIST_SIZE])
 {
     HWND box = GetDlgItem(dialog, IDC_CALL_IGNORE);
     BOOL tooLong = GetWindowTextLengthW(box) >= IGNORE_LIST_SIZE - 1;
-    WCHAR list[IGNORE_LIST_SIZE];
     list[0] = L'\0';
     (void)GetWindowTextW(box, list, IGNORE_LIST_SIZE);
     if (ignoreBoxEdits.cutAt >= 0 && ignoreBoxEdits.cutAt <= lstrlenW(list))
         dropNameAt(list, ignoreBoxEdits.cutAt);
-    setIgnoredPrograms(list, tooLong);
+    return tooLong;
 }
 
-// Every box is read before anything is applied, and the switches and the interval go out as
-// one set: the watch thread polls on the old set or the new one, never on a mix.
+// Every box is read before anything is applied, and the switches, the interval and the list go
+// out as one set: the watch thread polls on the old set or the new one, never on a mix.
 static void applySettings(HWND dialog)
 {
     Settings next = settingsInForce();
@@ -186,8 +186,9 @@ static void applySettings(HWND dialog)
     next.isDeviceLost = checkBoxValue(dialog, IDC_PAUSE_ON_DEVICE_LOST);
     next.isCall = checkBoxValue(dialog, IDC_PAUSE_ON_CALL);
     readInterval(dialog, next);
-    applyIgnoredPrograms(dialog);
-    publishSettings(next);
+    WCHAR list[IGNORE_LIST_SIZE];
+    BOOL cut = readIgnoredPrograms(dialog, list);
+    publishSettings(next, list, cut);
 }
 
 // The one place the plug-in speaks: the user pressed OK and believes the settings are kept.

@@ -202,17 +202,16 @@ static void escapeForFile(const WCHAR *list, WCHAR (&stored)[STORED_LIST_SIZE])
     stored[at] = L'\0';
 }
 
-// A value that fills the buffer was cut: its last name is not taken.
-static void loadIgnoredPrograms(const WCHAR *path)
+// A value that fills the buffer was cut: its last name is not taken. TRUE: the text is cut.
+static BOOL readIgnoredPrograms(const WCHAR *path, WCHAR (&text)[STORED_LIST_SIZE])
 {
     WCHAR current[IGNORE_LIST_SIZE];
     copyIgnoredPrograms(current);
-    WCHAR text[STORED_LIST_SIZE];
     DWORD length = GetPrivateProfileStringW(SETTINGS_SECTION, CALL_IGNORE_KEY, current, text, STORED_LIST_SIZE, path);
     BOOL cut = length >= STORED_LIST_SIZE - 1;
     decodeUtf8(text, cut);
     unescape(text);
-    setIgnoredPrograms(text, cut || lstrlenW(text) >= IGNORE_LIST_SIZE - 1);
+    return cut || lstrlenW(text) >= IGNORE_LIST_SIZE - 1;
 }
 
 // One file is read, never a mix: the per-user file once it holds the section, else the one
@@ -227,8 +226,9 @@ void loadSettings(void)
     Settings loaded = settingsInForce();
     for (const SettingKey &key : settingKeys)
         loaded.*key.field = (LONG)GetPrivateProfileIntW(SETTINGS_SECTION, key.name, loaded.*key.field, path);
-    publishSettings(loaded);
-    loadIgnoredPrograms(path);
+    WCHAR list[STORED_LIST_SIZE];
+    BOOL cut = readIgnoredPrograms(path, list);
+    publishSettings(loaded, list, cut);
 }
 
 static BOOL writeSettingsTo(const WCHAR *path)
