@@ -89,11 +89,38 @@ void closeBareLook(void)
     }
 }
 
+// Each program capturing is asked its creation time, once a look, as the plug-in tells a program
+// from another that took its id.
+static void readCreationTimes(const DWORD *processIds, LONG count)
+{
+    for (LONG i = 0; i < count; ++i) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processIds[i]);
+        if (process == NULL)
+            continue;
+        FILETIME created, exited, kernel, user;
+        (void)GetProcessTimes(process, &created, &exited, &kernel, &user);
+        (void)CloseHandle(process);
+    }
+}
+
+static void noteCapturing(DWORD processId, DWORD (&processIds)[MAX_SIMULATED_SESSIONS], LONG &count)
+{
+    for (LONG i = 0; i < count; ++i) {
+        if (processIds[i] == processId)
+            return;
+    }
+    if (count < MAX_SIMULATED_SESSIONS)
+        processIds[count++] = processId;
+}
+
 // What the plug-in's look asks of the platform: the sessions watched before let go, then every
-// microphone's list read, each session's kind, program and state, each watched for its notices.
+// microphone's list read, each session's kind, program and state, each watched for its notices,
+// and the creation time of each program capturing.
 void lookBare(void)
 {
     unwatchBareSessions();
+    DWORD capturing[MAX_SIMULATED_SESSIONS];
+    LONG capturingCount = 0;
     for (IAudioSessionManager2 *manager : bareLook.managers) {
         IAudioSessionEnumerator *list = NULL;
         if (manager == NULL || FAILED(manager->GetSessionEnumerator(&list)) || list == NULL)
@@ -116,12 +143,15 @@ void lookBare(void)
                     bareLook.watched[bareLook.watchedCount++] = session;
                 }
                 (void)session->GetState(&state);
+                if (state == AudioSessionStateActive && processId != 0)
+                    noteCapturing(processId, capturing, capturingCount);
                 session->Release();
             }
             control->Release();
         }
         list->Release();
     }
+    readCreationTimes(capturing, capturingCount);
 }
 
 LONG bareSessionsWatched(void)
