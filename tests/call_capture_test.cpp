@@ -148,6 +148,8 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         return held;
     } else if (lstrcmpA(token, "ignore") == 0 || lstrcmpA(token, "unignore") == 0) {
         setIgnoredPrograms(token[0] == 'i' ? L" \"Stream_Recorder.EXE\" ; obs64.exe" : L"obs64.exe", FALSE);
+    } else if (lstrcmpA(token, "times!") == 0) {
+        simulatedProcessTimesRefused = 1;
     } else if (lstrcmpA(token, "ok-in-poll") == 0) {
         setSpeakersMuted(TRUE);  // the mute's switch still off
         playerWindow.onPlayStateQuery = pressOkListingTheRecorder;
@@ -273,6 +275,9 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
          "ignore play @0 +0 @1500 =P reborn0 +0 @2600 =H", 1, 2, 1, NONE, {{MICROPHONE, SIMULATED_RECORDER, FALSE}}},
         {29, "an OK during a poll lists the call's program and turns the mute on: the poll keeps the old list",
          "play @0 +0 @1050 =H ok-in-poll @1200 =H @1300 =H", 1, -1, 1, NONE, {RECORDER}},
+        {30, "a program played over whose creation time can no longer be read is still the one played over",
+         "play @0 +0 @1050 =H play @1100 =P times! -0 +0 @1200 @2500 =P", 1, -1, 1, NONE,
+         {{MICROPHONE, SIMULATED_RECORDER, FALSE}}},
     };
     for (const CallRow &row : rows)
         runRow(row);

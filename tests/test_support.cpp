@@ -212,9 +212,12 @@ void startSimulatedProcess(DWORD processId, const WCHAR *fileName)
     place->created.dwHighDateTime = (DWORD)(lastCreation >> 32);
 }
 
+volatile LONG simulatedProcessTimesRefused;
+
 void endSimulatedProcesses(void)
 {
     ZeroMemory(simulatedProcesses, sizeof simulatedProcesses);
+    simulatedProcessTimesRefused = 0;
 }
 
 static SimulatedProcess *simulatedProcessOf(HANDLE handle)
@@ -252,6 +255,10 @@ static BOOL WINAPI simulatedGetProcessTimes(HANDLE handle, LPFILETIME created, L
     SimulatedProcess *process = simulatedProcessOf(handle);
     if (process == NULL)
         return realGetProcessTimes(handle, created, exited, kernel, user);
+    if (simulatedProcessTimesRefused) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     *created = process->created;
     ZeroMemory(exited, sizeof *exited);
     ZeroMemory(kernel, sizeof *kernel);

@@ -81,6 +81,8 @@ extern volatile DWORD simulatedInputTick;
 // new process of a later creation time, as when Windows hands the id of one that ended to another.
 void startSimulatedProcess(DWORD processId, const WCHAR *fileName);
 void endSimulatedProcesses(void);
+// While set, a simulated process's times cannot be read (access refused, or the process ending).
+extern volatile LONG simulatedProcessTimesRefused;
 
 // The watch thread's begun waits reach the target: each one follows a completed poll.
 BOOL waitForWatchThreadWaits(LONG target, DWORD timeoutMs);

@@ -11,10 +11,19 @@
 
 CallCapture callCapture;
 
+// A creation time that could not be read, then or now (the process ending, access refused),
+// leaves the id alone to tell: a program met is not met anew for a read that failed.
+static BOOL sameProgram(const Caller &caller, DWORD processId, ULONGLONG createdAt)
+{
+    if (caller.processId != processId)
+        return FALSE;
+    return caller.createdAt == createdAt || caller.createdAt == 0 || createdAt == 0;
+}
+
 static Caller *callerOf(DWORD processId, ULONGLONG createdAt)
 {
     for (Caller &caller : callCapture.callers) {
-        if (caller.processId == processId && caller.createdAt == createdAt)
+        if (sameProgram(caller, processId, createdAt))
             return &caller;
     }
     return NULL;
@@ -23,7 +32,7 @@ static Caller *callerOf(DWORD processId, ULONGLONG createdAt)
 static BOOL listed(const Caller &caller, const DWORD *processIds, const ULONGLONG *createdAt, LONG count)
 {
     for (LONG i = 0; i < count; ++i) {
-        if (processIds[i] == caller.processId && createdAt[i] == caller.createdAt)
+        if (sameProgram(caller, processIds[i], createdAt[i]))
             return TRUE;
     }
     return FALSE;

@@ -19,9 +19,10 @@ static void releaseMuteNow(void)
     if (!masterMuteMayBeSet())
         return;
     (void)writeMasterMute(0);
-    // Another condition may still hold, or the write failed: then the pause stays ours.
+    // Another condition may still hold, or the write failed: then the hold goes on, played
+    // over by the user's start, and its end resumes nothing.
     if (!shouldHoldPlayback())
-        pluginState.pausedByPlugin = 0;
+        pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
 }
 
 static void releaseMuteForUser(void)

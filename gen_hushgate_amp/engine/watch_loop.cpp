@@ -87,8 +87,9 @@ static void pollOnHeldSettings(void)
     if (pluginState.pausedByPlugin == NO_PAUSE_OF_OURS && state != PLAY_STATE_PLAYING)
         return;
     BOOL hold = shouldHoldPlayback();
-    // pausedByPlugin is read afresh: the filter may have cleared it while the probes ran.
-    if (hold && pluginState.pausedByPlugin == 0) {
+    // pausedByPlugin is read afresh: the filter may have cleared it, or marked the hold played
+    // over, while the probes ran.
+    if (hold && pluginState.pausedByPlugin == NO_PAUSE_OF_OURS) {
         // The user started the music while this poll read the mute: the read is stale, and the
         // next poll releases the mute before it decides.
         if (muteReleaseHandedOver() || !playerStillIn(PLAY_STATE_PLAYING))

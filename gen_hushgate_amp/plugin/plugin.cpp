@@ -158,7 +158,7 @@ static int init(void)
     // A module kept loaded after an earlier quit starts as a freshly loaded one would.
     pluginState.stopRequested = 0;
     pluginState.issuingCommand = 0;
-    pluginState.pausedByPlugin = 0;
+    pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
     // A release the filter handed to a thread that quit then gave up on is no command of now.
     forgetHandedOverRelease();
     forgetOutputDevice();
