@@ -241,7 +241,9 @@ static BOOL readProgramName(DWORD processId, ULONGLONG createdAt, WCHAR (&name)[
 
 BOOL isIgnoredProcess(DWORD processId, ULONGLONG createdAt)
 {
-    if (ignoredPrograms.list[0] == L'\0')
+    // The list the poll holds, as isIgnoredProgramName reads it: an empty one opens no process.
+    const WCHAR *list = holdsListForPoll() ? ignoredPrograms.heldList : ignoredPrograms.list;
+    if (list[0] == L'\0')
         return FALSE;
     WCHAR program[MAX_PATH];
     return readProgramName(processId, createdAt, program) && isIgnoredProgramName(program);

@@ -1,6 +1,7 @@
 // Publishes the settings as a whole, the list of programs never a call with them, and keeps the
-// watch thread's set for the length of a poll. It calls only the list's room, which calls none. The player's thread never waits here;
-// a reader on another thread that meets a publication under way reads again after it.
+// watch thread's set for the length of a poll. It calls only the list's room, which calls none.
+// The player's thread never waits here; a reader on another thread that meets a publication
+// under way reads again after it.
 #include "engine/settings_in_force.h"
 
 #include "engine/ignored_programs.h"
@@ -26,14 +27,17 @@ void publishSettings(const Settings &next, const WCHAR *ignoredList, BOOL cut)
     InterlockedIncrement(&settingsPublication.sequence);
 }
 
-// Read again until no publication began or ran meanwhile. Sleep(0) would leave a preempted
-// publisher of lower priority waiting behind this thread.
-static Settings publishedSettings(void)
+// Read again until no publication began or ran meanwhile; the list, when held, inside the same
+// check, so that both come from one publication. Sleep(0) would leave a preempted publisher of
+// lower priority waiting behind this thread.
+static Settings publishedSettings(BOOL holdingList)
 {
     for (;;) {
         LONG before = publicationSequence();
         if ((before & 1) == 0) {
             Settings read = pluginState.settings;
+            if (holdingList)
+                holdIgnoredProgramsForPoll();
             if (publicationSequence() == before)
                 return read;
         }
@@ -45,22 +49,12 @@ Settings settingsInForce(void)
 {
     if (settingsPublication.pollingThread == GetCurrentThreadId())
         return settingsPublication.pollSettings;
-    return publishedSettings();
+    return publishedSettings(FALSE);
 }
 
-// The list is held inside the same check: both come from one publication.
 void holdSettingsForPoll(void)
 {
-    for (;;) {
-        LONG before = publicationSequence();
-        if ((before & 1) == 0) {
-            settingsPublication.pollSettings = pluginState.settings;
-            holdIgnoredProgramsForPoll();
-            if (publicationSequence() == before)
-                break;
-        }
-        Sleep(1);
-    }
+    settingsPublication.pollSettings = publishedSettings(TRUE);
     settingsPublication.pollingThread = GetCurrentThreadId();
 }
 

@@ -90,11 +90,18 @@ static BOOL ignoreBoxTextIsSeen(HWND box)
     return lstrcmpW(text, ignoreBoxEdits.seen) == 0;
 }
 
+static void readSelection(HWND box, DWORD &start, DWORD &end)
+{
+    start = 0;
+    end = 0;
+    (void)SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+}
+
 // The caret stands where the text the box took in ends: at the cut, when the limit cut it.
 static int insertionEnd(HWND box)
 {
-    DWORD start = 0, end = 0;
-    (void)SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    DWORD start, end;
+    readSelection(box, start, end);
     return (int)end;
 }
 
@@ -113,8 +120,8 @@ static void noteIgnoreBoxChange(HWND box)
 // nothing in, so the limit it met cuts nothing, whether an EN_CHANGE follows or not.
 static void noteIgnoreBoxLimit(HWND box)
 {
-    DWORD start = 0, end = 0;
-    (void)SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    DWORD start, end;
+    readSelection(box, start, end);
     BOOL full = GetWindowTextLengthW(box) >= IGNORE_BOX_LIMIT;
     ignoreBoxEdits.limitReached = !(full && start == end && ignoreBoxTextIsSeen(box));
 }
