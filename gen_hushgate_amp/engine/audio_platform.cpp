@@ -71,7 +71,12 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
         wakeWatchLoop();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+    // Some drivers tell a jack plugged or pulled only this way: the next look reads the jacks.
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override
+    {
+        wakeWatchLoop();
+        return S_OK;
+    }
     static HRESULT endpointsChanged(void)
     {
         InterlockedIncrement(&audioPlatform.endpointChanges);

@@ -10,6 +10,7 @@
 #include "engine/output_device.h"
 
 #include "engine/audio_platform.h"
+#include "engine/output_jacks.h"
 #include "engine/player_sessions.h"
 #include "engine/settings_in_force.h"
 #include "plugin/plugin.h"
@@ -20,6 +21,7 @@ void forgetOutputDevice(void)
 {
     outputDevice.playedOn[0] = L'\0';
     outputDevice.source = OUTPUT_NOT_LOOKED_UP;
+    forgetOutputJacks();
 }
 
 enum DefaultOutput { OUTPUT_READ, OUTPUT_NONE, OUTPUT_UNKNOWN };
@@ -156,12 +158,14 @@ BOOL outputDeviceWentAway(BOOL playing)
     if (enumerator != NULL) {
         DeviceStanding standing =
             outputDevice.playedOn[0] != L'\0' ? deviceStanding(enumerator, outputDevice.playedOn) : DEVICE_PRESENT;
-        lost = standing == DEVICE_GONE;
+        // A device that could not be read stays the one watched, to be checked again.
+        if (standing == DEVICE_PRESENT && lookupDue())
+            lookUpOutput(enumerator);
+        // Headphones pulled from an output that stays are as gone as a device unplugged.
+        lost = standing == DEVICE_GONE ||
+               (standing == DEVICE_PRESENT && outputJackPulled(enumerator, outputDevice.playedOn));
         if (lost)
             forgetOutputDevice();
-        // A device that could not be read stays the one watched, to be checked again.
-        else if (standing == DEVICE_PRESENT && lookupDue())
-            lookUpOutput(enumerator);
         enumerator->Release();
     }
     leaveComApartment(apartment);
@@ -175,9 +179,13 @@ BOOL heldOutputHasGone(void)
         return FALSE;
     HRESULT apartment = enterComApartment();
     IMMDeviceEnumerator *enumerator = borrowDeviceEnumerator();
-    BOOL gone = enumerator != NULL && deviceStanding(enumerator, outputDevice.playedOn) == DEVICE_GONE;
-    if (enumerator != NULL)
+    BOOL gone = FALSE;
+    if (enumerator != NULL) {
+        DeviceStanding standing = deviceStanding(enumerator, outputDevice.playedOn);
+        gone = standing == DEVICE_GONE ||
+               (standing == DEVICE_PRESENT && outputJackPulled(enumerator, outputDevice.playedOn));
         enumerator->Release();
+    }
     leaveComApartment(apartment);
     if (gone)
         forgetOutputDevice();

@@ -1,5 +1,5 @@
 // The callback objects the platform holds while they are registered: one static instance of
-// each kind, counted but never freed, answering only its own interface and IUnknown. Used by
+// each kind, never freed, answering only its own interface and IUnknown. Used by
 // the Core Audio notices of the watch thread, with the fixed tables of audio sessions that one
 // state-notice object serves.
 #pragma once
@@ -9,22 +9,20 @@
 
 #include "engine/wake_signals.h"
 
+// Answers IUnknown and the one interface the object serves; shared by every kind.
+HRESULT answerStaticQuery(IUnknown *self, REFIID served, REFIID asked, void **object);
+
 template <typename Interface> struct StaticNotices : Interface {
     // Constant: the instances are complete when the module is mapped, with no start-up code
     // of the runtime to run first.
-    constexpr StaticNotices() : references(0) {}
-    volatile LONG references;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
+    constexpr StaticNotices() {}
+    // Its life is the module's: the count a caller gets back is for tests alone, as COM says,
+    // and none is kept.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
-        if (!IsEqualIID(iid, __uuidof(IUnknown)) && !IsEqualIID(iid, __uuidof(Interface))) {
-            *object = NULL;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<Interface *>(this);
-        return S_OK;
+        return answerStaticQuery(this, __uuidof(Interface), iid, object);
     }
 };
 

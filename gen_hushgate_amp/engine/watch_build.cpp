@@ -8,6 +8,7 @@
 #include "engine/call_capture.h"
 #include "engine/endpoint_mute.h"
 #include "engine/master_mute.h"
+#include "engine/output_jacks.h"
 #include "engine/player_sessions.h"
 #include "engine/session_lock.h"
 #include "engine/sleep_hold.h"
@@ -94,5 +95,6 @@ void watchSignalsEnd(void)
     stopFollowingCalls();
     unwatchPlayerSessions();
     unwatchSpeakerMute();
+    forgetOutputJacks();
     detachDeviceNotices();
 }
