@@ -17,6 +17,7 @@
 #include "plugin/plugin.h"
 #include "simulated_sessions.h"
 #include "other_programs.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 
 static volatile double toggleAt;
@@ -57,6 +58,7 @@ static void measureCallReaction(CallNotices notices, int trials, Samples &latenc
     playerWindow.playState = PLAY_STATE_PLAYING;
     playerWindow.onEvent = stampLoopToggle;
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     resetSimulatedSessions();
     BOOL refused = notices == CALL_POLLED_ONLY;
     simulatedSessions.failing[SESSION_STEP_CREATED_NOTICES] = refused;
@@ -124,6 +126,7 @@ static void measureCallCost(void)
 {
     prepareLinkedPlugin();
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     resetSimulatedSessions();
     DWORD other = GetCurrentProcessId() + 8;
     (void)addSimulatedSession(HEADSET, other, AudioSessionStateActive, FALSE);

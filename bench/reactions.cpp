@@ -6,6 +6,7 @@
 
 #include "conditions.h"
 #include "player_window.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 
 static volatile double pauseToggleAt;
@@ -72,6 +73,7 @@ static void measurePluginReaction(Change change, int checkTime, int trials, Samp
     playerWindow.playState = PLAY_STATE_PLAYING;
     playerWindow.onEvent = stampLoopToggle;
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     startPlugin(session, checkTime, SIMULATED_CHANGES);
     (void)pumpMessagesUntil(2000, signalsAttached);
     pumpMessagesFor(150);
@@ -127,6 +129,7 @@ static void measureDeviceLoss(DeviceNotices notices, int trials, Samples &latenc
     playerWindow.playState = PLAY_STATE_PLAYING;
     playerWindow.onEvent = stampLoopToggle;
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     simulatedSpeakers.silent = notices == DEVICES_POLLED_ONLY ? 1 : 0;
     // In already, so that the plug-in's first look finds the music on them whenever it comes:
     // unannounced, a later plug-in would never be looked up, and no trial could see it go.
@@ -146,6 +149,7 @@ static void measureDeviceLoss(DeviceNotices notices, int trials, Samples &latenc
     playerWindow.onEvent = NULL;
     (void)stopPlugin(session);
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
 }
 
 static Samples pluginLock[2], pluginMute[2], bareLock[2], bareMute[2];
@@ -162,6 +166,7 @@ static void measureReactions(void)
     (void)interceptSpeakers(self);
     resetSimulatedSession();
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
 
     int signalledTrials = quick ? 2 : 20;
     for (int i = 0; i < 2; ++i) {

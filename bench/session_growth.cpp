@@ -21,6 +21,7 @@
 #include "player_window.h"
 #include "plugin/plugin.h"
 #include "simulated_sessions.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 
 enum { GROWTH_STEPS = 3 };
@@ -40,6 +41,7 @@ static DWORD otherProgram(LONG index)
 static void setUpMicrophones(LONG sessions)
 {
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     resetSimulatedSessions();
     plugInExtraMicrophones(MICROPHONES - 2);
     for (LONG i = 0; i < sessions; ++i)
@@ -315,6 +317,7 @@ static void measureStorm(void)
     (void)stopPlugin(session);
     resetSimulatedSessions();
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     judgeNotices();
 }
 

@@ -6,6 +6,7 @@
 #include "other_programs.h"
 #include "player_window.h"
 #include "resources/resource.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 #include "stand_in_session.h"
 
@@ -304,6 +305,33 @@ static void headphonesGoWhileLocked(void)
     judge(playerWindow.playState == PLAY_STATE_PLAYING, "the user plays on the speakers");
 }
 
+static void mergedOutputSwitch(BOOL merged)
+{
+    mergeSpeakersAndHeadphones(merged);
+}
+
+static void headphoneJackSwitch(BOOL pulled)
+{
+    setJackConnected(JACK_HEADPHONES, !pulled);
+}
+
+// A laptop whose driver serves the speakers and the headphone jack as one output: pulling the
+// headphones changes no device, and the driver would carry the music on from the speakers.
+static void headphonesPulledFromAMergedOutput(void)
+{
+    systemDoes("laptop: speakers and headphone jack are one output", mergedOutputSwitch, TRUE);
+    expectNothingFromPlugin(PLAY_STATE_PLAYING, "plays on the merged output's headphones");
+    systemDoes("headphones pulled from the merged output's jack", headphoneJackSwitch, TRUE);
+    expectPluginPauseAtOnce("plug-in pauses the player");
+    markEvents();
+    expectNothingFromPlugin(PLAY_STATE_PAUSED, "stays paused until the user plays again");
+    userPresses(CMD_PLAY);
+    judge(playerWindow.playState == PLAY_STATE_PLAYING, "the user plays on the laptop's speakers");
+    systemDoes("headphones plugged into the merged output's jack", headphoneJackSwitch, FALSE);
+    expectNothingFromPlugin(PLAY_STATE_PLAYING, "plays on: a jack plugged in pauses nothing");
+    systemDoes("speakers and headphones are separate outputs again", mergedOutputSwitch, FALSE);
+}
+
 // A wake timer or Wake-on-LAN wakes the machine with nobody there: the music waits for the user.
 static void sleepsAndWakesUnattended(void)
 {
@@ -359,6 +387,7 @@ static void playTheStory(void)
 
     playsOnHeadphonesUntilUnplugged();
     headphonesGoWhileLocked();
+    headphonesPulledFromAMergedOutput();
 
     userPresses(CMD_PAUSE);
     judge(playerWindow.playState == PLAY_STATE_PAUSED, "the player is paused by the user");
@@ -403,6 +432,7 @@ BOOL runDemoStory(PluginSet &plugins, void (*say)(const char *line))
     if (simulatedSpeakers.defaultDevice != SPEAKERS)
         chooseDefaultDevice(SPEAKERS);
     simulatedSession.secureDesktop = FALSE;
+    mergeSpeakersAndHeadphones(FALSE);
     if (plugins.count == 0) {
         say("verdict: FAIL - no plug-in was loaded");
         return FALSE;

@@ -12,6 +12,7 @@
 
 #include "counted_object.h"
 #include "import_patch.h"
+#include "simulated_jacks.h"
 #include "simulated_sessions.h"
 
 SimulatedSpeakers simulatedSpeakers;
@@ -155,6 +156,8 @@ struct SpeakerDevice : Counted<IMMDevice> {
         *object = NULL;
         if (isSessionManagerInterface(iid))
             return activateSessionManager(device, iid, object);
+        if (isTopologyInterface(iid))
+            return activateTopology(device, iid, object);
         if (stepFails(SPEAKER_STEP_ACTIVATE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
         SpeakerVolume *volume = new SpeakerVolume(device);
@@ -370,6 +373,14 @@ static void tellClients(LONG changedDevice, BOOL stateChanged, BOOL defaultMoved
         for (ERole role : roles)
             (void)clients[i]->OnDefaultDeviceChanged(eRender, role, defaultId);
     }
+}
+
+void tellPropertyValueChanged(LONG device, const PROPERTYKEY &key)
+{
+    IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    LONG count = snapshot(listeners.clients, clients, -1);
+    for (LONG i = 0; i < count; ++i)
+        (void)clients[i]->OnPropertyValueChanged(deviceIds[device], key);
 }
 
 void plugInHeadphones(void)

@@ -6,6 +6,7 @@
 // devices carry the simulated audio sessions (simulated_sessions.h).
 #pragma once
 #include <windows.h>
+#include <wtypes.h>
 
 enum SpeakerStep {
     SPEAKER_STEP_CREATE,          // CoCreateInstance of the device enumerator
@@ -62,6 +63,8 @@ const wchar_t *speakerDeviceId(LONG device);
 void plugInHeadphones(void);   // they become the default
 void unplugHeadphones(void);   // the speakers become the default
 void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active
+// A property of the device changed, as a driver's jack change shows it: the clients are told.
+void tellPropertyValueChanged(LONG device, const PROPERTYKEY &key);
 // The first count extra microphones become active, the others not present; the clients are told
 // of each that changed.
 void plugInExtraMicrophones(LONG count);

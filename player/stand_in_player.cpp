@@ -11,6 +11,7 @@
 #include "screenshot.h"
 #include "other_programs.h"
 #include "simulated_sessions.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 #include "stand_in_session.h"
 
@@ -27,6 +28,7 @@ enum {
     IDC_SWITCH_CALL,
     IDC_SWITCH_RECORDING,
     IDC_BRIEF_CAPTURE,
+    IDC_SWITCH_MERGED_OUTPUT,
     IDC_EVENT_LOG,
     IDM_EXIT = 2100,
     IDM_CONFIGURE_FIRST = 2200,
@@ -90,6 +92,23 @@ static void complain(const char *line)
     addLogLine(line);
 }
 
+// Merged, the headphones are a jack of the speakers' endpoint; else an endpoint of their own.
+static BOOL headphonesOut(void)
+{
+    return simulatedJacks.merged ? !simulatedJacks.connected[JACK_HEADPHONES] : headphonesUnplugged();
+}
+
+static const char *outputName(LONG device)
+{
+    if (device == NO_SESSION)
+        return "-";
+    if (device == HEADPHONES)
+        return "headphones";
+    if (!simulatedJacks.merged)
+        return "speakers";
+    return headphonesOut() ? "Speakers/Headphones (the speakers)" : "Speakers/Headphones (the headphones)";
+}
+
 static void refreshStatus(void)
 {
     char text[128];
@@ -101,7 +120,7 @@ static void refreshStatus(void)
     LONG output = standInSessionDevice();
     wsprintfA(text, "Mute: %s    Screen saver: %s    Workstation: %s    Plays on: %s    Call: %s", muted ? "on" : "off",
               saver ? "running" : "off", workstationLocked() ? "locked (simulated)" : "unlocked",
-              output == NO_SESSION ? "-" : output == HEADPHONES ? "headphones" : "speakers",
+              outputName(output),
               programCapturing(MEETING_APP) ? "on" : "off");
     SetWindowTextA(standIn.muteStatus, text);
     if (muted != standIn.shownMute) {
@@ -116,8 +135,8 @@ static void refreshStatus(void)
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SCREEN_SAVER, saver ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_MUTE, muted ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_LOCK, workstationLocked() ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_HEADPHONES,
-                   headphonesUnplugged() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_HEADPHONES, headphonesOut() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_MERGED_OUTPUT, simulatedJacks.merged ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_SECURE_DESKTOP,
                    simulatedSession.secureDesktop ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(playerWindow.hwnd, IDC_SWITCH_CALL, programCapturing(MEETING_APP) ? BST_CHECKED : BST_UNCHECKED);
@@ -173,6 +192,7 @@ static void buildControls(void)
     addControl("BUTTON", "Workstation locked", BS_AUTOCHECKBOX, 356, 104, 170, 20, IDC_SWITCH_LOCK);
     addControl("BUTTON", "Unplug headphones", BS_AUTOCHECKBOX, 24, 128, 160, 20, IDC_SWITCH_HEADPHONES);
     addControl("BUTTON", "Secure desktop (UAC prompt)", BS_AUTOCHECKBOX, 190, 128, 200, 20, IDC_SWITCH_SECURE_DESKTOP);
+    addControl("BUTTON", "Merged output", BS_AUTOCHECKBOX, 396, 128, 130, 20, IDC_SWITCH_MERGED_OUTPUT);
     addControl("BUTTON", "Sleep and wake", BS_PUSHBUTTON, 24, 152, 120, 24, IDC_SLEEP);
     addControl("BUTTON", "Unattended wake", BS_PUSHBUTTON, 190, 152, 120, 24, IDC_UNATTENDED_WAKE);
     addControl("BUTTON", "Call (meeting_app.exe captures)", BS_AUTOCHECKBOX, 24, 182, 210, 20, IDC_SWITCH_CALL);
@@ -199,6 +219,38 @@ static void buildMenu(void)
     SetMenu(playerWindow.hwnd, bar);
 }
 
+// The headphones go or come: a device of their own, or the jack of the merged output, which
+// changes no device (the driver moves the sound to the speakers by itself).
+static void flipHeadphones(BOOL out)
+{
+    if (simulatedJacks.merged) {
+        setJackConnected(JACK_HEADPHONES, !out);
+        addLogLine(out ? "headphones pulled from the merged output's jack: the sound moves to the speakers"
+                       : "headphones plugged into the merged output's jack: the sound moves to them");
+        return;
+    }
+    if (out)
+        unplugHeadphones();
+    else
+        plugInHeadphones();
+    addLogLine(out ? "headphones unplugged: the speakers are the default output"
+                   : "headphones plugged in: they are the default output");
+    standInSessionFollows();
+}
+
+// A laptop's driver set to serve the speakers and the headphone jack as one output: the
+// headphones' own endpoint goes, as when the vendor's console changes that setting, and the
+// speakers' endpoint carries both, the headphones plugged in.
+static void mergeOutputs(BOOL merged)
+{
+    mergeSpeakersAndHeadphones(merged);
+    if (merged && !headphonesUnplugged())
+        setDevicePresent(HEADPHONES, FALSE, SPEAKERS);
+    addLogLine(merged ? "merged output: one endpoint, Speakers/Headphones, the headphones in its jack"
+                      : "speakers and headphones are separate outputs again");
+    standInSessionFollows();
+}
+
 static void flipCondition(int id)
 {
     BOOL on = IsDlgButtonChecked(playerWindow.hwnd, id) == BST_CHECKED;
@@ -206,15 +258,10 @@ static void flipCondition(int id)
         setScreenSaverRunning(on);
     if (id == IDC_SWITCH_MUTE && !setUserMute(on))
         addLogLine("no mixer with a speaker mute on this machine");
-    if (id == IDC_SWITCH_HEADPHONES) {
-        if (on)
-            unplugHeadphones();
-        else
-            plugInHeadphones();
-        addLogLine(on ? "headphones unplugged: the speakers are the default output"
-                      : "headphones plugged in: they are the default output");
-        standInSessionFollows();
-    }
+    if (id == IDC_SWITCH_HEADPHONES)
+        flipHeadphones(on);
+    if (id == IDC_SWITCH_MERGED_OUTPUT)
+        mergeOutputs(on);
     if (id == IDC_SWITCH_SECURE_DESKTOP) {
         simulatedSession.secureDesktop = on;
         addLogLine(on ? "secure desktop up (UAC prompt): the input desktop cannot be opened, no lock told"
@@ -316,6 +363,7 @@ static LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case IDC_SWITCH_MUTE:
         case IDC_SWITCH_LOCK:
         case IDC_SWITCH_HEADPHONES:
+        case IDC_SWITCH_MERGED_OUTPUT:
         case IDC_SWITCH_SECURE_DESKTOP:
         case IDC_SWITCH_CALL:
         case IDC_SWITCH_RECORDING:
@@ -439,6 +487,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     buildControls();
     // The music starts on headphones, so that there is something to unplug.
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     plugInHeadphones();
     playerWindow.onEvent = logPlayerEvent;
     standIn.shownMute = userMuteOn();

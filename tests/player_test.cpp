@@ -3,9 +3,11 @@
 #include <objbase.h>
 
 #include <audiopolicy.h>
+#include <devicetopology.h>
 #include <mmdeviceapi.h>
 
 #include "plugin_loader.h"
+#include "simulated_jacks.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "stand_in_session.h"
@@ -255,5 +257,144 @@ TEST_F(StandInPlayer, ItsAudioSessionFollowsItsOutputAndIsToldAsWindowsTellsIt)
     EXPECT_EQ(simulatedSessions.creationListeners, 0);
     EXPECT_EQ(simulatedSessions.stateListeners, 0);
     EXPECT_EQ(simulatedSessions.liveObjects, 0);
+    EXPECT_EQ(simulatedSpeakers.liveObjects, 0);
+}
+
+// What a program watching jacks hears: its part's control changes, and the speakers' property
+// notices.
+struct JackWatcher : IControlChangeNotify, IMMNotificationClient {
+    LONG controlChanges, propertyChanges;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **object) override
+    {
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnNotify(DWORD, LPCGUID) override { return ++controlChanges, S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR id, const PROPERTYKEY) override
+    {
+        if (lstrcmpW(id, speakerDeviceId(SPEAKERS)) == 0)
+            ++propertyChanges;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override { return S_OK; }
+};
+
+// The way Windows documents from an endpoint to its jacks: its topology, connector 0, the
+// adapter's connector that one is connected to, and that connector's part.
+static IPart *jackPartOf(IMMDeviceEnumerator *enumerator, LONG device)
+{
+    IMMDevice *endpoint = NULL;
+    IDeviceTopology *topology = NULL;
+    IConnector *endpointSide = NULL, *adapterSide = NULL;
+    IPart *part = NULL;
+    if (SUCCEEDED(enumerator->GetDevice(speakerDeviceId(device), &endpoint)) &&
+        SUCCEEDED(endpoint->Activate(__uuidof(IDeviceTopology), CLSCTX_ALL, NULL, (void **)&topology)) &&
+        SUCCEEDED(topology->GetConnector(0, &endpointSide)) && SUCCEEDED(endpointSide->GetConnectedTo(&adapterSide)))
+        (void)adapterSide->QueryInterface(__uuidof(IPart), (void **)&part);
+    IUnknown *taken[] = {adapterSide, endpointSide, topology, endpoint};
+    for (IUnknown *object : taken) {
+        if (object != NULL)
+            object->Release();
+    }
+    return part;
+}
+
+struct JackRow {
+    int row;
+    BOOL merged;
+    LONG device;
+    UINT jack;
+    UINT jacks;
+    BOOL connected;  // with the headphones pulled
+    DWORD capabilities;
+};
+
+struct TellingRow {
+    int row;
+    LONG telling;
+    BOOL silent;
+    LONG jack;
+    LONG controlChanges, propertyChanges;
+};
+
+// Only the merged speakers' endpoint has jacks that tell their presence, and only its pulled
+// headphones read as not connected; a change is told the ways its driver tells, to the part of
+// that endpoint alone, and never while the platform is silent.
+TEST_F(StandInPlayer, ItsMergedOutputShowsItsJacksAndTellsAPulledOneAsItsDriverDoes)
+{
+    static const JackRow jackRows[] = {
+        {1, TRUE, SPEAKERS, JACK_INTERNAL_SPEAKERS, 3, TRUE, 1},   {2, TRUE, SPEAKERS, JACK_HEADPHONES, 3, FALSE, 1},
+        {3, TRUE, SPEAKERS, JACK_WITHOUT_PRESENCE_DETECT, 3, FALSE, 0}, {4, TRUE, HEADPHONES, 0, 1, TRUE, 0},
+        {5, TRUE, MICROPHONE, 0, 1, TRUE, 0},                      {6, FALSE, SPEAKERS, 0, 1, TRUE, 0},
+    };
+    static const TellingRow tellingRows[] = {
+        {1, JACK_TELLS_BOTH, FALSE, JACK_HEADPHONES, 1, 1},    {2, JACK_TELLS_CONTROL, FALSE, JACK_HEADPHONES, 1, 0},
+        {3, JACK_TELLS_PROPERTY, FALSE, JACK_HEADPHONES, 0, 1}, {4, JACK_TELLS_NOTHING, FALSE, JACK_HEADPHONES, 0, 0},
+        {5, JACK_TELLS_BOTH, TRUE, JACK_HEADPHONES, 0, 0},     {6, JACK_TELLS_BOTH, FALSE, JACK_WITHOUT_PRESENCE_DETECT, 1, 1},
+    };
+    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
+    IMMDeviceEnumerator *enumerator = NULL;
+    ASSERT_EQ(CoCreateInstance(__uuidof(MMDeviceEnumerator), NULL, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                               (void **)&enumerator),
+              S_OK);
+    for (const JackRow &row : jackRows) {
+        mergeSpeakersAndHeadphones(row.merged);
+        pullHeadphoneJack();
+        setJackConnected(JACK_WITHOUT_PRESENCE_DETECT, FALSE);
+        IPart *part = jackPartOf(enumerator, row.device);
+        ASSERT_NE(part, (IPart *)NULL) << "row " << row.row;
+        IKsJackDescription *jacks = NULL;
+        IKsJackDescription2 *capabilities = NULL;
+        ASSERT_EQ(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription), (void **)&jacks), S_OK);
+        ASSERT_EQ(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription2), (void **)&capabilities), S_OK);
+        UINT count = 0;
+        KSJACK_DESCRIPTION description = {};
+        KSJACK_DESCRIPTION2 description2 = {};
+        EXPECT_EQ(jacks->GetJackCount(&count), S_OK);
+        EXPECT_EQ(count, row.jacks) << "row " << row.row;
+        EXPECT_EQ(jacks->GetJackDescription(row.jack, &description), S_OK) << "row " << row.row;
+        EXPECT_EQ(capabilities->GetJackDescription2(row.jack, &description2), S_OK) << "row " << row.row;
+        EXPECT_EQ(description.IsConnected, row.connected) << "row " << row.row;
+        EXPECT_EQ(description2.JackCapabilities, row.capabilities) << "row " << row.row;
+        capabilities->Release();
+        jacks->Release();
+        part->Release();
+    }
+    static JackWatcher watcher, elsewhere;
+    IPart *speakers = jackPartOf(enumerator, SPEAKERS), *headphones = jackPartOf(enumerator, HEADPHONES);
+    ASSERT_EQ(speakers->RegisterControlChangeCallback(__uuidof(IKsJackDescription), &watcher), S_OK);
+    ASSERT_EQ(headphones->RegisterControlChangeCallback(__uuidof(IKsJackDescription), &elsewhere), S_OK);
+    ASSERT_EQ(enumerator->RegisterEndpointNotificationCallback(&watcher), S_OK);
+    for (const TellingRow &row : tellingRows) {
+        mergeSpeakersAndHeadphones(TRUE);
+        watcher.controlChanges = watcher.propertyChanges = 0;
+        simulatedJacks.telling = row.telling;
+        simulatedSpeakers.silent = row.silent;
+        setJackConnected(row.jack, FALSE);
+        simulatedSpeakers.silent = 0;
+        EXPECT_EQ(watcher.controlChanges, row.controlChanges) << "row " << row.row;
+        EXPECT_EQ(watcher.propertyChanges, row.propertyChanges) << "row " << row.row;
+    }
+    EXPECT_EQ(elsewhere.controlChanges, 0) << "another endpoint's part heard the speakers' jack";
+    EXPECT_EQ(speakers->UnregisterControlChangeCallback(&watcher), S_OK);
+    EXPECT_EQ(headphones->UnregisterControlChangeCallback(&elsewhere), S_OK);
+    EXPECT_EQ(enumerator->UnregisterEndpointNotificationCallback(&watcher), S_OK);
+    simulatedJacks.telling = JACK_TELLS_BOTH;
+    watcher.controlChanges = 0;
+    pullHeadphoneJack();
+    EXPECT_EQ(watcher.controlChanges, 0) << "told after it was unregistered";
+    speakers->Release();
+    headphones->Release();
+    simulatedJacks.topologyFails = 1;
+    EXPECT_EQ(jackPartOf(enumerator, SPEAKERS), (IPart *)NULL);
+    enumerator->Release();
+    CoUninitialize();
+    EXPECT_EQ(simulatedJacks.callbacks, 0);
+    EXPECT_EQ(simulatedJacks.liveObjects, 0);
     EXPECT_EQ(simulatedSpeakers.liveObjects, 0);
 }

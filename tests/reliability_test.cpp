@@ -12,6 +12,7 @@
 #include "playback_model.h"
 #include "plugin_loader.h"
 #include "simulated_sessions.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 
 // --- what the interception sees and does ---------------------------------------------------
@@ -188,6 +189,7 @@ protected:
     static void resetConditions(void)
     {
         resetSimulatedSpeakers();
+        resetSimulatedJacks();
         resetSimulatedSessions();
         resetSimulatedSession();
         setWorkstationLocked(FALSE);

@@ -17,6 +17,7 @@
 #include "playback_model.h"
 #include "plugin_loader.h"
 #include "simulated_sessions.h"
+#include "simulated_jacks.h"
 #include "simulated_speakers.h"
 
 CallCounts callCounts;
@@ -461,6 +462,7 @@ void PluginTest::resetConditions(void)
     mixerCallsTakeLong = 0;
     reportedMajorVersion = 0;
     resetSimulatedSpeakers();
+    resetSimulatedJacks();
     resetSimulatedSessions();
     resetSimulatedSession();
     setWorkstationLocked(FALSE);
