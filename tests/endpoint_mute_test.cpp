@@ -9,6 +9,7 @@
 #include "engine/sleep_hold.h"
 #include "engine/watch_loop.h"
 #include "import_patch.h"
+#include "simulated_jacks.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
@@ -285,7 +286,23 @@ static void playedOverPausedThenUnplugged(void)
     }
 }
 
+// The merged output's headphones go, a look sees the pause, and the user plays on the speakers.
+static void pullThenPlay(void)
+{
+    pullHeadphoneJack();
+    pollOnce();
+    pressPlayerButton(CMD_PLAY);
+}
+
+// Its driver cannot tell presence: what the jack reports means nothing.
+static void undetectedJackOut(void)
+{
+    setJackConnected(JACK_WITHOUT_PRESENCE_DETECT, FALSE);
+}
+
 enum Hold { NO_HOLD, USER_STOP, LOCK_HOLD, SLEEP_HOLD, SAVER_HOLD, MUTE_HOLD };
+// The speakers' endpoint also serves the headphone jack, plugged in or not when the music starts.
+enum Merged { SEPARATE_OUTPUTS, MERGED_HEADPHONES_IN, MERGED_HEADPHONES_OUT };
 enum SessionKind { NO_PLAYER_SESSION, PLAYER_SESSION, PLAYER_SYSTEM_SOUNDS, OTHER_PROGRAM };
 enum SessionFault { SESSIONS_ANSWER, NO_SESSION_INTERFACES, SESSIONS_NOT_LISTED };
 
@@ -338,6 +355,7 @@ struct LossRow {
     BOOL alsoOnSpeakers;  // a second session of the player's opens there once the first is watched
     BOOL userPlaysMeanwhile;  // the user presses play right after the change, before any poll
     BOOL sessionLate;     // the player's session turns active only after the default stood in
+    Merged merged = SEPARATE_OUTPUTS;
 };
 
 // Only the output the music plays on going away pauses, once, for the user to undo; a hold of
@@ -399,6 +417,36 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         {25, "played over a lock, paused, unplugged: the user's pause keeps no output to hold against a start",
          HEADPHONES, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, playedOverPausedThenUnplugged, FALSE, 1,
          PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE},
+        {26, "merged output: headphones pulled while playing", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, NO_HOLD, pullHeadphoneJack, FALSE, 1, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE,
+         MERGED_HEADPHONES_IN},
+        {27, "merged output: pulled during a lock", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER,
+         LOCK_HOLD, pullHeadphoneJack, FALSE, 0, PLAY_STATE_PAUSED, FALSE, 1, FALSE, FALSE, FALSE, FALSE,
+         MERGED_HEADPHONES_IN},
+        {28, "merged output: pulled and plugged in again during a lock", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, LOCK_HOLD, pullHeadphoneJack, TRUE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE,
+         FALSE, MERGED_HEADPHONES_IN},
+        {29, "merged output: pulled during a lock, then the user plays on the speakers", SPEAKERS, NO_SESSION,
+         NO_PLAYER_SESSION, SESSIONS_ANSWER, LOCK_HOLD, pullHeadphoneJack, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1,
+         FALSE, FALSE, TRUE, FALSE, MERGED_HEADPHONES_IN},
+        {30, "merged output: pulled, paused, then the user plays on the speakers", SPEAKERS, NO_SESSION,
+         NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, pullThenPlay, FALSE, 1, PLAY_STATE_PLAYING, FALSE, 1, FALSE,
+         FALSE, FALSE, FALSE, MERGED_HEADPHONES_IN},
+        {31, "merged output: headphones plugged in", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER,
+         NO_HOLD, plugInHeadphoneJack, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE,
+         MERGED_HEADPHONES_OUT},
+        {32, "merged output: a jack that cannot tell its presence reports nothing plugged", SPEAKERS, NO_SESSION,
+         NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, undetectedJackOut, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1,
+         FALSE, FALSE, FALSE, FALSE, MERGED_HEADPHONES_IN},
+        {33, "merged output: a driver that tells nobody, seen by the look", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, NO_HOLD, pullHeadphoneJack, FALSE, 1, PLAY_STATE_PAUSED, TRUE, 1, FALSE, FALSE, FALSE,
+         FALSE, MERGED_HEADPHONES_IN},
+        {34, "merged output: pulled with the key off", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER,
+         NO_HOLD, pullHeadphoneJack, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 0, FALSE, FALSE, FALSE, FALSE,
+         MERGED_HEADPHONES_IN},
+        {35, "merged output: pulled while stopped, then the user plays", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION,
+         SESSIONS_ANSWER, USER_STOP, pullThenPlay, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE,
+         MERGED_HEADPHONES_IN},
     };
     installFilter();
     for (const LossRow &row : rows) {
@@ -413,6 +461,9 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
             unplugHeadphones();
         if (row.sessionOn == HEADPHONES)
             plugInHeadphones(), chooseDefaultDevice(row.defaultOn);
+        mergeSpeakersAndHeadphones(row.merged != SEPARATE_OUTPUTS);
+        if (row.merged == MERGED_HEADPHONES_OUT)
+            pullHeadphoneJack();
         LONG session = NO_SESSION;
         if (row.kind != NO_PLAYER_SESSION)
             session = addSimulatedSession(row.sessionOn, row.kind == OTHER_PROGRAM ? 4 : GetCurrentProcessId(),
@@ -438,7 +489,9 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         row.change();
         if (row.userPlaysMeanwhile)
             pressPlayerButton(CMD_PLAY);
-        if (row.back)
+        if (row.back && row.merged != SEPARATE_OUTPUTS)
+            plugInHeadphoneJack();
+        else if (row.back)
             plugInHeadphones();
         for (int poll = 0; poll < 3; ++poll)
             pollOnce();
@@ -456,4 +509,7 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         resetSimulatedSessions();
     }
     EXPECT_EQ(simulatedSessions.liveObjects, 0);
+    forgetOutputDevice();
+    EXPECT_EQ(simulatedJacks.callbacks, 0) << "a jack notice stayed registered";
+    EXPECT_EQ(simulatedJacks.liveObjects, 0) << "a reference to a jack was not released";
 }

@@ -20,6 +20,7 @@
 #include "engine/watch_build.h"
 #include "engine/watch_loop.h"
 #include "playback_model.h"
+#include "simulated_jacks.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
@@ -332,6 +333,9 @@ protected:
                 capture(program, 0);
             break;
         }
+        case STEP_JACK:
+            setJackConnected(v < 2 ? JACK_HEADPHONES : JACK_WITHOUT_PRESENCE_DETECT, v % 2);
+            break;
         case STEP_RESTART:
             stopEngine();
             pluginState.settings.isDeviceLost = v & 1;
@@ -442,6 +446,7 @@ protected:
         stopEngine();
         resetConditions();
         simulatedSpeakers.state[HEADPHONES] = DEVICE_STATE_UNPLUGGED;
+        mergeSpeakersAndHeadphones(TRUE);
         holdClockAt(WALK_CLOCK_START);
         simulatedInputTick = WALK_CLOCK_START - 5000;
         simulatedSession.failuresToCome = source == LOCK_SERVICE_LATE ? 1000000 : 0;

@@ -51,6 +51,7 @@ void modelStart(ModelState &m, BOOL mixerPresent, WalkLockSource source, DWORD n
     m.refusalsLeft = source == LOCK_SERVICE_LATE ? 1000000 : 0;
     m.mixerPresent = mixerPresent;
     m.outputIn[MODEL_SPEAKERS] = TRUE;
+    m.headphonesInJack = TRUE;
     m.defaultOutput = MODEL_SPEAKERS;
     m.playerPinned = m.second = m.watched = MODEL_NOWHERE;
     m.stream = MODEL_SPEAKERS;
@@ -262,6 +263,18 @@ DWORD modelCallDueIn(const ModelState &m)
 // session (of two, the one watched already; else the first Windows lists), else the default.
 // Looked at while the music plays; kept through a pause of the plug-in's own. TRUE when the one
 // the music played on went away: "it then pauses once, and leaves it to you".
+// "Headphones pulled from the output the music plays on count as that output going away": the
+// music played through them at the last look, on the output still watched, and they are out.
+static BOOL headphonesWentFromWatched(const ModelState &m)
+{
+    return m.watched == MODEL_SPEAKERS && m.heardThroughJack && !m.headphonesInJack;
+}
+
+static BOOL watchedOutputGone(const ModelState &m)
+{
+    return m.watched != MODEL_NOWHERE && (!m.outputIn[m.watched] || headphonesWentFromWatched(m));
+}
+
 static BOOL outputWentAway(ModelState &m, BOOL playing)
 {
     if (!m.isDeviceLost || (!playing && m.pausedByPlugin != MODEL_OWN_PAUSE))
@@ -272,6 +285,7 @@ static BOOL outputWentAway(ModelState &m, BOOL playing)
         m.watched = MODEL_NOWHERE;
         return TRUE;
     }
+    LONG before = m.watched;
     LONG found = m.watchedFromSession && m.watched != MODEL_NOWHERE && sessionActiveOn(m, m.watched) ? m.watched
                                                                                                    : MODEL_NOWHERE;
     for (LONG device = 0; device < MODEL_OUTPUTS && found == MODEL_NOWHERE; ++device) {
@@ -280,7 +294,11 @@ static BOOL outputWentAway(ModelState &m, BOOL playing)
     }
     m.watchedFromSession = found != MODEL_NOWHERE;
     m.watched = found != MODEL_NOWHERE ? found : m.defaultOutput;
-    return FALSE;
+    BOOL pulled = m.watched == before && headphonesWentFromWatched(m);
+    m.heardThroughJack = m.watched == MODEL_SPEAKERS && m.headphonesInJack;
+    if (pulled)
+        m.watched = MODEL_NOWHERE;
+    return pulled;
 }
 
 // --- the decision --------------------------------------------------------------------------
@@ -327,7 +345,7 @@ static void look(ModelState &m)
             // every pause is yours.
             BOOL own = m.pausedByPlugin == MODEL_OWN_PAUSE;
             m.pausedByPlugin = MODEL_NO_PAUSE;
-            if (m.isDeviceLost && m.watched != MODEL_NOWHERE && !m.outputIn[m.watched])
+            if (m.isDeviceLost && watchedOutputGone(m))
                 m.watched = MODEL_NOWHERE;
             else if (own && m.playState == PLAY_STATE_PAUSED) {
                 toggle(m);
@@ -515,6 +533,10 @@ void modelApply(ModelState &m, const Step &step)
         break;
     case STEP_OUTPUT:
         moveOutput(m, v / 2, v % 2);
+        break;
+    case STEP_JACK:
+        if (v < 2)
+            m.headphonesInJack = v;
         break;
     case STEP_DEFAULT_OUTPUT:
         if (outputThere(m, v))

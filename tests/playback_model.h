@@ -42,6 +42,9 @@ struct ModelState {
     LONG refusalsLeft;      // the session service is not running yet
     BOOL mixerPresent, mixerMuted, muteUnreadable;
     BOOL outputIn[MODEL_OUTPUTS], outputMuted[MODEL_OUTPUTS];
+    // The speakers are a laptop's "Speakers/Headphones": one output that also serves the
+    // headphone jack. The jack is looked at where the music plays: through it, at the last look.
+    BOOL headphonesInJack, heardThroughJack;
     LONG defaultOutput;
     LONG playerPinned;  // the device the player's output is set to, else MODEL_NOWHERE: the default
     LONG stream;        // the device of the player's own session, MODEL_NOWHERE while it has none
@@ -97,6 +100,8 @@ enum StepKind {
     STEP_RESTART,         // quit, then init: value bits ISDEVICELOST, ISCALL (set by hand meanwhile)
     STEP_PROCESS_ID_REUSED,  // value: program * 16 + name * 2 + 1 if it captures at once: the program's
                              // process ends, and its id goes to a new process of that name
+    STEP_JACK,            // value 0/1: headphones pulled from / plugged into the speakers' jack; 2/3: the
+                          // same reported by a jack that cannot tell, which means nothing
     STEP_KIND_COUNT,
 };
 

@@ -27,7 +27,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_DEFAULT_OUTPUT, STEP_PLAYER_OUTPUT, STEP_SECOND_SESSION, STEP_CAPTURE, STEP_CAPTURE, STEP_CAPTURE,
         STEP_CAPTURE, STEP_CAPTURE, STEP_TIME, STEP_NO_CALL, STEP_NO_CALL, STEP_NO_CALL, STEP_CROWD,
         STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_SETTINGS,
-        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED};
+        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
         step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
@@ -56,6 +56,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         step.value = r % 2;
         break;
     case STEP_OUTPUT:
+    case STEP_JACK:
         step.value = (LONG)(r % 4);
         break;
     case STEP_DEFAULT_OUTPUT:
@@ -229,6 +230,10 @@ void describeStep(const Step &step, char (&text)[192])
     case STEP_PROCESS_ID_REUSED:
         wsprintfA(text, "program %ld ends; its process id goes to a new %s%s", v / 16 + 1,
                   modelProgramNames[(v / 2) % MODEL_NAMES], v % 2 ? ", which captures from microphone 1 at once" : "");
+        break;
+    case STEP_JACK:
+        wsprintfA(text, "%s %s the speakers' jack", v < 2 ? "headphones" : "a jack that cannot tell says something is",
+                  v % 2 ? "plugged into" : "pulled from");
         break;
     case STEP_RESTART:
         wsprintfA(text, "quit, then init (ISDEVICELOST=%ld ISCALL=%ld)", v & 1, (v >> 1) & 1);

@@ -7,6 +7,7 @@
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
 #include "engine/watch_loop.h"
+#include "simulated_jacks.h"
 #include "simulated_sessions.h"
 #include "simulated_speakers.h"
 #include "test_support.h"
@@ -361,6 +362,29 @@ static void playerSessionGoesIdle(BOOL)
     setSimulatedSessionState(signalRowSession, AudioSessionStateInactive);
 }
 
+// The speakers' endpoint also serves the headphone jack (merged for every row), and its driver
+// tells the pull one way.
+static void headphonesPulledTold(LONG telling)
+{
+    simulatedJacks.telling = telling;
+    pullHeadphoneJack();
+}
+
+static void jackNoticeTellsPull(BOOL)
+{
+    headphonesPulledTold(JACK_TELLS_CONTROL);
+}
+
+static void propertyNoticeTellsPull(BOOL)
+{
+    headphonesPulledTold(JACK_TELLS_PROPERTY);
+}
+
+static BOOL pausedForTheUserAtOnce(void)
+{
+    return playerWindow.playState == PLAY_STATE_PAUSED && pluginState.pausedByPlugin == 0;
+}
+
 static BOOL playsOnAgain(void)
 {
     return playerWindow.playState == PLAY_STATE_PLAYING && pluginState.pausedByPlugin == 0;
@@ -370,8 +394,9 @@ struct SignalRow {
     int row;
     const char *signal;
     void (*change)(BOOL on);
-    BOOL holds;  // FALSE: nothing holds, so the poll it brings sends nothing
+    LONG holds;  // FALSE: nothing holds, so the poll it brings sends nothing; else one of these
 };
+static const LONG PAUSES_FOR_THE_USER = 2;  // the output goes: a pause that is the user's to undo
 
 static void expectNothingOfOursLeft(const char *when)
 {
@@ -381,6 +406,7 @@ static void expectNothingOfOursLeft(const char *when)
     EXPECT_EQ(simulatedSession.registeredWindows, 0) << when;
     EXPECT_EQ(simulatedSpeakers.deviceClients, 0) << when;
     EXPECT_EQ(simulatedSpeakers.muteCallbacks, 0) << when;
+    EXPECT_EQ(simulatedJacks.callbacks, 0) << when;
     EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << when;
 }
 
@@ -399,6 +425,9 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         {8, "the player's session goes idle, nothing holds", playerSessionGoesIdle, FALSE},
         {9, "a user switched away: the console disconnects", consoleDisconnectNotice, TRUE},
         {10, "the remote client went without locking", remoteDisconnectNotice, TRUE},
+        {11, "headphones pulled from the merged output, told to the jack's part", jackNoticeTellsPull,
+         PAUSES_FOR_THE_USER},
+        {12, "the same told as a property of the endpoint", propertyNoticeTellsPull, PAUSES_FOR_THE_USER},
     };
     for (const SignalRow &row : rows) {
         if (row.change == mixerMuteNotice && !machineHasMixer)
@@ -406,13 +435,16 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         resetConditions();
         signalRowSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
         playerWindow.playState = PLAY_STATE_PLAYING;
+        mergeSpeakersAndHeadphones(TRUE);
         writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
         startCountingCalls();
         pluginHeader.init();
         ASSERT_TRUE(waitForWatchThreadWaits(1, 2000)) << row.signal;
         LONG waits = callCounts.watchThreadWaits, events = playerWindow.eventCount;
         row.change(TRUE);
-        if (row.holds) {
+        if (row.holds == PAUSES_FOR_THE_USER) {
+            EXPECT_TRUE(pumpMessagesUntil(2000, pausedForTheUserAtOnce)) << "row " << row.row << ": " << row.signal;
+        } else if (row.holds) {
             EXPECT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin)) << "row " << row.row << ": " << row.signal;
             row.change(FALSE);
             EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": " << row.signal << " ended";
@@ -770,7 +802,8 @@ TEST_F(WatchThread, TheOutputFollowsThePlayersSessionThroughItsNotices)
 // --- what one poll asks -------------------------------------------------------------------
 
 struct PollCalls {
-    LONG queries, saverFlags, lockProbes, enumerators, endpointLists, sessionLists, deviceReads, defaultReads, muteReads;
+    LONG queries, saverFlags, lockProbes, enumerators, endpointLists, sessionLists, deviceReads, defaultReads, muteReads,
+        jackReads;
 };
 static PollCalls callsAtWait[12];
 
@@ -789,6 +822,7 @@ static void recordPollCalls(void)
     calls.deviceReads = simulatedSpeakers.calls[SPEAKER_STEP_GET_DEVICE];
     calls.defaultReads = simulatedSpeakers.calls[SPEAKER_STEP_DEFAULT_DEVICE];
     calls.muteReads = simulatedSpeakers.calls[SPEAKER_STEP_GET_MUTE];
+    calls.jackReads = simulatedJacks.reads;
 }
 
 struct PollCallRow {
@@ -797,6 +831,8 @@ struct PollCallRow {
     BOOL noSessionNotices;
     BOOL noDeviceNotices;
     PollCalls perPoll;  // over three polls; -1: at least one
+    BOOL merged = FALSE;   // the speakers' endpoint also serves the headphone jack
+    LONG playState = PLAY_STATE_PLAYING;
 };
 
 // A poll where every notice holds asks only what no notice tells: the play state, the
@@ -808,13 +844,18 @@ TEST_F(WatchThread, APollAsksOnlyWhatNoNoticeTells)
         {1, "every notice holds", FALSE, FALSE, {1, 1, 0, 0, 0, 0, 1, 1, 1}},
         {2, "no session notices: the desktop probe", TRUE, FALSE, {1, 1, 1, 0, 0, 0, 1, 1, 1}},
         {3, "no device notices: the output looked up", FALSE, TRUE, {1, 1, 0, 0, -1, -1, 1, -1, 1}},
+        {4, "a merged output: the two jacks that tell their presence", FALSE, FALSE, {1, 1, 0, 0, 0, 0, 1, 1, 1, 2},
+         TRUE},
+        {5, "stopped on a merged output: the play state alone", FALSE, FALSE, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TRUE,
+         PLAY_STATE_STOPPED},
     };
     for (const PollCallRow &row : rows) {
         resetConditions();
         simulatedSession.libraryMissing = row.noSessionNotices;
         simulatedSpeakers.failing[SPEAKER_STEP_DEVICE_NOTICES] = row.noDeviceNotices;
+        mergeSpeakersAndHeadphones(row.merged);
         (void)addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
-        playerWindow.playState = PLAY_STATE_PLAYING;
+        playerWindow.playState = row.playState;
         writeTestSettings("[Hushgate]\r\nCHECKTIME=100\r\n");
         startCountingCalls();
         onWatchThreadWait = recordPollCalls;
@@ -827,12 +868,13 @@ TEST_F(WatchThread, APollAsksOnlyWhatNoNoticeTells)
                              to.lockProbes - from.lockProbes,   to.enumerators - from.enumerators,
                              to.endpointLists - from.endpointLists, to.sessionLists - from.sessionLists,
                              to.deviceReads - from.deviceReads, to.defaultReads - from.defaultReads,
-                             to.muteReads - from.muteReads};
+                             to.muteReads - from.muteReads,     to.jackReads - from.jackReads};
         const LONG *wanted = &row.perPoll.queries;
         static const char *const names[] = {"play-state queries", "screen-saver flags", "desktop probes",
                                             "enumerators made",   "endpoint lists",     "session lists",
-                                            "output checks",      "default devices read", "speaker mutes read"};
-        for (int call = 0; call < 9; ++call) {
+                                            "output checks",      "default devices read", "speaker mutes read",
+                                            "jacks read"};
+        for (int call = 0; call < 10; ++call) {
             if (wanted[call] < 0)
                 EXPECT_GE(seen[call], 3) << "row " << row.row << ": " << names[call];
             else
