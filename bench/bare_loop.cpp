@@ -8,6 +8,7 @@
 #include <mmsystem.h>
 #include <objbase.h>
 
+#include <devicetopology.h>
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
@@ -63,6 +64,63 @@ static BOOL bareEndpointRead(void)
     return muted;
 }
 
+// The output's jacks, opened once as the plug-in opens them: its topology's connector, the
+// adapter's part it is connected to, and the jacks of that part that tell their presence.
+static IKsJackDescription *bareJacks;
+static DWORD bareJacksTelling;
+enum { BARE_MAX_JACKS = 32 };
+
+static IPart *bareAdapterPart(IMMDevice *device)
+{
+    IDeviceTopology *topology = NULL;
+    IConnector *endpointSide = NULL, *adapterSide = NULL;
+    IPart *part = NULL;
+    if (FAILED(device->Activate(__uuidof(IDeviceTopology), CLSCTX_ALL, NULL, (void **)&topology)))
+        return NULL;
+    if (SUCCEEDED(topology->GetConnector(0, &endpointSide))) {
+        if (SUCCEEDED(endpointSide->GetConnectedTo(&adapterSide))) {
+            (void)adapterSide->QueryInterface(__uuidof(IPart), (void **)&part);
+            adapterSide->Release();
+        }
+        endpointSide->Release();
+    }
+    topology->Release();
+    return part;
+}
+
+static void openBareJacks(IMMDevice *device)
+{
+    IPart *part = bareAdapterPart(device);
+    if (part == NULL)
+        return;
+    IKsJackDescription2 *described = NULL;
+    UINT count = 0;
+    if (SUCCEEDED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription2), (void **)&described))) {
+        if (SUCCEEDED(described->GetJackCount(&count))) {
+            for (UINT jack = 0; jack < count && jack < BARE_MAX_JACKS; ++jack) {
+                KSJACK_DESCRIPTION2 description = {};
+                if (SUCCEEDED(described->GetJackDescription2(jack, &description)) && (description.JackCapabilities & 1))
+                    bareJacksTelling |= 1UL << jack;
+            }
+        }
+        described->Release();
+    }
+    if (bareJacksTelling != 0 &&
+        FAILED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription), (void **)&bareJacks)))
+        bareJacks = NULL;
+    part->Release();
+}
+
+// What the plug-in reads at every poll while the music plays on an output with such jacks.
+static void readBareJacks(void)
+{
+    for (DWORD jack = 0; bareJacks != NULL && jack < BARE_MAX_JACKS; ++jack) {
+        KSJACK_DESCRIPTION description = {};
+        if ((bareJacksTelling & (1UL << jack)) != 0)
+            (void)bareJacks->GetJackDescription(jack, &description);
+    }
+}
+
 enum { BARE_DEVICE_ID_CAPACITY = 256 };
 // The output the music plays on, looked up once when the loop starts: Wine's sessions cannot be
 // listed, so it is the default render device, and with every device notice registered the
@@ -80,11 +138,12 @@ static void lookUpBareOutput(void)
     if (SUCCEEDED(device->GetId(&text)) && text != NULL && lstrlenW(text) < BARE_DEVICE_ID_CAPACITY)
         (void)lstrcpynW(bareOutput, text, BARE_DEVICE_ID_CAPACITY);
     CoTaskMemFree(text);
+    openBareJacks(device);
     device->Release();
 }
 
 // What the plug-in asks at every poll while the player plays: whether the output it keeps is
-// still there.
+// still there, and what its jacks that tell their presence say.
 static void bareOutputCheck(void)
 {
     HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED);
@@ -95,6 +154,7 @@ static void bareOutputCheck(void)
             DWORD state = 0;
             (void)device->GetState(&state);
             device->Release();
+            readBareJacks();
         }
         enumerator->Release();
     }
@@ -188,6 +248,10 @@ HRESULT beginBareCalls(void)
 
 void endBareCalls(HRESULT apartment)
 {
+    if (bareJacks != NULL)
+        bareJacks->Release();
+    bareJacks = NULL;
+    bareJacksTelling = 0;
     if (bareEnumerator != NULL)
         bareEnumerator->Release();
     bareEnumerator = NULL;

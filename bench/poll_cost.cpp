@@ -7,7 +7,10 @@
 #include <stdio.h>
 
 #include "conditions.h"
+#include "import_patch.h"
 #include "player_window.h"
+#include "simulated_jacks.h"
+#include "simulated_speakers.h"
 
 // The machine's load drifts while other work runs beside the bench: the plug-in and the bare
 // loop take turns in short blocks, so that both see the same drift.
@@ -21,19 +24,23 @@ static int pollsPerBlock(void)
     return config.quick ? 10 : 25;
 }
 
-// The two polls differ only in the session registration: the stand-in's session answers the
-// plug-in's wtsapi32 lookups in both, and is missing for the second, as on Windows 2000.
+// The first two polls differ only in the session registration: the stand-in's session answers
+// the plug-in's wtsapi32 lookups in both, and is missing for the second, as on Windows 2000.
+// The third plays on a laptop's merged speakers and headphone jack, whose jacks every poll
+// reads: Wine has no device topology, so both loops then reach the simulated speakers.
 struct PollCase {
     const char *name;
     BOOL sessionNoticesHold;
     LockTerm bareLockTerm;
+    BOOL mergedOutput;
     Samples plugin;
     Samples bare;
 };
 
 static PollCase pollCases[] = {
-    {"session notices held", TRUE, LOCK_FROM_NOTICES, {}, {}},
-    {"desktop probe alone", FALSE, LOCK_FROM_PROBE, {}, {}},
+    {"session notices held", TRUE, LOCK_FROM_NOTICES, FALSE, {}, {}},
+    {"desktop probe alone", FALSE, LOCK_FROM_PROBE, FALSE, {}, {}},
+    {"merged output's jacks read", TRUE, LOCK_FROM_NOTICES, TRUE, {}, {}},
 };
 static const int POLL_CASE_COUNT = sizeof pollCases / sizeof pollCases[0];
 
@@ -65,20 +72,38 @@ static BOOL probedAsTheCaseSays(const PollCase &pollCase, LONG switchesBefore, i
     return pollCase.sessionNoticesHold ? switches == 0 : switches >= polls;
 }
 
+// The two jacks of the merged output that tell their presence, at every poll; elsewhere none.
+static BOOL jacksReadAsTheCaseSays(const PollCase &pollCase, LONG readsBefore, int polls)
+{
+    LONG reads = simulatedJacks.reads - readsBefore;
+    return pollCase.mergedOutput ? reads >= 2 * polls : reads == 0;
+}
+
+// Each case's speakers: the merged ones simulated for both loops, else Wine's own.
+static void prepareSpeakers(const PollCase &pollCase)
+{
+    resetSimulatedSpeakers();
+    resetSimulatedJacks();
+    mergeSpeakersAndHeadphones(pollCase.mergedOutput);
+    simulatedSpeakers.passThrough = pollCase.mergedOutput ? 0 : 1;
+}
+
 static void measurePluginBlock(PollCase &pollCase)
 {
     resetSimulatedSession();
     simulatedSession.libraryMissing = pollCase.sessionNoticesHold ? 0 : 1;
     Session session = {};
-    startPlugin(session, 100, SIMULATED_SESSION);
+    prepareSpeakers(pollCase);
+    startPlugin(session, 100, pollCase.mergedOutput ? SIMULATED_CHANGES : SIMULATED_SESSION);
     pumpMessagesFor(300);  // the first polls open the mixer and register for the notices
     probe.polls.count = 0;
     probe.lastWaitExit = 0;
-    LONG switchesBefore = desktopSwitchesAsked;
+    LONG switchesBefore = desktopSwitchesAsked, readsBefore = simulatedJacks.reads;
     probe.measuringPolls = 1;
     (void)pumpMessagesUntil(60000, pluginPollsEnough);
     probe.measuringPolls = 0;
-    BOOL probedRight = probedAsTheCaseSays(pollCase, switchesBefore, probe.polls.count);
+    BOOL probedRight = probedAsTheCaseSays(pollCase, switchesBefore, probe.polls.count) &&
+                       jacksReadAsTheCaseSays(pollCase, readsBefore, probe.polls.count);
     (void)stopPlugin(session);
     resetSimulatedSession();
     if (probedRight)
@@ -89,14 +114,17 @@ static void measureBareBlock(PollCase &pollCase)
 {
     sliceLoop.pollTimes.count = 0;
     sliceLoop.endpointReads.count = 0;
-    LONG switchesBefore = desktopSwitchesAsked;
+    prepareSpeakers(pollCase);
+    LONG switchesBefore = desktopSwitchesAsked, readsBefore = simulatedJacks.reads;
     startSliceLoop(100, FALSE, TRUE, pollCase.bareLockTerm);
     (void)pumpMessagesUntil(60000, sliceLoopPollsEnough);
     (void)stopSliceLoop();
-    if (!probedAsTheCaseSays(pollCase, switchesBefore, sliceLoop.pollTimes.count))
+    if (!probedAsTheCaseSays(pollCase, switchesBefore, sliceLoop.pollTimes.count) ||
+        !jacksReadAsTheCaseSays(pollCase, readsBefore, sliceLoop.pollTimes.count))
         return;
     appendSamples(pollCase.bare, sliceLoop.pollTimes);
-    appendSamples(endpointReads, sliceLoop.endpointReads);
+    if (!pollCase.mergedOutput)
+        appendSamples(endpointReads, sliceLoop.endpointReads);
 }
 
 // Wine's own platform on both sides but for the session; the player plays and nothing holds,
@@ -105,6 +133,7 @@ static void measureBareBlock(PollCase &pollCase)
 static void measurePollCost(void)
 {
     (void)interceptLockProbe(GetModuleHandleA(NULL));
+    (void)interceptSpeakers(GetModuleHandleA(NULL));
     playerWindow.playState = PLAY_STATE_PLAYING;
     for (int block = 0; block < pollBlocks(); ++block) {
         for (PollCase &pollCase : pollCases) {
@@ -112,6 +141,7 @@ static void measurePollCost(void)
             measureBareBlock(pollCase);
         }
     }
+    simulatedSpeakers.passThrough = 0;
 }
 
 static const double POLL_RATIO = 1.10;
@@ -131,8 +161,9 @@ static void printPollCostRows(void)
 {
     char what[160];
     for (PollCase &pollCase : pollCases) {
-        wsprintfA(what, "one poll, plug-in, %s (playing; all conditions%s)", pollCase.name,
-                  speakersApply ? ", speakers' mute and output device read" : "");
+        wsprintfA(what, "one poll, plug-in, %s (playing; all conditions%s%s)", pollCase.name,
+                  speakersApply ? ", speakers' mute and output device read" : "",
+                  pollCase.mergedOutput ? ", with the output's jacks" : "");
         printRow(what, pollCase.plugin, "ratio to bare <= 1.10", pollVerdict(pollCase));
         printFigureRow("one poll, the same calls bare", pollCase.bare);
     }
