@@ -94,20 +94,21 @@ static void openBareJacks(IMMDevice *device)
     if (part == NULL)
         return;
     IKsJackDescription2 *described = NULL;
-    UINT count = 0;
-    if (SUCCEEDED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription2), (void **)&described))) {
-        if (SUCCEEDED(described->GetJackCount(&count))) {
-            for (UINT jack = 0; jack < count && jack < BARE_MAX_JACKS; ++jack) {
-                KSJACK_DESCRIPTION2 description = {};
-                if (SUCCEEDED(described->GetJackDescription2(jack, &description)) && (description.JackCapabilities & 1))
-                    bareJacksTelling |= 1UL << jack;
-            }
+    if (SUCCEEDED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription2), (void **)&described)) &&
+        SUCCEEDED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription), (void **)&bareJacks))) {
+        UINT count = 0;
+        (void)described->GetJackCount(&count);
+        // The jacks that tell their presence, but for built-in speakers, which cannot be pulled.
+        for (UINT jack = 0; jack < count && jack < BARE_MAX_JACKS; ++jack) {
+            KSJACK_DESCRIPTION2 capabilities = {};
+            KSJACK_DESCRIPTION now = {};
+            if (SUCCEEDED(described->GetJackDescription2(jack, &capabilities)) && (capabilities.JackCapabilities & 1) &&
+                SUCCEEDED(bareJacks->GetJackDescription(jack, &now)) && now.PortConnection != ePortConnIntegratedDevice)
+                bareJacksTelling |= 1UL << jack;
         }
-        described->Release();
     }
-    if (bareJacksTelling != 0 &&
-        FAILED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription), (void **)&bareJacks)))
-        bareJacks = NULL;
+    if (described != NULL)
+        described->Release();
     part->Release();
 }
 

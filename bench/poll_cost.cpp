@@ -72,11 +72,12 @@ static BOOL probedAsTheCaseSays(const PollCase &pollCase, LONG switchesBefore, i
     return pollCase.sessionNoticesHold ? switches == 0 : switches >= polls;
 }
 
-// The two jacks of the merged output that tell their presence, at every poll; elsewhere none.
+// The merged output's headphone jack at every poll (the built-in speakers cannot be pulled);
+// elsewhere none.
 static BOOL jacksReadAsTheCaseSays(const PollCase &pollCase, LONG readsBefore, int polls)
 {
     LONG reads = simulatedJacks.reads - readsBefore;
-    return pollCase.mergedOutput ? reads >= 2 * polls : reads == 0;
+    return pollCase.mergedOutput ? reads >= polls : reads == 0;
 }
 
 // Each case's speakers: the merged ones simulated for both loops, else Wine's own.

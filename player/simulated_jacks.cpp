@@ -200,14 +200,21 @@ struct TopologyConnector : Counted<IConnector>, IPart {
         if (callback == NULL)
             return E_POINTER;
         if (!adapterSide || !IsEqualIID(iid, __uuidof(IKsJackDescription)))
-            return E_NOINTERFACE;
-        return addJackCallback(device, callback) ? S_OK : E_OUTOFMEMORY;
+            return E_INVALIDARG;
+        if (!addJackCallback(device, callback))
+            return E_OUTOFMEMORY;
+        // The part holds the callback while it is registered.
+        callback->AddRef();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE UnregisterControlChangeCallback(IControlChangeNotify *callback) override
     {
         if (callback == NULL)
-            return E_POINTER;
-        return removeJackCallback(device, callback) ? S_OK : E_INVALIDARG;
+            return E_INVALIDARG;
+        if (!removeJackCallback(device, callback))
+            return E_NOTFOUND;
+        callback->Release();
+        return S_OK;
     }
     // Nothing else is asked of a connector or its part.
     HRESULT STDMETHODCALLTYPE GetType(ConnectorType *) override { return E_NOTIMPL; }

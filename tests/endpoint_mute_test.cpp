@@ -300,6 +300,21 @@ static void undetectedJackOut(void)
     setJackConnected(JACK_WITHOUT_PRESENCE_DETECT, FALSE);
 }
 
+// Some drivers call the built-in speakers disconnected while headphones are in.
+static void plugInSpeakersOff(void)
+{
+    setJackConnected(JACK_INTERNAL_SPEAKERS, FALSE);
+    plugInHeadphoneJack();
+}
+
+// USB headphones come and take the music (a look sees them); then the merged output's go.
+static void otherHeadphonesThenPull(void)
+{
+    plugInHeadphones();
+    pollOnce();
+    pullHeadphoneJack();
+}
+
 enum Hold { NO_HOLD, USER_STOP, LOCK_HOLD, SLEEP_HOLD, SAVER_HOLD, MUTE_HOLD };
 // The speakers' endpoint also serves the headphone jack, plugged in or not when the music starts.
 enum Merged { SEPARATE_OUTPUTS, MERGED_HEADPHONES_IN, MERGED_HEADPHONES_OUT };
@@ -447,6 +462,12 @@ TEST_F(EndpointMute, TheOutputThatGoesAwayIsTheUsersToRestartWhateverHolds)
         {35, "merged output: pulled while stopped, then the user plays", SPEAKERS, NO_SESSION, NO_PLAYER_SESSION,
          SESSIONS_ANSWER, USER_STOP, pullThenPlay, FALSE, 0, PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE,
          MERGED_HEADPHONES_IN},
+        {36, "merged output: plugged in, the driver calling the built-in speakers disconnected", SPEAKERS,
+         NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, plugInSpeakersOff, FALSE, 0, PLAY_STATE_PLAYING,
+         FALSE, 1, FALSE, FALSE, FALSE, FALSE, MERGED_HEADPHONES_OUT},
+        {37, "merged output: other headphones take the music, then the merged output's are pulled", SPEAKERS,
+         NO_SESSION, NO_PLAYER_SESSION, SESSIONS_ANSWER, NO_HOLD, otherHeadphonesThenPull, FALSE, 0,
+         PLAY_STATE_PLAYING, FALSE, 1, FALSE, FALSE, FALSE, FALSE, MERGED_HEADPHONES_IN},
     };
     installFilter();
     for (const LossRow &row : rows) {

@@ -95,6 +95,8 @@ protected:
     void TearDown() override
     {
         stopEngine();
+        EXPECT_EQ(simulatedJacks.callbacks, 0) << "a jack notice stayed registered";
+        EXPECT_EQ(simulatedJacks.liveObjects, 0) << "a reference to a jack was not released";
         leaveComApartment(apartment);
         playerWindow.onEvent = NULL;
         PluginTest::TearDown();

@@ -841,11 +841,11 @@ struct PollCallRow {
 TEST_F(WatchThread, APollAsksOnlyWhatNoNoticeTells)
 {
     static const PollCallRow rows[] = {
-        {1, "every notice holds", FALSE, FALSE, {1, 1, 0, 0, 0, 0, 1, 1, 1}},
-        {2, "no session notices: the desktop probe", TRUE, FALSE, {1, 1, 1, 0, 0, 0, 1, 1, 1}},
-        {3, "no device notices: the output looked up", FALSE, TRUE, {1, 1, 0, 0, -1, -1, 1, -1, 1}},
-        {4, "a merged output: the two jacks that tell their presence", FALSE, FALSE, {1, 1, 0, 0, 0, 0, 1, 1, 1, 2},
-         TRUE},
+        {1, "every notice holds", FALSE, FALSE, {1, 1, 0, 0, 0, 0, 1, 1, 1, 0}},
+        {2, "no session notices: the desktop probe", TRUE, FALSE, {1, 1, 1, 0, 0, 0, 1, 1, 1, 0}},
+        {3, "no device notices: the output looked up", FALSE, TRUE, {1, 1, 0, 0, -1, -1, 1, -1, 1, 0}},
+        {4, "a merged output: its headphone jack (built-in speakers cannot be pulled)", FALSE, FALSE,
+         {1, 1, 0, 0, 0, 0, 1, 1, 1, 1}, TRUE},
         {5, "stopped on a merged output: the play state alone", FALSE, FALSE, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TRUE,
          PLAY_STATE_STOPPED},
     };

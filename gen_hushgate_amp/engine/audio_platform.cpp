@@ -74,7 +74,8 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
     // Some drivers tell a jack plugged or pulled only this way: the next look reads the jacks.
     HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override
     {
-        wakeWatchLoop();
+        if (audioPlatform.propertyNoticesWake)
+            wakeWatchLoop();
         return S_OK;
     }
     static HRESULT endpointsChanged(void)

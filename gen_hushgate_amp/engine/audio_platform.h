@@ -14,6 +14,9 @@ struct AudioPlatform {
     // Counted by the device notification client on the platform's threads.
     volatile LONG endpointChanges;     // a render or capture endpoint came, went or changed state
     volatile LONG defaultOutputMoves;  // the default render device for the console moved
+    // Some drivers tell a jack plugged or pulled only as a property change of the endpoint:
+    // such notices wake the loop only while an output's jacks are followed.
+    volatile LONG propertyNoticesWake;
 };
 extern AudioPlatform audioPlatform;
 
@@ -36,3 +39,5 @@ void detachDeviceNotices(void);
 inline BOOL deviceNoticesHold(void) { return audioPlatform.deviceNoticesRegistered; }
 inline LONG endpointChangeCount(void) { return audioPlatform.endpointChanges; }
 inline LONG defaultOutputMoveCount(void) { return audioPlatform.defaultOutputMoves; }
+// One aligned word, read by the notices' threads as it stands.
+inline void followPropertyNotices(BOOL follow) { audioPlatform.propertyNoticesWake = follow; }

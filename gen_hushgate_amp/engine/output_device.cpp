@@ -60,6 +60,13 @@ static DeviceStanding deviceStanding(IMMDeviceEnumerator *enumerator, const WCHA
     return standing;
 }
 
+// Headphones pulled from an output that stays are as gone as a device unplugged.
+static BOOL goneOrPulled(IMMDeviceEnumerator *enumerator, DeviceStanding standing)
+{
+    return standing == DEVICE_GONE ||
+           (standing == DEVICE_PRESENT && outputJackPulled(enumerator, outputDevice.playedOn));
+}
+
 static void rememberOutput(const WCHAR *id, LONG source)
 {
     (void)lstrcpynW(outputDevice.playedOn, id, DEVICE_ID_CAPACITY);
@@ -161,9 +168,7 @@ BOOL outputDeviceWentAway(BOOL playing)
         // A device that could not be read stays the one watched, to be checked again.
         if (standing == DEVICE_PRESENT && lookupDue())
             lookUpOutput(enumerator);
-        // Headphones pulled from an output that stays are as gone as a device unplugged.
-        lost = standing == DEVICE_GONE ||
-               (standing == DEVICE_PRESENT && outputJackPulled(enumerator, outputDevice.playedOn));
+        lost = goneOrPulled(enumerator, standing);
         if (lost)
             forgetOutputDevice();
         enumerator->Release();
@@ -181,9 +186,7 @@ BOOL heldOutputHasGone(void)
     IMMDeviceEnumerator *enumerator = borrowDeviceEnumerator();
     BOOL gone = FALSE;
     if (enumerator != NULL) {
-        DeviceStanding standing = deviceStanding(enumerator, outputDevice.playedOn);
-        gone = standing == DEVICE_GONE ||
-               (standing == DEVICE_PRESENT && outputJackPulled(enumerator, outputDevice.playedOn));
+        gone = goneOrPulled(enumerator, deviceStanding(enumerator, outputDevice.playedOn));
         enumerator->Release();
     }
     leaveComApartment(apartment);

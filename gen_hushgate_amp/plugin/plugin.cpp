@@ -161,6 +161,7 @@ static int init(void)
     pluginState.pausedByPlugin = NO_PAUSE_OF_OURS;
     // A release the filter handed to a thread that quit then gave up on is no command of now.
     forgetHandedOverRelease();
+    // Safe on this thread: the last watch thread has ended, and released its jacks as it did.
     forgetOutputDevice();
     openWatch();
     pluginState.watchThread = CreateThread(NULL, 0, watchLoop, NULL, 0, &pluginState.watchThreadId);
