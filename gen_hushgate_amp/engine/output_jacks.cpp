@@ -12,6 +12,7 @@
 
 #include "engine/output_jacks.h"
 
+#include "engine/audio_platform.h"
 #include "engine/static_notices.h"
 #include "engine/wake_signals.h"
 
@@ -44,6 +45,7 @@ void forgetOutputJacks(void)
     }
     outputJacks.readFor[0] = L'\0';
     outputJacks.detecting = outputJacks.connected = 0;
+    followPropertyNotices(FALSE);
 }
 
 // The part on the adapter's side of the endpoint's connector: the one that has the jacks.
@@ -76,7 +78,7 @@ static DWORD presenceTellingJacks(IPart *part)
     DWORD telling = 0;
     if (SUCCEEDED(described->GetJackCount(&count))) {
         for (UINT jack = 0; jack < count && jack < MAX_JACKS_READ; ++jack) {
-            KSJACK_DESCRIPTION2 description = {};
+            KSJACK_DESCRIPTION2 description;
             if (SUCCEEDED(described->GetJackDescription2(jack, &description)) &&
                 (description.JackCapabilities & JACK_TELLS_PRESENCE) != 0)
                 telling |= 1UL << jack;
@@ -106,18 +108,22 @@ static void openJacksOf(IMMDevice *device)
     part->Release();
 }
 
-// Only the jacks that tell their presence; FALSE when a read fails, which tells nothing.
-static BOOL readConnectedJacks(DWORD &connected)
+// Only the jacks that tell their presence; FALSE when a read fails, which tells nothing. The
+// built-in ones are named apart: nothing can be pulled from built-in speakers, and a driver may
+// call them disconnected while headphones are in, which would read as a pull.
+static BOOL readConnectedJacks(DWORD &connected, DWORD &builtIn)
 {
-    connected = 0;
+    connected = builtIn = 0;
     for (DWORD jack = 0; jack < MAX_JACKS_READ; ++jack) {
         if ((outputJacks.detecting & (1UL << jack)) == 0)
             continue;
-        KSJACK_DESCRIPTION description = {};
+        KSJACK_DESCRIPTION description;
         if (FAILED(outputJacks.jacks->GetJackDescription(jack, &description)))
             return FALSE;
         if (description.IsConnected)
             connected |= 1UL << jack;
+        if (description.PortConnection == ePortConnIntegratedDevice)
+            builtIn |= 1UL << jack;
     }
     return TRUE;
 }
@@ -132,8 +138,15 @@ static void learnJacksOf(IMMDeviceEnumerator *enumerator, const WCHAR *deviceId)
     (void)lstrcpynW(outputJacks.readFor, deviceId, DEVICE_ID_CAPACITY);
     openJacksOf(device);
     device->Release();
-    if (outputJacks.jacks != NULL && !readConnectedJacks(outputJacks.connected))
-        outputJacks.connected = 0;
+    if (outputJacks.jacks == NULL)
+        return;
+    // Jacks not learnt whole are not followed at all.
+    DWORD builtIn = 0;
+    if (!readConnectedJacks(outputJacks.connected, builtIn))
+        builtIn = outputJacks.detecting;
+    outputJacks.detecting &= ~builtIn;
+    outputJacks.connected &= ~builtIn;
+    followPropertyNotices(TRUE);
 }
 
 BOOL outputJackPulled(IMMDeviceEnumerator *enumerator, const WCHAR *deviceId)
@@ -146,8 +159,8 @@ BOOL outputJackPulled(IMMDeviceEnumerator *enumerator, const WCHAR *deviceId)
         learnJacksOf(enumerator, deviceId);
         return FALSE;
     }
-    DWORD connected = 0;
-    if (outputJacks.jacks == NULL || !readConnectedJacks(connected))
+    DWORD connected = 0, builtIn = 0;
+    if (outputJacks.jacks == NULL || !readConnectedJacks(connected, builtIn))
         return FALSE;
     BOOL pulled = (outputJacks.connected & ~connected) != 0;
     outputJacks.connected = connected;
