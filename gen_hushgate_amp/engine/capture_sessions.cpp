@@ -23,11 +23,15 @@ static HRESULT lookAgain(void)
     return S_OK;
 }
 
-// One instance serves every capture device: it only asks for a look, whoever calls it. The
-// session it is handed is the platform's to release. (Named apart from the player's own
-// session notices: two classes of one name would share their methods.)
+// One instance serves every capture device: it keeps the session it is handed for the look it
+// asks for, whoever calls it. (Named apart from the player's own session notices: two classes
+// of one name would share their methods.)
 struct CaptureSessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
-    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override { return lookAgain(); }
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *control) override
+    {
+        (void)keepHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS, control);
+        return lookAgain();
+    }
 };
 
 // One instance serves every session watched. A call app moves its volume often: only a change
@@ -90,6 +94,20 @@ static BOOL lookAtSession(IAudioSessionControl *control, CapturingPrograms &foun
             addCaller(found, processId);
     }
     session->Release();
+    return complete;
+}
+
+// The sessions announced since the last look, watched from the control each announcement
+// handed over: a list taken later need not show them. Into the table before any list, so that
+// a full table leaves the listed ones to the poll rather than these.
+static BOOL lookAtHandedOverSessions(CapturingPrograms &found)
+{
+    BOOL complete = TRUE;
+    IAudioSessionControl *control;
+    while ((control = takeHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS)) != NULL) {
+        complete = lookAtSession(control, found) && complete;
+        control->Release();
+    }
     return complete;
 }
 
@@ -278,7 +296,8 @@ BOOL listCapturingProgramsIfChanged(CapturingPrograms &found)
         return FALSE;
     }
     unwatchSessions();
-    BOOL complete = !devicesChanged || listCaptureDevices(found);
+    BOOL complete = lookAtHandedOverSessions(found);
+    complete = (!devicesChanged || listCaptureDevices(found)) && complete;
     complete = lookAtCaptureSessions(found) && complete;
     captureSessions.watching = TRUE;
     captureSessions.missesChanges = !complete;
@@ -291,6 +310,7 @@ void stopWatchingCaptureSessions(void)
     unwatchSessions();
     for (CaptureDevice &device : captureSessions.devices)
         unwatchDevice(device);
+    releaseHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS);
     if (captureSessions.enumerator != NULL)
         captureSessions.enumerator->Release();
     captureSessions.enumerator = NULL;

@@ -11,3 +11,34 @@ HRESULT answerStaticQuery(IUnknown *self, REFIID served, REFIID asked, void **ob
     *object = self;
     return S_OK;
 }
+
+BOOL keepHandedOver(IAudioSessionControl *volatile *slots, LONG count, IAudioSessionControl *control)
+{
+    // The reference comes before the control is published: the watch thread may take it at once.
+    // Giving it back here never gives back the last one, which the caller holds for the call.
+    control->AddRef();
+    for (LONG i = 0; i < count; ++i) {
+        if (InterlockedCompareExchangePointer((PVOID volatile *)&slots[i], control, NULL) == NULL)
+            return TRUE;
+    }
+    control->Release();
+    return FALSE;
+}
+
+IAudioSessionControl *takeHandedOver(IAudioSessionControl *volatile *slots, LONG count)
+{
+    for (LONG i = 0; i < count; ++i) {
+        IAudioSessionControl *control =
+            (IAudioSessionControl *)InterlockedExchangePointer((PVOID volatile *)&slots[i], NULL);
+        if (control != NULL)
+            return control;
+    }
+    return NULL;
+}
+
+void releaseHandedOver(IAudioSessionControl *volatile *slots, LONG count)
+{
+    IAudioSessionControl *control;
+    while ((control = takeHandedOver(slots, count)) != NULL)
+        control->Release();
+}

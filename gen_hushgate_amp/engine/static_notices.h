@@ -26,6 +26,15 @@ template <typename Interface> struct StaticNotices : Interface {
     }
 };
 
+// A session announced to a callback may never appear in the platform's later lists when the
+// control handed over was let go first: the callback keeps it here, with a reference of its
+// own, for the watch thread to take. FALSE when every slot is taken.
+BOOL keepHandedOver(IAudioSessionControl *volatile *slots, LONG count, IAudioSessionControl *control);
+// One kept control with its reference, for the watch thread alone; NULL when none is left.
+IAudioSessionControl *takeHandedOver(IAudioSessionControl *volatile *slots, LONG count);
+// Every kept control let go, by the watch thread once no announcement can come.
+void releaseHandedOver(IAudioSessionControl *volatile *slots, LONG count);
+
 // Into the first free slot of the table, registered for its state notices; FALSE when the
 // table is full or the registration failed.
 template <typename Session, size_t N>
