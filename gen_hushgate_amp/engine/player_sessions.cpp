@@ -23,8 +23,9 @@ static BOOL isPlayerSession(IAudioSessionControl *session)
     if (FAILED(session->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&control)) || control == NULL)
         return FALSE;
     DWORD owner = 0;
-    // AUDCLNT_S_NO_SINGLE_PROCESS, a success, names no one process: S_OK only.
-    BOOL own = control->GetProcessId(&owner) == S_OK && owner == GetCurrentProcessId() &&
+    // A session shared by several processes answers a success of its own, naming the one that
+    // made it: the player's output may share its session with a helper process.
+    BOOL own = SUCCEEDED(control->GetProcessId(&owner)) && owner == GetCurrentProcessId() &&
                control->IsSystemSoundsSession() == S_FALSE;
     control->Release();
     return own;
@@ -115,10 +116,12 @@ static HRESULT playerSessionsChanged(void)
 }
 
 // One static object of each kind serves every endpoint and every session watched: each only
-// asks for a new look and wakes the loop.
+// asks for a new look and wakes the loop, the new session's control kept for the watch that
+// follows.
 struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
-    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *control) override
     {
+        (void)keepHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY, control);
         InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
         return playerSessionsChanged();
     }
@@ -214,9 +217,38 @@ static BOOL watchEndpoint(IMMDevice *device)
     return complete;
 }
 
+// Every registration undone before its object goes; one that fails leaves a callback that may
+// still come, which keeps the module mapped. The controls handed over stay for the watch.
+static void letTheWatchGo(void)
+{
+    playerSessionWatch.sessionNoticesHold = FALSE;
+    unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
+    for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
+        if (manager == NULL)
+            continue;
+        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+            noteCallbacksMayCome();
+        manager->Release();
+        manager = NULL;
+    }
+}
+
+// The sessions announced since the last watch, watched from the control each announcement
+// handed over (a list taken later need not show them), ahead of the listed ones.
+static void watchHandedOverSessions(void)
+{
+    IAudioSessionControl *session;
+    while ((session = takeHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY)) != NULL) {
+        if (isPlayerSession(session))
+            (void)watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices);
+        session->Release();
+    }
+}
+
 static void watchPlayerSessions(void)
 {
-    unwatchPlayerSessions();
+    letTheWatchGo();
+    watchHandedOverSessions();
     IMMDeviceEnumerator *enumerator = keptDeviceEnumerator();
     IMMDeviceCollection *devices = NULL;
     if (enumerator == NULL || FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &devices)) ||
@@ -260,18 +292,8 @@ void keepWatchingPlayerSessions(void)
         (void)playerSessionsChanged();
 }
 
-// Every registration undone before its object goes; one that fails leaves a callback that may
-// still come, which keeps the module mapped.
 void unwatchPlayerSessions(void)
 {
-    playerSessionWatch.sessionNoticesHold = FALSE;
-    unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
-    for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
-        if (manager == NULL)
-            continue;
-        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
-            noteCallbacksMayCome();
-        manager->Release();
-        manager = NULL;
-    }
+    letTheWatchGo();
+    releaseHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY);
 }
