@@ -78,8 +78,9 @@ static void addCaller(CapturingPrograms &found, DWORD processId)
 
 // The state is read after the registration, so that no start falls between the two. FALSE when
 // the session could not be watched or read: the next poll looks again.
-static BOOL lookAtSession(IAudioSessionControl *control, CapturingPrograms &found)
+static BOOL lookAtSession(IAudioSessionControl *control, void *programsFound)
 {
+    CapturingPrograms &found = *(CapturingPrograms *)programsFound;
     IAudioSessionControl2 *session = NULL;
     if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&session)) || session == NULL)
         return FALSE;
@@ -97,21 +98,6 @@ static BOOL lookAtSession(IAudioSessionControl *control, CapturingPrograms &foun
     return complete;
 }
 
-// The sessions announced since the last look, watched from the control each announcement
-// handed over: a list taken later need not show them. Into the table before any list, so that
-// a full table leaves the listed ones to the poll rather than these.
-static BOOL lookAtHandedOverSessions(CapturingPrograms &found)
-{
-    BOOL complete = TRUE;
-    IAudioSessionControl *control;
-    while ((control = takeHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS)) != NULL) {
-        complete = lookAtSession(control, found) && complete;
-        control->Release();
-    }
-    return complete;
-}
-
-// Taking the list (and counting it) is also what lets the device's new-session notices flow.
 static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found)
 {
     IAudioSessionEnumerator *list = NULL;
@@ -121,20 +107,10 @@ static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found
         device.blind = TRUE;
         return TRUE;
     }
-    int count = 0;
     if (FAILED(listed) || list == NULL)
         return FALSE;
-    BOOL complete = SUCCEEDED(list->GetCount(&count));
-    // One session that cannot be read hides no call on the others.
-    for (int index = 0; index < count; ++index) {
-        IAudioSessionControl *control = NULL;
-        if (FAILED(list->GetSession(index, &control)) || control == NULL) {
-            complete = FALSE;
-            continue;
-        }
-        complete = lookAtSession(control, found) && complete;
-        control->Release();
-    }
+    // Counting it is also what lets the device's new-session notices flow.
+    BOOL complete = visitListedSessions(list, lookAtSession, &found);
     list->Release();
     return complete;
 }
@@ -296,7 +272,10 @@ BOOL listCapturingProgramsIfChanged(CapturingPrograms &found)
         return FALSE;
     }
     unwatchSessions();
-    BOOL complete = lookAtHandedOverSessions(found);
+    // The sessions announced since the last look, watched from the control each announcement
+    // handed over: a list taken later need not show them. Into the table before any list, so
+    // that a full table leaves the listed ones to the poll rather than these.
+    BOOL complete = takeHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS, lookAtSession, &found);
     complete = (!devicesChanged || listCaptureDevices(found)) && complete;
     complete = lookAtCaptureSessions(found) && complete;
     captureSessions.watching = TRUE;
@@ -310,7 +289,7 @@ void stopWatchingCaptureSessions(void)
     unwatchSessions();
     for (CaptureDevice &device : captureSessions.devices)
         unwatchDevice(device);
-    releaseHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS);
+    (void)takeHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS, NULL, NULL);
     if (captureSessions.enumerator != NULL)
         captureSessions.enumerator->Release();
     captureSessions.enumerator = NULL;

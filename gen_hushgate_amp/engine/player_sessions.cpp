@@ -53,6 +53,13 @@ static IAudioSessionEnumerator *listSessions(IAudioSessionManager2 *manager, HRE
     return SUCCEEDED(listed) ? sessions : NULL;
 }
 
+static BOOL noteActivePlayerSession(IAudioSessionControl *session, void *holds)
+{
+    if (isPlayerSession(session) && isActive(session))
+        *(BOOL *)holds = TRUE;
+    return TRUE;
+}
+
 static BOOL holdsActivePlayerSession(IMMDevice *device)
 {
     HRESULT result;
@@ -63,17 +70,8 @@ static BOOL holdsActivePlayerSession(IMMDevice *device)
     manager->Release();
     if (sessions == NULL)
         return FALSE;
-    int count = 0;
     BOOL holds = FALSE;
-    if (FAILED(sessions->GetCount(&count)))
-        count = 0;
-    for (int index = 0; index < count && !holds; ++index) {
-        IAudioSessionControl *session = NULL;
-        if (FAILED(sessions->GetSession(index, &session)) || session == NULL)
-            continue;
-        holds = isPlayerSession(session) && isActive(session);
-        session->Release();
-    }
+    (void)visitListedSessions(sessions, noteActivePlayerSession, &holds);
     sessions->Release();
     return holds;
 }
@@ -144,24 +142,10 @@ struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
 static SessionCreatedNotices sessionCreatedNotices;
 static SessionStateNotices sessionStateNotices;
 
-static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
+static BOOL watchIfPlayers(IAudioSessionControl *session, void *)
 {
-    int count = 0;
-    // Windows sends no new-session notices until the list has been counted once.
-    if (FAILED(sessions->GetCount(&count)))
-        return FALSE;
-    BOOL complete = TRUE;
-    for (int index = 0; index < count; ++index) {
-        IAudioSessionControl *session = NULL;
-        if (FAILED(sessions->GetSession(index, &session)) || session == NULL) {
-            complete = FALSE;
-            continue;
-        }
-        if (isPlayerSession(session) && !watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices))
-            complete = FALSE;
-        session->Release();
-    }
-    return complete;
+    return !isPlayerSession(session) ||
+           watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices);
 }
 
 static BOOL keepManager(IAudioSessionManager2 *manager)
@@ -212,7 +196,8 @@ static BOOL watchEndpoint(IMMDevice *device)
     IAudioSessionEnumerator *sessions = listSessions(manager, result);
     if (sessions == NULL)
         return result == E_NOTIMPL;
-    BOOL complete = watchSessionsListed(sessions);
+    // Windows sends no new-session notices until the list has been counted once.
+    BOOL complete = visitListedSessions(sessions, watchIfPlayers, NULL);
     sessions->Release();
     return complete;
 }
@@ -233,22 +218,12 @@ static void letTheWatchGo(void)
     }
 }
 
-// The sessions announced since the last watch, watched from the control each announcement
-// handed over (a list taken later need not show them), ahead of the listed ones.
-static void watchHandedOverSessions(void)
-{
-    IAudioSessionControl *session;
-    while ((session = takeHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY)) != NULL) {
-        if (isPlayerSession(session))
-            (void)watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices);
-        session->Release();
-    }
-}
-
 static void watchPlayerSessions(void)
 {
     letTheWatchGo();
-    watchHandedOverSessions();
+    // The sessions announced since the last watch, watched from the control each announcement
+    // handed over (a list taken later need not show them), ahead of the listed ones.
+    (void)takeHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY, watchIfPlayers, NULL);
     IMMDeviceEnumerator *enumerator = keptDeviceEnumerator();
     IMMDeviceCollection *devices = NULL;
     if (enumerator == NULL || FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &devices)) ||
@@ -295,5 +270,5 @@ void keepWatchingPlayerSessions(void)
 void unwatchPlayerSessions(void)
 {
     letTheWatchGo();
-    releaseHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY);
+    (void)takeHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY, NULL, NULL);
 }

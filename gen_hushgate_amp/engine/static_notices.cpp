@@ -25,20 +25,33 @@ BOOL keepHandedOver(IAudioSessionControl *volatile *slots, LONG count, IAudioSes
     return FALSE;
 }
 
-IAudioSessionControl *takeHandedOver(IAudioSessionControl *volatile *slots, LONG count)
+BOOL takeHandedOver(IAudioSessionControl *volatile *slots, LONG count, SessionVisit visit, void *context)
 {
+    BOOL complete = TRUE;
     for (LONG i = 0; i < count; ++i) {
         IAudioSessionControl *control =
             (IAudioSessionControl *)InterlockedExchangePointer((PVOID volatile *)&slots[i], NULL);
-        if (control != NULL)
-            return control;
+        if (control == NULL)
+            continue;
+        if (visit != NULL)
+            complete = visit(control, context) && complete;
+        control->Release();
     }
-    return NULL;
+    return complete;
 }
 
-void releaseHandedOver(IAudioSessionControl *volatile *slots, LONG count)
+BOOL visitListedSessions(IAudioSessionEnumerator *list, SessionVisit visit, void *context)
 {
-    IAudioSessionControl *control;
-    while ((control = takeHandedOver(slots, count)) != NULL)
+    int count = 0;
+    BOOL complete = SUCCEEDED(list->GetCount(&count));
+    for (int index = 0; index < count; ++index) {
+        IAudioSessionControl *control = NULL;
+        if (FAILED(list->GetSession(index, &control)) || control == NULL) {
+            complete = FALSE;
+            continue;
+        }
+        complete = visit(control, context) && complete;
         control->Release();
+    }
+    return complete;
 }
