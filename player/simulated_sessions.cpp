@@ -11,6 +11,11 @@
 
 #include "counted_object.h"
 
+// The headers leave it to the caller, as the page of GetProcessId says.
+#ifndef AUDCLNT_S_NO_SINGLE_PROCESS
+#define AUDCLNT_S_NO_SINGLE_PROCESS AUDCLNT_SUCCESS(0x00d)
+#endif
+
 SimulatedSessions simulatedSessions;
 
 // A slot reused by a new session starts a new generation: what was handed out for the old
@@ -22,7 +27,11 @@ struct SessionRecord {
     DWORD processId;
     AudioSessionState state;
     BOOL systemSounds;
+    BOOL sharedByProcesses;
+    LONG listing;        // SESSION_LISTED, or, announced with its lists unaware, one of the two below
+    LONG announcedHeld;  // controls its announcement handed out, not yet released
 };
+enum { SESSION_LISTED, SESSION_ANNOUNCED_UNLISTED, SESSION_NEVER_LISTED };
 
 struct SessionTables {
     CRITICAL_SECTION lock;
@@ -77,10 +86,21 @@ template <typename Interface> using Counted = CountedObject<Interface, LiveSessi
 struct SessionControl : Counted<IAudioSessionControl2> {
     LONG slot, generation;
     DWORD processId;
-    BOOL systemSounds;
-    SessionControl(LONG at, const SessionRecord &record)
-        : slot(at), generation(record.generation), processId(record.processId), systemSounds(record.systemSounds)
+    BOOL systemSounds, sharedByProcesses;
+    BOOL announcing;  // handed out by the session's announcement
+    SessionControl(LONG at, const SessionRecord &record, BOOL announced = FALSE)
+        : slot(at), generation(record.generation), processId(record.processId), systemSounds(record.systemSounds),
+          sharedByProcesses(record.sharedByProcesses), announcing(announced)
     {
+    }
+    ~SessionControl() override
+    {
+        if (!announcing)
+            return;
+        lockTables();
+        if (tables.sessions[slot].generation == generation)
+            --tables.sessions[slot].announcedHeld;
+        unlockTables();
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
@@ -145,7 +165,7 @@ struct SessionControl : Counted<IAudioSessionControl2> {
         if (stepFails(SESSION_STEP_PROCESS_ID))
             return AUDCLNT_E_DEVICE_INVALIDATED;
         *id = processId;
-        return S_OK;
+        return sharedByProcesses ? AUDCLNT_S_NO_SINGLE_PROCESS : S_OK;
     }
     HRESULT STDMETHODCALLTYPE IsSystemSoundsSession() override { return systemSounds ? S_OK : S_FALSE; }
     // Nothing else is asked of a session here.
@@ -160,6 +180,15 @@ struct SessionControl : Counted<IAudioSessionControl2> {
     HRESULT STDMETHODCALLTYPE SetDuckingPreference(BOOL) override { return E_NOTIMPL; }
 };
 
+// Under the lock, as an enumerator of the device is made: an announced session whose handed
+// controls all went before it is left out from now on; one still held is known from now on.
+static BOOL listedNow(SessionRecord &record)
+{
+    if (record.listing == SESSION_ANNOUNCED_UNLISTED)
+        record.listing = record.announcedHeld > 0 ? SESSION_LISTED : SESSION_NEVER_LISTED;
+    return record.listing == SESSION_LISTED;
+}
+
 // The sessions of its device as they were when it was made.
 struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
     LONG device;
@@ -170,7 +199,7 @@ struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
     {
         lockTables();
         for (LONG slot = 0; slot < MAX_SIMULATED_SESSIONS; ++slot) {
-            if (!tables.sessions[slot].live || tables.sessions[slot].device != device)
+            if (!tables.sessions[slot].live || tables.sessions[slot].device != device || !listedNow(tables.sessions[slot]))
                 continue;
             slots[count] = slot;
             records[count++] = tables.sessions[slot];
@@ -324,6 +353,8 @@ void resetSimulatedSessions(void)
         read = FALSE;
     unlockTables();
     simulatedSessions.silent = 0;
+    simulatedSessions.announcedUnlisted = 0;
+    simulatedSessions.sharedByProcesses = 0;
     for (volatile LONG &failures : simulatedSessions.managerFailuresToCome)
         failures = 0;
     for (int step = 0; step < SESSION_STEP_COUNT; ++step) {
@@ -341,16 +372,22 @@ static void tellSessionCreated(LONG slot)
     LONG count = 0;
     SessionRecord record;
     lockTables();
-    record = tables.sessions[slot];
-    if (tables.listRead[record.device]) {
+    SessionRecord &told = tables.sessions[slot];
+    if (tables.listRead[told.device]) {
         for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
-            if (tables.creationListeners[i] != NULL && tables.creationDevice[i] == record.device)
+            if (tables.creationListeners[i] != NULL && tables.creationDevice[i] == told.device)
                 listeners[count++] = tables.creationListeners[i];
         }
     }
+    // Only a session announced to someone can be one its enumerators do not know.
+    if (count > 0 && simulatedSessions.announcedUnlisted) {
+        told.listing = SESSION_ANNOUNCED_UNLISTED;
+        told.announcedHeld = count;
+    }
+    record = told;
     unlockTables();
     for (LONG i = 0; i < count; ++i) {
-        SessionControl *control = new SessionControl(slot, record);
+        SessionControl *control = new SessionControl(slot, record, record.listing == SESSION_ANNOUNCED_UNLISTED);
         InterlockedIncrement(&simulatedSessions.noticesSent);
         (void)listeners[i]->OnSessionCreated(control);
         control->Release();
@@ -373,6 +410,9 @@ LONG addSimulatedSession(LONG device, DWORD processId, AudioSessionState state, 
         record.processId = processId;
         record.state = state;
         record.systemSounds = systemSounds;
+        record.sharedByProcesses = simulatedSessions.sharedByProcesses != 0;
+        record.listing = SESSION_LISTED;
+        record.announcedHeld = 0;
         slot = i;
     }
     unlockTables();

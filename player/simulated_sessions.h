@@ -42,6 +42,13 @@ struct SimulatedSessions {
     // The next activations of a device's session manager fail as for an endpoint not ready yet
     // (a Bluetooth headset just turned on, an audio service restarting).
     volatile LONG managerFailuresToCome[MAX_SESSION_DEVICES];
+    // Nonzero: a session made from now on is announced as Windows may do it, its enumerators
+    // unaware of it: when every control its announcement handed out was released before the
+    // device's next enumerator was made, that device's lists leave it out for good.
+    volatile LONG announcedUnlisted;
+    // Nonzero: a session made from now on serves several processes: GetProcessId answers
+    // AUDCLNT_S_NO_SINGLE_PROCESS with the id of the process that made it.
+    volatile LONG sharedByProcesses;
 };
 extern SimulatedSessions simulatedSessions;
 

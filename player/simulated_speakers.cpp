@@ -405,6 +405,18 @@ void chooseDefaultDevice(LONG device)
     tellClients(device, FALSE, TRUE);
 }
 
+void chooseDefaultMicrophone(LONG device)
+{
+    simulatedSpeakers.defaultMicrophone = device;
+    IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    LONG count = snapshot(listeners.clients, clients, -1);
+    static const ERole roles[] = {eConsole, eMultimedia, eCommunications};
+    for (LONG i = 0; i < count; ++i) {
+        for (ERole role : roles)
+            (void)clients[i]->OnDefaultDeviceChanged(eCapture, role, deviceIds[device]);
+    }
+}
+
 void plugInExtraMicrophones(LONG count)
 {
     for (LONG device = FIRST_EXTRA_MICROPHONE; device < SPEAKER_DEVICE_COUNT; ++device) {

@@ -63,6 +63,8 @@ const wchar_t *speakerDeviceId(LONG device);
 void plugInHeadphones(void);   // they become the default
 void unplugHeadphones(void);   // the speakers become the default
 void chooseDefaultDevice(LONG device);  // the user picks another output; both stay active
+// The user picks another microphone: the clients hear of each role, for capture.
+void chooseDefaultMicrophone(LONG device);
 // A property of the device changed, as a driver's jack change shows it: the clients are told.
 void tellPropertyValueChanged(LONG device, const PROPERTYKEY &key);
 // The first count extra microphones become active, the others not present; the clients are told

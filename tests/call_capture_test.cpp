@@ -40,7 +40,10 @@ struct CallRow {
     // condition on), "headset+", "headset-", "headset!" (plugged in, its first activation
     // failing), "mics+" (eight more microphones: ten in all), "mics-2" (the first two of them
     // go); "reborn0" (session 0's process ends, and a meeting app takes its id: "+0" makes its
-    // session); "=N" every microphone followed from its notices. A change of the system polls at once,
+    // session); "cut0" (session 0 cut off: an exclusive-mode stream took the microphone);
+    // "unlisted" (Windows leaves the sessions it announces from then on out of later lists
+    // where the control it handed over was let go first), "shared" (sessions made from then on
+    // serve several processes); "=N" every microphone followed from its notices. A change of the system polls at once,
     // as its notice wakes the loop; the user's commands, and "ignore" and "unignore" (the
     // recorder put on the list of programs never a call, and taken off it), wait for the next "@".
     const char *script;
@@ -89,6 +92,9 @@ static BOOL systemChange(const char *token, LONG (&sessions)[2], const CallRow &
             sessions[index] = addSimulatedSession(session.device, program, state, session.systemSounds);
         else
             setSimulatedSessionState(sessions[index], state);
+    } else if (lstrcmpA(token, "cut0") == 0) {
+        disconnectSimulatedSession(sessions[0], DisconnectReasonExclusiveModeOverride);
+        sessions[0] = NO_SESSION;
     } else if (lstrcmpA(token, "reborn0") == 0) {
         removeSimulatedSession(sessions[0]);
         sessions[0] = NO_SESSION;
@@ -148,6 +154,8 @@ BOOL CallHold::act(const CallRow &row, const char *token, DWORD start, LONG (&se
         return held;
     } else if (lstrcmpA(token, "ignore") == 0 || lstrcmpA(token, "unignore") == 0) {
         setIgnoredPrograms(token[0] == 'i' ? L" \"Stream_Recorder.EXE\" ; obs64.exe" : L"obs64.exe", FALSE);
+    } else if (lstrcmpA(token, "unlisted") == 0 || lstrcmpA(token, "shared") == 0) {
+        (token[0] == 'u' ? simulatedSessions.announcedUnlisted : simulatedSessions.sharedByProcesses) = 1;
     } else if (lstrcmpA(token, "times!") == 0) {
         simulatedProcessTimesRefused = 1;
     } else if (lstrcmpA(token, "ok-in-poll") == 0) {
@@ -278,6 +286,12 @@ TEST_F(CallHold, AnotherProgramCapturingHoldsTheMusicOnlyAsACallShould)
         {30, "a program played over whose creation time can no longer be read is still the one played over",
          "play @0 +0 @1050 =H play @1100 =P times! -0 +0 @1200 @2500 =P", 1, -1, 1, NONE,
          {{MICROPHONE, SIMULATED_RECORDER, FALSE}}},
+        {31, "a call on a session that Windows announced and leaves out of its later lists",
+         "unlisted play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, -1, 1, NONE, {MIC}},
+        {32, "a call on a session serving several processes, named by the one that made it",
+         "shared play @0 +0 @1050 =H @1100 -0 @3200 =P", 2, -1, 1, NONE, {MIC}},
+        {33, "a call whose session is cut off has ended", "play @0 +0 @1050 =H cut0 @3000 =H @3100 =P", 2, -1, 1, NONE,
+         {MIC}},
     };
     for (const CallRow &row : rows)
         runRow(row);

@@ -78,7 +78,7 @@ protected:
     BOOL engineUp;
     // The player's own sessions and the other programs', as the simulated platform holds them.
     LONG stream, streamDevice, streamState, second, secondDevice, secondWanted, pinned;
-    LONG captures[MODEL_PROGRAMS][MODEL_MICROPHONES], captureOn[MODEL_PROGRAMS];
+    LONG captures[MODEL_PROGRAMS][MODEL_MICROPHONES], captureOn[MODEL_PROGRAMS], alsoOn[MODEL_PROGRAMS];
     LONG ownCapture, systemSounds, crowd[MODEL_CROWD_SIZE * 2];
     BOOL mixerPresent;
     std::string mismatch;
@@ -176,19 +176,39 @@ protected:
         }
     }
 
+    // A program's session on each microphone, made at its first capture there, active while it
+    // captures there: on one microphone, or on two at once.
+    void capturesFollow(LONG program)
+    {
+        for (LONG microphone = 0; microphone < MODEL_MICROPHONES; ++microphone) {
+            BOOL wanted = captureOn[program] == microphone || alsoOn[program] == microphone;
+            LONG &session = captures[program][microphone];
+            if (session != NO_SESSION)
+                setSimulatedSessionState(session, wanted ? AudioSessionStateActive : AudioSessionStateInactive);
+            else if (wanted)
+                session = addSimulatedSession(microphoneDevice(microphone), otherProgram(program), AudioSessionStateActive,
+                                              FALSE);
+        }
+    }
     void capture(LONG program, LONG microphone)
     {
-        LONG &on = captureOn[program];
-        if (on != MODEL_NOWHERE)
-            setSimulatedSessionState(captures[program][on], AudioSessionStateInactive);
-        on = microphone;
+        captureOn[program] = microphone;
+        if (alsoOn[program] == microphone)
+            alsoOn[program] = MODEL_NOWHERE;
+        capturesFollow(program);
+    }
+    void sessionEnds(LONG program, BOOL cutOff)
+    {
+        LONG microphone = captureOn[program];
         if (microphone == MODEL_NOWHERE)
             return;
         LONG &session = captures[program][microphone];
-        if (session == NO_SESSION)
-            session = addSimulatedSession(microphoneDevice(microphone), otherProgram(program), AudioSessionStateActive, FALSE);
+        if (cutOff)
+            disconnectSimulatedSession(session, DisconnectReasonExclusiveModeOverride);
         else
-            setSimulatedSessionState(session, AudioSessionStateActive);
+            removeSimulatedSession(session);
+        session = NO_SESSION;
+        captureOn[program] = MODEL_NOWHERE;
     }
     void sessionOnMicrophone(LONG &session, DWORD processId, BOOL systemSound, BOOL active)
     {
@@ -307,8 +327,11 @@ protected:
             BOOL present = (v / 2) % 2;
             simulatedSessions.managerFailuresToCome[device] = present && v % 2;
             for (LONG program = 0; program < MODEL_PROGRAMS && !present; ++program) {
+                if (alsoOn[program] == microphone)
+                    alsoOn[program] = MODEL_NOWHERE;
                 if (captureOn[program] == microphone)
-                    capture(program, MODEL_NOWHERE);
+                    captureOn[program] = MODEL_NOWHERE;
+                capturesFollow(program);
             }
             setDevicePresent(device, present, simulatedSpeakers.defaultDevice);
             break;
@@ -329,7 +352,7 @@ protected:
                 removeSimulatedSession(session);
                 session = NO_SESSION;
             }
-            captureOn[program] = MODEL_NOWHERE;
+            captureOn[program] = alsoOn[program] = MODEL_NOWHERE;
             startSimulatedProcess(otherProgram(program), processNames[(v / 2) % MODEL_NAMES]);
             if (v % 2)
                 capture(program, 0);
@@ -343,6 +366,22 @@ protected:
             pluginState.settings.isDeviceLost = v & 1;
             pluginState.settings.isCall = (v >> 1) & 1;
             startEngine();
+            break;
+        case STEP_UNLISTED_SESSIONS:
+            simulatedSessions.announcedUnlisted = v;
+            break;
+        case STEP_SHARED_SESSIONS:
+            simulatedSessions.sharedByProcesses = v;
+            break;
+        case STEP_SESSION_ENDS:
+            sessionEnds(v / 2, v % 2);
+            break;
+        case STEP_SECOND_MICROPHONE:
+            alsoOn[v / 16] = v % 16 - 1;
+            capturesFollow(v / 16);
+            break;
+        case STEP_DEFAULT_MICROPHONE:
+            chooseDefaultMicrophone(microphoneDevice(v));
             break;
         case STEP_KIND_COUNT:
             break;
@@ -362,6 +401,8 @@ protected:
         case STEP_SCREEN_SAVER:
         case STEP_MUTE_UNREADABLE:
         case STEP_COMMAND:
+        case STEP_UNLISTED_SESSIONS:
+        case STEP_SHARED_SESSIONS:
             return FALSE;
         default:
             return TRUE;
@@ -466,7 +507,7 @@ protected:
             session = NO_SESSION;
         streamDevice = secondDevice = secondWanted = pinned = MODEL_NOWHERE;
         for (LONG program = 0; program < MODEL_PROGRAMS; ++program) {
-            captureOn[program] = MODEL_NOWHERE;
+            captureOn[program] = alsoOn[program] = MODEL_NOWHERE;
             for (LONG &session : captures[program])
                 session = NO_SESSION;
         }

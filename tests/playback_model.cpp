@@ -58,6 +58,8 @@ void modelStart(ModelState &m, BOOL mixerPresent, WalkLockSource source, DWORD n
     m.microphoneIn[0] = m.microphoneIn[1] = TRUE;
     for (LONG &microphone : m.captureOn)
         microphone = MODEL_NOWHERE;
+    for (LONG &microphone : m.alsoOn)
+        microphone = MODEL_NOWHERE;
     for (LONG p = 0; p <= MODEL_CROWD; ++p)
         m.nameOf[p] = p < MODEL_PROGRAMS ? p : MODEL_NOWHERE;
     m.isLock = m.isScreenSave = m.isMute = m.isDeviceLost = m.isCall = 1;
@@ -181,12 +183,17 @@ static BOOL countsForNothing(const ModelProgram &program)
 // A microphone that cannot be looked at yet (its first activation failed: an endpoint not
 // ready, an audio service restarting) is looked at again at the next look; a capture on it
 // counts from the look that first sees it.
+static BOOL heardOn(const ModelState &m, LONG microphone)
+{
+    return microphone != MODEL_NOWHERE && m.microphoneIn[microphone] && !m.microphoneLate[microphone];
+}
+
+// "another program starts capturing from a microphone": from any, one or two at once.
 static BOOL capturesNow(const ModelState &m, LONG program)
 {
     if (program >= MODEL_ENDED)
         return FALSE;
-    LONG microphone = m.captureOn[program];
-    return microphone != MODEL_NOWHERE && m.microphoneIn[microphone] && !m.microphoneLate[microphone];
+    return heardOn(m, m.captureOn[program]) || heardOn(m, m.alsoOn[program]);
 }
 
 // "one second after the capture started, if it still runs"; "two seconds after it ended, if
@@ -550,6 +557,8 @@ void modelApply(ModelState &m, const Step &step)
         break;
     case STEP_CAPTURE:
         m.captureOn[v / 16] = (v % 16) - 1;
+        if (m.alsoOn[v / 16] == m.captureOn[v / 16])
+            m.alsoOn[v / 16] = MODEL_NOWHERE;
         break;
     case STEP_NO_CALL:
         break;
@@ -559,9 +568,11 @@ void modelApply(ModelState &m, const Step &step)
     case STEP_MICROPHONE:
         m.microphoneIn[v / 4] = (v / 2) % 2;
         m.microphoneLate[v / 4] = v % 4 == 3;
-        for (LONG &microphone : m.captureOn) {
-            if (microphone == v / 4 && !m.microphoneIn[v / 4])
-                microphone = MODEL_NOWHERE;
+        for (LONG p = 0; p <= MODEL_PROGRAMS; ++p) {
+            if (m.captureOn[p] == v / 4 && !m.microphoneIn[v / 4])
+                m.captureOn[p] = MODEL_NOWHERE;
+            if (m.alsoOn[p] == v / 4 && !m.microphoneIn[v / 4])
+                m.alsoOn[p] = MODEL_NOWHERE;
         }
         break;
     case STEP_COMMAND:
@@ -589,8 +600,23 @@ void modelApply(ModelState &m, const Step &step)
         ZeroMemory(&m.programs[program], sizeof m.programs[program]);
         m.nameOf[program] = (v / 2) % 8;
         m.captureOn[program] = v % 2 ? 0 : MODEL_NOWHERE;
+        m.alsoOn[program] = MODEL_NOWHERE;
         break;
     }
+    case STEP_UNLISTED_SESSIONS:
+    case STEP_SHARED_SESSIONS:
+        // How Windows lists its sessions changes nothing the user sees.
+        announced = FALSE;
+        break;
+    case STEP_SESSION_ENDS:
+        // A capture whose session expired or was cut off has ended, like one that stopped.
+        m.captureOn[v / 2] = MODEL_NOWHERE;
+        break;
+    case STEP_SECOND_MICROPHONE:
+        m.alsoOn[v / 16] = (v % 16) - 1;
+        break;
+    case STEP_DEFAULT_MICROPHONE:
+        break;
     case STEP_RESTART:
         // The player stays where it stands; the plug-in starts as freshly loaded.
         m.pausedByPlugin = 0;

@@ -68,6 +68,7 @@ struct ModelState {
     BOOL watchedFromSession;
     ModelProgram programs[MODEL_RECORDS];
     BOOL callHolds, sawPlaying;
+    LONG alsoOn[MODEL_PROGRAMS + 1];  // a second microphone a program captures from, or MODEL_NOWHERE
 };
 
 enum StepKind {
@@ -102,6 +103,14 @@ enum StepKind {
                              // process ends, and its id goes to a new process of that name
     STEP_JACK,            // value 0/1: headphones pulled from / plugged into the speakers' jack; 2/3: the
                           // same reported by a jack that cannot tell, which means nothing
+    STEP_UNLISTED_SESSIONS,  // value 1: a session announced from now on may be missing from later lists, as
+                             // Windows documents it; 0: every list shows it
+    STEP_SHARED_SESSIONS,    // value 1: sessions made from now on serve several processes; 0: one each
+    STEP_SESSION_ENDS,       // value: program * 2 + 1 if cut off: the session it captures on expires, or is
+                             // disconnected (an exclusive-mode stream took the microphone)
+    STEP_SECOND_MICROPHONE,  // value: program * 16 + microphone + 1, the microphone 0: it stops: the program
+                             // captures from a second microphone besides the first
+    STEP_DEFAULT_MICROPHONE, // value: the microphone the user makes the default
     STEP_KIND_COUNT,
 };
 

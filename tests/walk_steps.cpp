@@ -27,7 +27,9 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_DEFAULT_OUTPUT, STEP_PLAYER_OUTPUT, STEP_SECOND_SESSION, STEP_CAPTURE, STEP_CAPTURE, STEP_CAPTURE,
         STEP_CAPTURE, STEP_CAPTURE, STEP_TIME, STEP_NO_CALL, STEP_NO_CALL, STEP_NO_CALL, STEP_CROWD,
         STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_SETTINGS,
-        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK};
+        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK,
+        STEP_UNLISTED_SESSIONS, STEP_UNLISTED_SESSIONS, STEP_SHARED_SESSIONS, STEP_SHARED_SESSIONS, STEP_SESSION_ENDS,
+        STEP_SECOND_MICROPHONE, STEP_SECOND_MICROPHONE, STEP_DEFAULT_MICROPHONE};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
         step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
@@ -118,6 +120,23 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         break;
     case STEP_RESTART:
         step.value = (LONG)(r % 4 == 0 ? r % 3 : 3);
+        break;
+    case STEP_SESSION_ENDS:
+        step.value = (LONG)(r % (MODEL_PROGRAMS * 2));
+        break;
+    case STEP_SECOND_MICROPHONE: {
+        // Never the microphone of its first capture: that is one session, not two.
+        LONG program = (LONG)(r % MODEL_PROGRAMS);
+        LONG microphone = (LONG)((r / MODEL_PROGRAMS) % MODEL_MICROPHONES);
+        if (!m.microphoneIn[microphone] || microphone == m.captureOn[program])
+            microphone = MODEL_NOWHERE;
+        step.value = program * 16 + microphone + 1;
+        break;
+    }
+    case STEP_DEFAULT_MICROPHONE:
+        step.value = (LONG)(r % MODEL_MICROPHONES);
+        if (!m.microphoneIn[step.value])
+            step.value = 0;
         break;
     default:
         step.value = (LONG)(r % 2);
@@ -237,6 +256,25 @@ void describeStep(const Step &step, char (&text)[192])
         break;
     case STEP_RESTART:
         wsprintfA(text, "quit, then init (ISDEVICELOST=%ld ISCALL=%ld)", v & 1, (v >> 1) & 1);
+        break;
+    case STEP_UNLISTED_SESSIONS:
+        wsprintfA(text, v ? "Windows may leave a session it announces out of later lists" : "every list shows every session");
+        break;
+    case STEP_SHARED_SESSIONS:
+        wsprintfA(text, v ? "sessions made from now on serve several processes" : "sessions made from now on serve one process");
+        break;
+    case STEP_SESSION_ENDS:
+        wsprintfA(text, "the session program %ld captures on %s", v / 2 + 1,
+                  v % 2 ? "is cut off (an exclusive-mode stream)" : "expires");
+        break;
+    case STEP_SECOND_MICROPHONE:
+        if (v % 16 == 0)
+            wsprintfA(text, "program %ld stops capturing from its second microphone", v / 16 + 1);
+        else
+            wsprintfA(text, "program %ld also captures from microphone %ld", v / 16 + 1, v % 16);
+        break;
+    case STEP_DEFAULT_MICROPHONE:
+        wsprintfA(text, "the user makes microphone %ld the default", v + 1);
         break;
     case STEP_KIND_COUNT:
         text[0] = '\0';

@@ -766,37 +766,56 @@ static BOOL pausedForTheUser(void)
     return playerWindow.playState == PLAY_STATE_PAUSED && pluginState.pausedByPlugin == 0;
 }
 
+struct OutputSessionRow {
+    int row;
+    const char *what;
+    LONG announcedUnlisted, sharedByProcesses;  // the simulated sessions' switches
+};
+
 // At an interval of 10 s only the notices can say where the music went: the player opens its
 // output on the headphones, which are not the default; their unplugging then pauses at once,
-// and the default going away before that paused nothing.
+// and the default going away before that paused nothing. So too where Windows leaves the
+// sessions it announces out of its later lists, and where the player's session serves several
+// processes.
 TEST_F(WatchThread, TheOutputFollowsThePlayersSessionThroughItsNotices)
 {
-    plugInHeadphones();
-    playerSession = addSimulatedSession(HEADPHONES, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
-    playerWindow.playState = PLAY_STATE_PLAYING;
-    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
-    startCountingCalls();
-    pluginHeader.init();
-    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
-    EXPECT_TRUE(playerSessionNoticesHold()) << "the player's sessions are not watched";
-    // The player starts over on the speakers, the headphones stay the default; then they go.
-    removeSimulatedSession(playerSession);
-    playerSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
-    EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 2000)) << "no poll for the new session";
-    LONG events = playerWindow.eventCount;
-    unplugHeadphones();
-    pumpMessagesFor(300);
-    EXPECT_EQ(playerWindow.eventCount, events) << "the default going away paused the player";
-    plugInHeadphones();
-    playerMovesToTheHeadphones();
-    EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 2000)) << "no poll for the move";
-    unplugHeadphones();
-    EXPECT_TRUE(pumpMessagesUntil(2000, pausedForTheUser)) << "the headphones the music played on went unseen";
-    pluginHeader.quit();
-    expectNothingOfOursLeft("sessions watched");
-    EXPECT_EQ(simulatedSessions.creationListeners, 0);
-    EXPECT_EQ(simulatedSessions.stateListeners, 0);
-    EXPECT_EQ(simulatedSessions.liveObjects, 0);
+    static const OutputSessionRow rows[] = {
+        {1, "every session listed, one process each", 0, 0},
+        {2, "the sessions announced left out of later lists", 1, 0},
+        {3, "sessions serving several processes", 0, 1},
+    };
+    for (const OutputSessionRow &row : rows) {
+        resetConditions();
+        plugInHeadphones();
+        playerSession = addSimulatedSession(HEADPHONES, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+        simulatedSessions.announcedUnlisted = row.announcedUnlisted;
+        simulatedSessions.sharedByProcesses = row.sharedByProcesses;
+        playerWindow.playState = PLAY_STATE_PLAYING;
+        writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=10000\r\n");
+        startCountingCalls();
+        pluginHeader.init();
+        ASSERT_TRUE(waitForWatchThreadWaits(1, 2000)) << "row " << row.row;
+        EXPECT_TRUE(playerSessionNoticesHold()) << "row " << row.row << ": the player's sessions are not watched";
+        // The player starts over on the speakers, the headphones stay the default; then they go.
+        removeSimulatedSession(playerSession);
+        playerSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+        EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 2000)) << "row " << row.row << ": no poll for the new session";
+        LONG events = playerWindow.eventCount;
+        unplugHeadphones();
+        pumpMessagesFor(300);
+        EXPECT_EQ(playerWindow.eventCount, events) << "row " << row.row << " (" << row.what << "): the default going away paused the player";
+        plugInHeadphones();
+        playerMovesToTheHeadphones();
+        EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 2000)) << "row " << row.row << ": no poll for the move";
+        unplugHeadphones();
+        EXPECT_TRUE(pumpMessagesUntil(2000, pausedForTheUser))
+            << "row " << row.row << " (" << row.what << "): the headphones the music played on went unseen";
+        pluginHeader.quit();
+        expectNothingOfOursLeft("sessions watched");
+        EXPECT_EQ(simulatedSessions.creationListeners, 0) << "row " << row.row;
+        EXPECT_EQ(simulatedSessions.stateListeners, 0) << "row " << row.row;
+        EXPECT_EQ(simulatedSessions.liveObjects, 0) << "row " << row.row << ": a session object was not released";
+    }
 }
 
 // --- what one poll asks -------------------------------------------------------------------

@@ -23,11 +23,15 @@ static HRESULT lookAgain(void)
     return S_OK;
 }
 
-// One instance serves every capture device: it only asks for a look, whoever calls it. The
-// session it is handed is the platform's to release. (Named apart from the player's own
-// session notices: two classes of one name would share their methods.)
+// One instance serves every capture device: it keeps the session it is handed for the look it
+// asks for, whoever calls it. (Named apart from the player's own session notices: two classes
+// of one name would share their methods.)
 struct CaptureSessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
-    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override { return lookAgain(); }
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *control) override
+    {
+        (void)keepHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS, control);
+        return lookAgain();
+    }
 };
 
 // One instance serves every session watched. A call app moves its volume often: only a change
@@ -74,8 +78,9 @@ static void addCaller(CapturingPrograms &found, DWORD processId)
 
 // The state is read after the registration, so that no start falls between the two. FALSE when
 // the session could not be watched or read: the next poll looks again.
-static BOOL lookAtSession(IAudioSessionControl *control, CapturingPrograms &found)
+static BOOL lookAtSession(IAudioSessionControl *control, void *programsFound)
 {
+    CapturingPrograms &found = *(CapturingPrograms *)programsFound;
     IAudioSessionControl2 *session = NULL;
     if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&session)) || session == NULL)
         return FALSE;
@@ -93,7 +98,6 @@ static BOOL lookAtSession(IAudioSessionControl *control, CapturingPrograms &foun
     return complete;
 }
 
-// Taking the list (and counting it) is also what lets the device's new-session notices flow.
 static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found)
 {
     IAudioSessionEnumerator *list = NULL;
@@ -103,20 +107,10 @@ static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found
         device.blind = TRUE;
         return TRUE;
     }
-    int count = 0;
     if (FAILED(listed) || list == NULL)
         return FALSE;
-    BOOL complete = SUCCEEDED(list->GetCount(&count));
-    // One session that cannot be read hides no call on the others.
-    for (int index = 0; index < count; ++index) {
-        IAudioSessionControl *control = NULL;
-        if (FAILED(list->GetSession(index, &control)) || control == NULL) {
-            complete = FALSE;
-            continue;
-        }
-        complete = lookAtSession(control, found) && complete;
-        control->Release();
-    }
+    // Counting it is also what lets the device's new-session notices flow.
+    BOOL complete = visitListedSessions(list, lookAtSession, &found);
     list->Release();
     return complete;
 }
@@ -278,7 +272,11 @@ BOOL listCapturingProgramsIfChanged(CapturingPrograms &found)
         return FALSE;
     }
     unwatchSessions();
-    BOOL complete = !devicesChanged || listCaptureDevices(found);
+    // The sessions announced since the last look, watched from the control each announcement
+    // handed over: a list taken later need not show them. Into the table before any list, so
+    // that a full table leaves the listed ones to the poll rather than these.
+    BOOL complete = takeHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS, lookAtSession, &found);
+    complete = (!devicesChanged || listCaptureDevices(found)) && complete;
     complete = lookAtCaptureSessions(found) && complete;
     captureSessions.watching = TRUE;
     captureSessions.missesChanges = !complete;
@@ -291,6 +289,7 @@ void stopWatchingCaptureSessions(void)
     unwatchSessions();
     for (CaptureDevice &device : captureSessions.devices)
         unwatchDevice(device);
+    (void)takeHandedOver(captureSessions.handedOver, MAX_CAPTURE_SESSIONS, NULL, NULL);
     if (captureSessions.enumerator != NULL)
         captureSessions.enumerator->Release();
     captureSessions.enumerator = NULL;

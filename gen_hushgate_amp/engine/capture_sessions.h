@@ -8,6 +8,7 @@
 
 struct IMMDeviceEnumerator;
 struct IAudioSessionManager2;
+struct IAudioSessionControl;
 struct IAudioSessionControl2;
 
 enum { MAX_CAPTURE_DEVICES = 8, MAX_CAPTURE_SESSIONS = 32, MAX_CAPTURING_PROGRAMS = 16 };
@@ -30,6 +31,8 @@ struct CaptureSessions {
     IMMDeviceEnumerator *enumerator;
     CaptureDevice devices[MAX_CAPTURE_DEVICES];
     IAudioSessionControl2 *sessions[MAX_CAPTURE_SESSIONS];  // each with its state notices registered
+    // Handed over by the new-session notices, kept until the next look watches them.
+    IAudioSessionControl *volatile handedOver[MAX_CAPTURE_SESSIONS];
     volatile LONG sessionsChanged;  // set by the session notices
     LONG endpointChangesSeen;       // the platform's count of endpoint changes at the last look
     BOOL watching;       // looked at once since the watch began

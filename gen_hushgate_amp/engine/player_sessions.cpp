@@ -23,8 +23,9 @@ static BOOL isPlayerSession(IAudioSessionControl *session)
     if (FAILED(session->QueryInterface(__uuidof(IAudioSessionControl2), (void **)&control)) || control == NULL)
         return FALSE;
     DWORD owner = 0;
-    // AUDCLNT_S_NO_SINGLE_PROCESS, a success, names no one process: S_OK only.
-    BOOL own = control->GetProcessId(&owner) == S_OK && owner == GetCurrentProcessId() &&
+    // A session shared by several processes answers a success of its own, naming the one that
+    // made it: the player's output may share its session with a helper process.
+    BOOL own = SUCCEEDED(control->GetProcessId(&owner)) && owner == GetCurrentProcessId() &&
                control->IsSystemSoundsSession() == S_FALSE;
     control->Release();
     return own;
@@ -52,6 +53,13 @@ static IAudioSessionEnumerator *listSessions(IAudioSessionManager2 *manager, HRE
     return SUCCEEDED(listed) ? sessions : NULL;
 }
 
+static BOOL noteActivePlayerSession(IAudioSessionControl *session, void *holds)
+{
+    if (isPlayerSession(session) && isActive(session))
+        *(BOOL *)holds = TRUE;
+    return TRUE;
+}
+
 static BOOL holdsActivePlayerSession(IMMDevice *device)
 {
     HRESULT result;
@@ -62,17 +70,8 @@ static BOOL holdsActivePlayerSession(IMMDevice *device)
     manager->Release();
     if (sessions == NULL)
         return FALSE;
-    int count = 0;
     BOOL holds = FALSE;
-    if (FAILED(sessions->GetCount(&count)))
-        count = 0;
-    for (int index = 0; index < count && !holds; ++index) {
-        IAudioSessionControl *session = NULL;
-        if (FAILED(sessions->GetSession(index, &session)) || session == NULL)
-            continue;
-        holds = isPlayerSession(session) && isActive(session);
-        session->Release();
-    }
+    (void)visitListedSessions(sessions, noteActivePlayerSession, &holds);
     sessions->Release();
     return holds;
 }
@@ -115,10 +114,12 @@ static HRESULT playerSessionsChanged(void)
 }
 
 // One static object of each kind serves every endpoint and every session watched: each only
-// asks for a new look and wakes the loop.
+// asks for a new look and wakes the loop, the new session's control kept for the watch that
+// follows.
 struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
-    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *) override
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl *control) override
     {
+        (void)keepHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY, control);
         InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
         return playerSessionsChanged();
     }
@@ -141,24 +142,10 @@ struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
 static SessionCreatedNotices sessionCreatedNotices;
 static SessionStateNotices sessionStateNotices;
 
-static BOOL watchSessionsListed(IAudioSessionEnumerator *sessions)
+static BOOL watchIfPlayers(IAudioSessionControl *session, void *)
 {
-    int count = 0;
-    // Windows sends no new-session notices until the list has been counted once.
-    if (FAILED(sessions->GetCount(&count)))
-        return FALSE;
-    BOOL complete = TRUE;
-    for (int index = 0; index < count; ++index) {
-        IAudioSessionControl *session = NULL;
-        if (FAILED(sessions->GetSession(index, &session)) || session == NULL) {
-            complete = FALSE;
-            continue;
-        }
-        if (isPlayerSession(session) && !watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices))
-            complete = FALSE;
-        session->Release();
-    }
-    return complete;
+    return !isPlayerSession(session) ||
+           watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices);
 }
 
 static BOOL keepManager(IAudioSessionManager2 *manager)
@@ -209,14 +196,34 @@ static BOOL watchEndpoint(IMMDevice *device)
     IAudioSessionEnumerator *sessions = listSessions(manager, result);
     if (sessions == NULL)
         return result == E_NOTIMPL;
-    BOOL complete = watchSessionsListed(sessions);
+    // Windows sends no new-session notices until the list has been counted once.
+    BOOL complete = visitListedSessions(sessions, watchIfPlayers, NULL);
     sessions->Release();
     return complete;
 }
 
+// Every registration undone before its object goes; one that fails leaves a callback that may
+// still come, which keeps the module mapped. The controls handed over stay for the watch.
+static void letTheWatchGo(void)
+{
+    playerSessionWatch.sessionNoticesHold = FALSE;
+    unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
+    for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
+        if (manager == NULL)
+            continue;
+        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+            noteCallbacksMayCome();
+        manager->Release();
+        manager = NULL;
+    }
+}
+
 static void watchPlayerSessions(void)
 {
-    unwatchPlayerSessions();
+    letTheWatchGo();
+    // The sessions announced since the last watch, watched from the control each announcement
+    // handed over (a list taken later need not show them), ahead of the listed ones.
+    (void)takeHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY, watchIfPlayers, NULL);
     IMMDeviceEnumerator *enumerator = keptDeviceEnumerator();
     IMMDeviceCollection *devices = NULL;
     if (enumerator == NULL || FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &devices)) ||
@@ -260,18 +267,8 @@ void keepWatchingPlayerSessions(void)
         (void)playerSessionsChanged();
 }
 
-// Every registration undone before its object goes; one that fails leaves a callback that may
-// still come, which keeps the module mapped.
 void unwatchPlayerSessions(void)
 {
-    playerSessionWatch.sessionNoticesHold = FALSE;
-    unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
-    for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
-        if (manager == NULL)
-            continue;
-        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
-            noteCallbacksMayCome();
-        manager->Release();
-        manager = NULL;
-    }
+    letTheWatchGo();
+    (void)takeHandedOver(playerSessionWatch.handedOver, PLAYER_SESSION_CAPACITY, NULL, NULL);
 }

@@ -17,6 +17,8 @@ enum { SESSION_ENDPOINT_CAPACITY = 16, PLAYER_SESSION_CAPACITY = 8 };
 struct PlayerSessionWatch {
     IAudioSessionManager2 *sessionManagers[SESSION_ENDPOINT_CAPACITY];
     IAudioSessionControl *playerSessions[PLAYER_SESSION_CAPACITY];
+    // Handed over by the new-session notices, kept until the next watch takes them.
+    IAudioSessionControl *volatile handedOver[PLAYER_SESSION_CAPACITY];
     // An endpoint answered E_NOINTERFACE for the session manager (Vista): no program's
     // sessions can be listed here. Read by the dialog on the player's thread.
     volatile LONG sessionInterfacesMissing;

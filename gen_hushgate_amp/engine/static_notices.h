@@ -26,6 +26,21 @@ template <typename Interface> struct StaticNotices : Interface {
     }
 };
 
+// What the watch thread does with one audio session, handed over or listed: FALSE when it could
+// not be watched or read, and the next poll must look again.
+typedef BOOL (*SessionVisit)(IAudioSessionControl *session, void *context);
+
+// A session announced to a callback may never appear in the platform's later lists when the
+// control handed over was let go first: the callback keeps it here, with a reference of its
+// own, for the watch thread to take. FALSE when every slot is taken.
+BOOL keepHandedOver(IAudioSessionControl *volatile *slots, LONG count, IAudioSessionControl *control);
+// The watch thread's: each kept control visited (where visit is given), then let go; FALSE
+// when a visit failed.
+BOOL takeHandedOver(IAudioSessionControl *volatile *slots, LONG count, SessionVisit visit, void *context);
+// Each session of the list visited, then let go: one that cannot be read hides none of the
+// others. FALSE when the count or a session could not be read, or a visit failed.
+BOOL visitListedSessions(IAudioSessionEnumerator *list, SessionVisit visit, void *context);
+
 // Into the first free slot of the table, registered for its state notices; FALSE when the
 // table is full or the registration failed.
 template <typename Session, size_t N>
