@@ -68,6 +68,9 @@ struct ModelState {
     BOOL watchedFromSession;
     ModelProgram programs[MODEL_RECORDS];
     BOOL callHolds, sawPlaying;
+    // The session's own word on its lock can be asked (Windows 7 on); with "sign in on wake" a
+    // sleep locks it untold, and the notice comes after the wake.
+    BOOL sessionTells, lockToldAfterWake, lockNoticeHeld;
 };
 
 enum StepKind {
@@ -102,6 +105,9 @@ enum StepKind {
                              // process ends, and its id goes to a new process of that name
     STEP_JACK,            // value 0/1: headphones pulled from / plugged into the speakers' jack; 2/3: the
                           // same reported by a jack that cannot tell, which means nothing
+    STEP_LOCK_TOLD_LATE,  // the lock a sleep made untold is posted at last
+    STEP_REMOTE_SESSION,  // value: a remote client connects (1) or goes (0), posted
+    STEP_CRITICAL_RESUME, // the wake after a critical suspend (a battery run flat): nobody said to be there
     STEP_KIND_COUNT,
 };
 
