@@ -15,6 +15,7 @@
 #include "engine/endpoint_mute.h"
 #include "engine/ignored_programs.h"
 #include "engine/output_device.h"
+#include "engine/sleep_hold.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
@@ -219,7 +220,8 @@ protected:
         for (int looks = 0; looks < 200; ++looks) {
             DWORD now = GetTickCount();
             DWORD wait = pollInterval(pluginState.settings.checkTime);
-            DWORD due = callRuleDueIn(now);
+            DWORD due = callRuleDueIn(now), wakeDue = sleepHoldDueIn(now);
+            due = wakeDue < due ? wakeDue : due;
             wait = due < wait ? due : wait;
             if (end - now < wait)
                 break;

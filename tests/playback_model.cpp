@@ -120,10 +120,25 @@ static void userWakes(ModelState &m)
     m.sleepHold = MODEL_AWAKE;
     if (!m.isLock || !m.noticesHold)
         return;
-    if (m.sessionTells && m.locked)
-        m.toldLock = TOLD_LOCKED;
-    else if (!m.sessionTells && desktopProbeSaysLocked(m) && m.toldLock == TOLD_UNLOCKED)
-        m.toldLock = TOLD_BY_THE_PROBE;
+    if (m.sessionTells) {
+        if (m.locked)
+            m.toldLock = TOLD_LOCKED;
+    } else if (desktopProbeSaysLocked(m)) {
+        if (m.toldLock == TOLD_UNLOCKED)
+            m.toldLock = TOLD_BY_THE_PROBE;
+    } else {
+        // "where neither says, it waits 1 s for the lock before it resumes"
+        m.sleepHold = MODEL_WAKING;
+        m.userWokeAt = m.now;
+    }
+}
+
+static DWORD wakeWaitDueIn(const ModelState &m)
+{
+    if (m.sleepHold != MODEL_WAKING)
+        return INFINITE;
+    DWORD waited = m.now - m.userWokeAt;
+    return waited >= MODEL_LOCK_AFTER_WAKE_MS ? 0 : MODEL_LOCK_AFTER_WAKE_MS - waited;
 }
 
 // "until it has woken with you at it": the user's resume, or "the next look after your first input".
@@ -131,6 +146,8 @@ static BOOL sleepHolds(ModelState &m)
 {
     if (m.sleepHold == MODEL_WOKE_UNATTENDED && m.inputSinceWake)
         userWakes(m);
+    else if (m.sleepHold == MODEL_WAKING && wakeWaitDueIn(m) == 0)
+        m.sleepHold = MODEL_AWAKE;
     return m.sleepHold != MODEL_AWAKE;
 }
 
@@ -450,7 +467,8 @@ static void timePasses(ModelState &m, DWORD ms)
     DWORD end = m.now + ms;
     for (int looks = 0; looks < 200; ++looks) {
         DWORD wait = (DWORD)m.interval;
-        DWORD due = modelCallDueIn(m);
+        DWORD due = modelCallDueIn(m), wakeDue = wakeWaitDueIn(m);
+        due = wakeDue < due ? wakeDue : due;
         wait = due < wait ? due : wait;
         if (end - m.now < wait)
             break;
