@@ -220,7 +220,7 @@ protected:
         for (int looks = 0; looks < 200; ++looks) {
             DWORD now = GetTickCount();
             DWORD wait = pollInterval(pluginState.settings.checkTime);
-            DWORD due = callRuleDueIn(now), wakeDue = sleepHoldDueIn(now);
+            DWORD due = callRuleDueIn(now), wakeDue = sleepHoldDueIn();
             due = wakeDue < due ? wakeDue : due;
             wait = due < wait ? due : wait;
             if (end - now < wait)

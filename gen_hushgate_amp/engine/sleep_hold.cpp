@@ -55,22 +55,27 @@ static void wakeWithUser(LONG held)
     (void)InterlockedCompareExchange(&sleepHold.state, takeLockAtWake() ? SLEEP_NONE : SLEEP_WAKING, held);
 }
 
-DWORD sleepHoldDueIn(DWORD now)
+DWORD sleepHoldDueIn(void)
 {
-    LONG left = (LONG)(sleepHold.lockWaitEnds - now);
-    return sleepHold.state != SLEEP_WAKING ? INFINITE : left > 0 ? (DWORD)left : 0;
+    if (sleepHold.state != SLEEP_WAKING)
+        return INFINITE;
+    LONG left = (LONG)(sleepHold.lockWaitEnds - GetTickCount());
+    return left > 0 ? (DWORD)left : 0;
 }
 
 void noteWake(BOOL userPresent)
 {
     LONG held = sleepHold.state;
-    if (userPresent && held != SLEEP_NONE)
-        wakeWithUser(held);
+    if (userPresent) {
+        if (held != SLEEP_NONE)
+            wakeWithUser(held);
+        return;
+    }
     // Only the wake that ends a sleep marks it: a second automatic resume (Windows may send
     // one more) must not hide the input made since the first. The mark is in place before the
     // state that makes the poll read it.
     DWORD lastInput = 0;
-    if (userPresent || held != SLEEP_SUSPENDED || !readLastInput(lastInput))
+    if (held != SLEEP_SUSPENDED || !readLastInput(lastInput))
         return;
     InterlockedExchange((volatile LONG *)&sleepHold.inputAtWake, (LONG)lastInput);
     (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_WOKE_UNATTENDED, SLEEP_SUSPENDED);
@@ -92,7 +97,7 @@ BOOL sleepHoldsPlayback(void)
     LONG held = sleepHold.state;
     if (held == SLEEP_WOKE_UNATTENDED && inputSinceWake())
         wakeWithUser(held);
-    if (sleepHoldDueIn(GetTickCount()) == 0)
+    if (sleepHoldDueIn() == 0)
         (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_NONE, SLEEP_WAKING);
     return sleepHold.state != SLEEP_NONE;
 }

@@ -22,7 +22,7 @@ void endSleepHold(void);
 LONG sleepsHeld(void);
 BOOL sleepHoldsPlayback(void);
 // How long until the wait after a user's wake is over; INFINITE when none runs.
-DWORD sleepHoldDueIn(DWORD now);
+DWORD sleepHoldDueIn(void);
 // The signal window's handlers of the power broadcasts and of a wake with a user told late.
 LRESULT powerBroadcastSignal(WPARAM event, LPARAM);
 LRESULT wakeWithUserSignal(WPARAM sleep, LPARAM);

@@ -146,7 +146,7 @@ BOOL waitForNextPoll(void)
     DWORD interval = pollInterval(settingsInForce().checkTime);
     // A capture's first second, a call's quiet end and the wait after a wake end unannounced:
     // the loop is there when they do.
-    DWORD now = GetTickCount(), callDue = callRuleDueIn(now), wakeDue = sleepHoldDueIn(now);
+    DWORD callDue = callRuleDueIn(GetTickCount()), wakeDue = sleepHoldDueIn();
     interval = callDue < interval ? callDue : interval;
     interval = wakeDue < interval ? wakeDue : interval;
     if (!waitForWake(interval))
