@@ -323,6 +323,8 @@ void resetSimulatedSession(void)
     simulatedSession.windowsSeven = 0;
     simulatedSession.infoQueries = 0;
     simulatedSession.secureDesktop = 0;
+    simulatedSession.lockToldAfterWake = 0;
+    simulatedSession.lockNoticeHeld = 0;
 }
 
 static void tellSessionWindows(WPARAM event)
@@ -337,6 +339,9 @@ static void tellSessionWindows(WPARAM event)
 // The lock changes, and the windows registered hear of it the way tell delivers it.
 static void changeLock(BOOL locked, void (*tell)(WPARAM))
 {
+    // A lock still untold is told before its unlock, as Windows keeps their order.
+    if (!locked && InterlockedExchange(&simulatedSession.lockNoticeHeld, 0) != 0)
+        tell(WTS_SESSION_LOCK);
     LONG previous = InterlockedExchange(&simulatedLock, locked ? 1 : 0);
     if (previous != (locked ? 1 : 0))
         tell(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
@@ -378,6 +383,14 @@ static BOOL CALLBACK sendToOwnWindow(HWND window, LPARAM event)
 void broadcastSuspend(void)
 {
     (void)EnumWindows(sendToOwnWindow, PBT_APMSUSPEND);
+    if (simulatedSession.lockToldAfterWake && InterlockedExchange(&simulatedLock, 1) == 0)
+        simulatedSession.lockNoticeHeld = 1;
+}
+
+void postLockToldLate(void)
+{
+    if (InterlockedExchange(&simulatedSession.lockNoticeHeld, 0) != 0)
+        postSessionNotice(WTS_SESSION_LOCK);
 }
 
 void broadcastWake(WPARAM event)

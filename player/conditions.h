@@ -54,6 +54,11 @@ struct SimulatedSession {
     // The input desktop is a secure one the user is at (an elevation prompt, the Ctrl+Alt+Del
     // screen): a user's process cannot open it, and the session tells of no lock.
     volatile LONG secureDesktop;
+    // "Sign in on wake": a suspend locks the session without a word (its flags say locked, the
+    // input desktop is Winlogon's), and the lock's notice is posted only after the wake, by
+    // postLockToldLate, or before the unlock's when the user unlocks first.
+    volatile LONG lockToldAfterWake;
+    volatile LONG lockNoticeHeld;
 };
 extern SimulatedSession simulatedSession;
 // Nobody registered, no failures, everything present, no secure desktop, and the extended
@@ -61,6 +66,7 @@ extern SimulatedSession simulatedSession;
 void resetSimulatedSession(void);
 // What a system going to sleep and waking again broadcasts, to this process's top-level windows.
 void broadcastSuspend(void);
+void postLockToldLate(void);
 void broadcastResume(void);  // a wake with a user: the automatic resume, then the user's
 // One wake broadcast: PBT_APMRESUMEAUTOMATIC alone is a wake with nobody there (a wake timer,
 // Wake-on-LAN); PBT_APMRESUMESUSPEND follows once there was input.

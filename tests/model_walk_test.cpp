@@ -15,6 +15,7 @@
 #include "engine/endpoint_mute.h"
 #include "engine/ignored_programs.h"
 #include "engine/output_device.h"
+#include "engine/sleep_hold.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
@@ -72,6 +73,19 @@ static void applyIgnoreList(LONG mask)
     setIgnoredPrograms(list, FALSE);
 }
 
+// The session a walk meets, from its seed: one that cannot say its lock (Vista, Wine), one that
+// can (8 and later), one that says it inverted (7); and in half of them "sign in on wake".
+enum { WALK_SESSION_SILENT, WALK_SESSION_TELLS, WALK_SESSION_AS_SEVEN };
+static LONG sessionOfWalk(unsigned seed, ModelState *model)
+{
+    LONG kind = (LONG)((seed / 4) % 6);
+    if (model != NULL) {
+        model->sessionTells = kind % 3 != WALK_SESSION_SILENT;
+        model->lockToldAfterWake = kind / 3;
+    }
+    return kind;
+}
+
 class ModelWalk : public PluginTest {
 protected:
     HRESULT apartment;
@@ -81,6 +95,7 @@ protected:
     LONG captures[MODEL_PROGRAMS][MODEL_MICROPHONES], captureOn[MODEL_PROGRAMS], alsoOn[MODEL_PROGRAMS];
     LONG ownCapture, systemSounds, crowd[MODEL_CROWD_SIZE * 2];
     BOOL mixerPresent;
+    unsigned walkSeed;
     std::string mismatch;
 
     void SetUp() override
@@ -227,7 +242,8 @@ protected:
         for (int looks = 0; looks < 200; ++looks) {
             DWORD now = GetTickCount();
             DWORD wait = pollInterval(pluginState.settings.checkTime);
-            DWORD due = callRuleDueIn(now);
+            DWORD due = callRuleDueIn(now), wakeDue = sleepHoldDueIn();
+            due = wakeDue < due ? wakeDue : due;
             wait = due < wait ? due : wait;
             if (end - now < wait)
                 break;
@@ -383,6 +399,15 @@ protected:
         case STEP_DEFAULT_MICROPHONE:
             chooseDefaultMicrophone(microphoneDevice(v));
             break;
+        case STEP_LOCK_TOLD_LATE:
+            postLockToldLate();
+            break;
+        case STEP_REMOTE_SESSION:
+            postSessionNotice(v ? WTS_REMOTE_CONNECT : WTS_REMOTE_DISCONNECT);
+            break;
+        case STEP_CRITICAL_RESUME:
+            broadcastWake(PBT_APMRESUMECRITICAL);
+            break;
         case STEP_KIND_COUNT:
             break;
         }
@@ -403,6 +428,8 @@ protected:
         case STEP_COMMAND:
         case STEP_UNLISTED_SESSIONS:
         case STEP_SHARED_SESSIONS:
+        case STEP_LOCK_TOLD_LATE:
+        case STEP_REMOTE_SESSION:
             return FALSE;
         default:
             return TRUE;
@@ -421,7 +448,7 @@ protected:
         LONG sessionsBefore = sessionsSeen();
         act(step);
         sessionsFollow();
-        asleep = step.kind == STEP_SUSPEND || (asleep && step.kind != STEP_WAKE);
+        asleep = step.kind == STEP_SUSPEND || (asleep && step.kind != STEP_WAKE && step.kind != STEP_CRITICAL_RESUME);
         // A start of the user's that makes the player's session active is told at once.
         BOOL told = announced(step.kind) || (step.kind == STEP_COMMAND && sessionsSeen() != sessionsBefore);
         if (told && (!asleep || step.kind == STEP_SUSPEND)) {
@@ -494,6 +521,10 @@ protected:
         simulatedInputTick = WALK_CLOCK_START - 5000;
         simulatedSession.failuresToCome = source == LOCK_SERVICE_LATE ? 1000000 : 0;
         simulatedSession.libraryMissing = source == LOCK_NO_SESSION_LIBRARY;
+        LONG session = sessionOfWalk(walkSeed, NULL);
+        simulatedSession.infoAnswer = session % 3 != WALK_SESSION_SILENT ? SESSION_INFO_TELLS : SESSION_INFO_FAILS;
+        simulatedSession.windowsSeven = session % 3 == WALK_SESSION_AS_SEVEN;
+        simulatedSession.lockToldAfterWake = session / 3;
         setSettings(1, 1, 1, 500);
         pluginState.settings.isDeviceLost = 1;
         pluginState.settings.isCall = 1;
@@ -517,6 +548,7 @@ protected:
         look();
         sessionsFollow();
         modelStart(model, mixerPresent, source, WALK_CLOCK_START);
+        (void)sessionOfWalk(walkSeed, &model);
     }
 
     // The index of the first step after which engine and model differ, or -1.
@@ -582,6 +614,8 @@ TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
         // The steps depend on where the model stands: a capture on a microphone plugged in.
         ModelState model;
         modelStart(model, mixerPresent, source, WALK_CLOCK_START);
+        walkSeed = seed;
+        LONG session = sessionOfWalk(seed, &model);
         unsigned state = seed;
         for (int i = 0; i < length; ++i) {
             walkSteps[i] = randomStep(state, model, TRUE);
@@ -595,7 +629,13 @@ TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
         int shortest = shrink(walkSteps, failedAt + 1, source);
         (void)replay(walkSteps, shortest, source);
         static const char *const sources[] = {"session notices", "session service late", "no wtsapi32"};
-        std::string listing = std::string("\n  (") + sources[source] + (mixerPresent ? ", a mixer)" : ", no mixer)");
+        static const char *const sessions[] = {"a session that cannot say its lock", "a session that says its lock",
+                                               "a session that says its lock inverted, as Windows 7",
+                                               "a session that cannot say its lock, sign in on wake",
+                                               "a session that says its lock, sign in on wake",
+                                               "a session that says its lock inverted, as Windows 7, sign in on wake"};
+        std::string listing = std::string("\n  (") + sources[source] + ", " + sessions[session] +
+                              (mixerPresent ? ", a mixer)" : ", no mixer)");
         for (int i = 0; i < shortest; ++i) {
             char text[192];
             describeStep(walkSteps[i], text);

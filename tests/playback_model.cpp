@@ -90,7 +90,10 @@ static void registerForNotices(ModelState &m)
     }
     m.noticesHold = TRUE;
     m.toldDisconnected = FALSE;
-    m.toldLock = m.isLock && desktopProbeSaysLocked(m) ? TOLD_BY_THE_PROBE : TOLD_UNLOCKED;
+    if (m.sessionTells)
+        m.toldLock = m.isLock && m.locked ? TOLD_LOCKED : TOLD_UNLOCKED;
+    else
+        m.toldLock = m.isLock && desktopProbeSaysLocked(m) ? TOLD_BY_THE_PROBE : TOLD_UNLOCKED;
 }
 
 // "A lock seen there is looked at again at every look until the desktop comes back or the
@@ -109,12 +112,53 @@ static BOOL lockedNow(ModelState &m)
     return m.toldLock == TOLD_LOCKED;
 }
 
+// "A user's wake into a session that is about to report a lock never plays": the lock the
+// session is in counts as told from the wake, as the session says it (Windows 7 on) or else the
+// desktop shows it.
+static void userWakes(ModelState &m)
+{
+    if (m.sleepHold == MODEL_AWAKE)
+        return;
+    m.sleepHold = MODEL_AWAKE;
+    if (!m.isLock || !m.noticesHold)
+        return;
+    if (m.sessionTells) {
+        if (m.locked)
+            m.toldLock = TOLD_LOCKED;
+    } else if (desktopProbeSaysLocked(m)) {
+        if (m.toldLock == TOLD_UNLOCKED)
+            m.toldLock = TOLD_BY_THE_PROBE;
+    } else {
+        // "where neither says, it waits 1 s for the lock before it resumes"
+        m.sleepHold = MODEL_WAKING;
+        m.userWokeAt = m.now;
+    }
+}
+
+static DWORD wakeWaitDueIn(const ModelState &m)
+{
+    if (m.sleepHold != MODEL_WAKING)
+        return INFINITE;
+    DWORD waited = m.now - m.userWokeAt;
+    return waited >= MODEL_LOCK_AFTER_WAKE_MS ? 0 : MODEL_LOCK_AFTER_WAKE_MS - waited;
+}
+
 // "until it has woken with you at it": the user's resume, or "the next look after your first input".
 static BOOL sleepHolds(ModelState &m)
 {
     if (m.sleepHold == MODEL_WOKE_UNATTENDED && m.inputSinceWake)
+        userWakes(m);
+    else if (m.sleepHold == MODEL_WAKING && wakeWaitDueIn(m) == 0)
         m.sleepHold = MODEL_AWAKE;
     return m.sleepHold != MODEL_AWAKE;
+}
+
+// A lock a sleep made untold is told before anything after it.
+static void tellHeldLock(ModelState &m)
+{
+    if (m.lockNoticeHeld && m.noticesHold)
+        enqueue(m, QUEUED_LOCK, 0);
+    m.lockNoticeHeld = FALSE;
 }
 
 // The player's thread takes its messages in the order they were posted; a wake with a user
@@ -143,7 +187,7 @@ static void takeMessages(ModelState &m)
         case QUEUED_WAKE:
             // A later sleep held is not ended by the wake before it.
             if (word == m.suspends)
-                m.sleepHold = MODEL_AWAKE;
+                userWakes(m);
             break;
         }
     }
@@ -313,7 +357,7 @@ static BOOL outputWentAway(ModelState &m, BOOL playing)
 static BOOL holdsNow(ModelState &m)
 {
     BOOL holds = m.isScreenSave && m.saver;
-    if (m.isLock && (lockedNow(m) || sleepHolds(m)))
+    if (m.isLock && (sleepHolds(m) || lockedNow(m)))
         holds = TRUE;
     if (m.isCall && m.callHolds)
         holds = TRUE;
@@ -430,7 +474,8 @@ static void timePasses(ModelState &m, DWORD ms)
     DWORD end = m.now + ms;
     for (int looks = 0; looks < 200; ++looks) {
         DWORD wait = (DWORD)m.interval;
-        DWORD due = modelCallDueIn(m);
+        DWORD due = modelCallDueIn(m), wakeDue = wakeWaitDueIn(m);
+        due = wakeDue < due ? wakeDue : due;
         wait = due < wait ? due : wait;
         if (end - m.now < wait)
             break;
@@ -463,6 +508,8 @@ void modelApply(ModelState &m, const Step &step)
         announced = FALSE;
         break;
     case STEP_LOCK:
+        if (!v)
+            tellHeldLock(m);
         if (m.noticesHold && m.locked != v)
             enqueue(m, v ? QUEUED_LOCK : QUEUED_UNLOCK, 0);
         m.locked = v;
@@ -474,6 +521,8 @@ void modelApply(ModelState &m, const Step &step)
             announced = FALSE;
             break;
         }
+        if (v == WTS_SESSION_UNLOCK)
+            tellHeldLock(m);
         if (v == WTS_SESSION_LOCK || v == WTS_SESSION_UNLOCK)
             m.locked = v == WTS_SESSION_LOCK;
         if (m.noticesHold)
@@ -499,13 +548,16 @@ void modelApply(ModelState &m, const Step &step)
             m.sleepHold = MODEL_SUSPENDED;
             ++m.suspends;
         }
+        // "Sign in on wake": the session locks as the machine sleeps, and says so after the wake.
+        if (m.lockToldAfterWake && !m.locked)
+            m.locked = m.lockNoticeHeld = TRUE;
         break;
     case STEP_WAKE:
         // "with you at it: it resumes at once when Windows says a user woke it", behind what is
         // still queued; "with nobody at it (a wake timer), the pause stays".
         m.asleep = FALSE;
         if (v && m.queued == 0) {
-            m.sleepHold = MODEL_AWAKE;
+            userWakes(m);
         } else if (v) {
             enqueue(m, QUEUED_WAKE, m.suspends);
         } else if (m.sleepHold == MODEL_SUSPENDED) {
@@ -630,6 +682,24 @@ void modelApply(ModelState &m, const Step &step)
         ZeroMemory(m.programs, sizeof m.programs);
         m.callHolds = m.sawPlaying = m.ignoreListChanged = FALSE;
         registerForNotices(m);
+        break;
+    case STEP_LOCK_TOLD_LATE:
+        tellHeldLock(m);
+        announced = FALSE;
+        break;
+    case STEP_REMOTE_SESSION:
+        // "a remote client goes": held like a lock until it connects again.
+        if (m.noticesHold)
+            enqueue(m, v ? QUEUED_CONNECT : QUEUED_DISCONNECT, 0);
+        announced = FALSE;
+        break;
+    case STEP_CRITICAL_RESUME:
+        // Nobody is said to be there: as the automatic resume alone.
+        m.asleep = FALSE;
+        if (m.sleepHold == MODEL_SUSPENDED) {
+            m.sleepHold = MODEL_WOKE_UNATTENDED;
+            m.inputSinceWake = FALSE;
+        }
         break;
     case STEP_KIND_COUNT:
         break;

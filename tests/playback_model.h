@@ -23,7 +23,10 @@ static const LONG MODEL_ENDED = MODEL_CROWD + 1, MODEL_RECORDS = MODEL_ENDED + M
 // Waiting on the player's thread, in the order posted.
 enum QueuedMessage { QUEUED_LOCK, QUEUED_UNLOCK, QUEUED_DISCONNECT, QUEUED_CONNECT, QUEUED_RETRY, QUEUED_WAKE };
 enum ToldLock { TOLD_UNLOCKED, TOLD_LOCKED, TOLD_BY_THE_PROBE };
-enum ModelSleep { MODEL_AWAKE, MODEL_SUSPENDED, MODEL_WOKE_UNATTENDED };
+// MODEL_WAKING: a user woke it, and neither the session nor the desktop said a lock: the music
+// waits MODEL_LOCK_AFTER_WAKE_MS for one told late.
+enum ModelSleep { MODEL_AWAKE, MODEL_SUSPENDED, MODEL_WOKE_UNATTENDED, MODEL_WAKING };
+static const DWORD MODEL_LOCK_AFTER_WAKE_MS = 1000;
 // The plug-in's pause: none, its own, or a hold of its own the user played over ("a start of
 // yours during a hold pauses nothing more until every condition has ended").
 enum ModelPause { MODEL_NO_PAUSE, MODEL_OWN_PAUSE, MODEL_PLAYED_OVER };
@@ -69,6 +72,10 @@ struct ModelState {
     ModelProgram programs[MODEL_RECORDS];
     BOOL callHolds, sawPlaying;
     LONG alsoOn[MODEL_PROGRAMS + 1];  // a second microphone a program captures from, or MODEL_NOWHERE
+    // The session's own word on its lock can be asked (Windows 7 on); with "sign in on wake" a
+    // sleep locks it untold, and the notice comes after the wake.
+    BOOL sessionTells, lockToldAfterWake, lockNoticeHeld;
+    DWORD userWokeAt;
 };
 
 enum StepKind {
@@ -111,6 +118,9 @@ enum StepKind {
     STEP_SECOND_MICROPHONE,  // value: program * 16 + microphone + 1, the microphone 0: it stops: the program
                              // captures from a second microphone besides the first
     STEP_DEFAULT_MICROPHONE, // value: the microphone the user makes the default
+    STEP_LOCK_TOLD_LATE,  // the lock a sleep made untold is posted at last
+    STEP_REMOTE_SESSION,  // value: a remote client connects (1) or goes (0), posted
+    STEP_CRITICAL_RESUME, // the wake after a critical suspend (a battery run flat): nobody said to be there
     STEP_KIND_COUNT,
 };
 

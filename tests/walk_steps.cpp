@@ -18,7 +18,8 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
 {
     static const StepKind playerSteps[] = {STEP_POLL, STEP_POLL, STEP_LOCK, STEP_SCREEN_SAVER, STEP_MUTE,
                                            STEP_SPEAKER_MUTE, STEP_COMMAND, STEP_COMMAND};
-    static const StepKind asleepSteps[] = {STEP_ASLEEP, STEP_WAKE, STEP_WAKE, STEP_SESSION_NOTICE};
+    static const StepKind asleepSteps[] = {STEP_ASLEEP, STEP_WAKE, STEP_WAKE, STEP_SESSION_NOTICE, STEP_CRITICAL_RESUME,
+                                           STEP_INPUT, STEP_COMMAND};
     // The frequent ones more than once: time, captures and commands make the meetings of rules.
     static const StepKind awakeSteps[] = {
         STEP_POLL, STEP_TIME, STEP_TIME, STEP_TIME, STEP_SESSION_NOTICE, STEP_SESSION_NOTICE, STEP_MESSAGES,
@@ -29,7 +30,8 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_SETTINGS,
         STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK,
         STEP_UNLISTED_SESSIONS, STEP_UNLISTED_SESSIONS, STEP_SHARED_SESSIONS, STEP_SHARED_SESSIONS, STEP_SESSION_ENDS,
-        STEP_SECOND_MICROPHONE, STEP_SECOND_MICROPHONE, STEP_DEFAULT_MICROPHONE};
+        STEP_SECOND_MICROPHONE, STEP_SECOND_MICROPHONE, STEP_DEFAULT_MICROPHONE,
+        STEP_LOCK_TOLD_LATE, STEP_LOCK_TOLD_LATE, STEP_REMOTE_SESSION, STEP_CRITICAL_RESUME};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
         step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
@@ -137,6 +139,10 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         step.value = (LONG)(r % MODEL_MICROPHONES);
         if (!m.microphoneIn[step.value])
             step.value = 0;
+        break;
+    case STEP_LOCK_TOLD_LATE:
+        if (!m.lockNoticeHeld)
+            step.kind = STEP_POLL;
         break;
     default:
         step.value = (LONG)(r % 2);
@@ -275,6 +281,15 @@ void describeStep(const Step &step, char (&text)[192])
         break;
     case STEP_DEFAULT_MICROPHONE:
         wsprintfA(text, "the user makes microphone %ld the default", v + 1);
+        break;
+    case STEP_LOCK_TOLD_LATE:
+        wsprintfA(text, "session notice posted at last: the lock the sleep made");
+        break;
+    case STEP_REMOTE_SESSION:
+        wsprintfA(text, v ? "session notice posted: a remote client connects" : "session notice posted: the remote client goes");
+        break;
+    case STEP_CRITICAL_RESUME:
+        wsprintfA(text, "wake: the critical resume alone (a battery ran flat)");
         break;
     case STEP_KIND_COUNT:
         text[0] = '\0';

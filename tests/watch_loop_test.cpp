@@ -698,29 +698,62 @@ struct WakeRow {
     BOOL resumes;
     DWORD asleepDays;          // the clock moves on while the machine sleeps
     BOOL lockQueued;           // a lock posted as the machine went to sleep still waits in the queue
+    SessionInfoAnswer answer;  // what the session says of its lock when asked
+    BOOL windowsSeven;         // and says it inverted
+    BOOL signInOnWake;         // the sleep locks the session untold; the notice comes 300 ms after the wake
+    BOOL lockAfterWake;        // a lock comes 300 ms after the wake, the user's own desktop up till then
+    DWORD resumeAfterMs[2];    // the resume comes within this span of the wake, where it is judged
 };
 
+static const DWORD LATE_LOCK_MS = 300;
+
 // The sleep hold ends only on a wake with a user: the resume Windows sends after input, or the
-// input itself should that broadcast be missed. The automatic resume alone keeps it.
+// input itself should that broadcast be missed. The automatic resume alone keeps it. A user's
+// wake into a session that is locked, or reports its lock only after the wake, never plays: the
+// session says it is locked (Windows 7 inverted), else the desktop shows it, else the wake waits
+// a second for the lock.
 TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
 {
+    const SessionInfoAnswer FAILS = SESSION_INFO_FAILS, TELLS = SESSION_INFO_TELLS;
     static const WakeRow rows[] = {
-        {1, "the automatic resume alone: nobody there", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE, 0, FALSE},
-        {2, "then the user's resume", PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND, FALSE, TRUE, 0, FALSE},
-        {3, "then input, the user's resume missed", PBT_APMRESUMEAUTOMATIC, 0, TRUE, TRUE, 0, FALSE},
-        {4, "the user's resume alone", PBT_APMRESUMESUSPEND, 0, FALSE, TRUE, 0, FALSE},
-        {5, "a critical resume alone", PBT_APMRESUMECRITICAL, 0, FALSE, FALSE, 0, FALSE},
-        {6, "asleep 26 days, then the automatic resume alone", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE, 26, FALSE},
+        {1, "the automatic resume alone: nobody there", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE, 0, FALSE, FAILS, FALSE,
+         FALSE, FALSE, {0, 0}},
+        {2, "then the user's resume", PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND, FALSE, TRUE, 0, FALSE, FAILS, FALSE,
+         FALSE, FALSE, {0, 0}},
+        {3, "then input, the user's resume missed", PBT_APMRESUMEAUTOMATIC, 0, TRUE, TRUE, 0, FALSE, FAILS, FALSE, FALSE,
+         FALSE, {0, 0}},
+        {4, "the user's resume alone, the session says nothing: a second's wait for a lock", PBT_APMRESUMESUSPEND, 0,
+         FALSE, TRUE, 0, FALSE, FAILS, FALSE, FALSE, FALSE, {900, 1500}},
+        {5, "a critical resume alone", PBT_APMRESUMECRITICAL, 0, FALSE, FALSE, 0, FALSE, FAILS, FALSE, FALSE, FALSE,
+         {0, 0}},
+        {6, "asleep 26 days, then the automatic resume alone", PBT_APMRESUMEAUTOMATIC, 0, FALSE, FALSE, 26, FALSE, FAILS,
+         FALSE, FALSE, FALSE, {0, 0}},
         {7, "the user's resume ahead of a lock still queued, then the unlock", PBT_APMRESUMESUSPEND, 0, FALSE, FALSE, 0,
-         TRUE},
+         TRUE, FAILS, FALSE, FALSE, FALSE, {0, 0}},
+        {8, "the user's resume, the session says unlocked: at once", PBT_APMRESUMESUSPEND, 0, FALSE, TRUE, 0, FALSE,
+         TELLS, FALSE, FALSE, FALSE, {0, 400}},
+        {9, "sign in on wake, the session says locked", PBT_APMRESUMESUSPEND, 0, FALSE, FALSE, 0, FALSE, TELLS, FALSE,
+         TRUE, FALSE, {0, 0}},
+        {10, "sign in on wake, Windows 7 says locked inverted", PBT_APMRESUMESUSPEND, 0, FALSE, FALSE, 0, FALSE, TELLS,
+         TRUE, TRUE, FALSE, {0, 0}},
+        {11, "sign in on wake, the session says nothing, Winlogon's desktop", PBT_APMRESUMESUSPEND, 0, FALSE, FALSE, 0,
+         FALSE, FAILS, FALSE, TRUE, FALSE, {0, 0}},
+        {12, "sign in on wake, woken by input after the automatic resume", PBT_APMRESUMEAUTOMATIC, 0, TRUE, FALSE, 0,
+         FALSE, TELLS, FALSE, TRUE, FALSE, {0, 0}},
+        {13, "a lock 300 ms after the wake, neither the session nor the desktop said it", PBT_APMRESUMESUSPEND, 0, FALSE,
+         FALSE, 0, FALSE, FAILS, FALSE, FALSE, TRUE, {0, 0}},
     };
     for (const WakeRow &row : rows) {
         resetConditions();
+        simulatedSession.infoAnswer = row.answer;
+        simulatedSession.windowsSeven = row.windowsSeven;
+        simulatedSession.lockToldAfterWake = row.signInOnWake;
         playerWindow.playState = PLAY_STATE_PLAYING;
         writeTestSettings("[Hushgate]\r\nISSCREENSAVE=0\r\nISMUTE=0\r\nCHECKTIME=100\r\n");
         startCountingCalls();
         pluginHeader.init();
         ASSERT_TRUE(waitForWatchThreadWaits(1, 2000)) << "row " << row.row;
+        EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": paused before the sleep";
         broadcastSuspend();
         EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": the machine would sleep with the music on";
         Sleep(20);  // the input a user made before the sleep is older than the wake
@@ -728,14 +761,27 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
         if (row.lockQueued)
             setWorkstationLockedPosted(TRUE);
         broadcastWake(row.wake);
+        DWORD wokeAt = GetTickCount();
         // The wake counts only once the lock before it has been handled.
         if (row.lockQueued) {
             EXPECT_NE(sleepHold.state, SLEEP_NONE) << "row " << row.row << ": the wake overtook the lock";
         }
+        if (row.thenInput)
+            Sleep(20);
+        if (row.thenInput && row.signInOnWake)
+            moveTheMouse();
+        if (row.signInOnWake || row.lockAfterWake) {
+            pumpMessagesFor(LATE_LOCK_MS);
+            EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": played into the lock: " << row.what;
+            if (row.signInOnWake)
+                postLockToldLate();
+            else
+                setWorkstationLockedPosted(TRUE);
+        }
         EXPECT_TRUE(waitForWatchThreadWaits(callCounts.watchThreadWaits + 3, 2000)) << "row " << row.row;
         if (row.thenBroadcast != 0)
             broadcastWake(row.thenBroadcast);
-        if (row.thenInput)
+        if (row.thenInput && !row.signInOnWake)
             moveTheMouse();
         if (row.resumes) {
             EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": " << row.what;
@@ -743,7 +789,12 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
             pumpMessagesFor(500);
             EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": " << row.what;
         }
-        if (row.lockQueued) {
+        DWORD resumedAfter = playerEventAt(playerWindow.eventCount - 1).tick - wokeAt;
+        if (row.resumeAfterMs[1] != 0) {
+            EXPECT_TRUE(resumedAfter >= row.resumeAfterMs[0] && resumedAfter <= row.resumeAfterMs[1])
+                << "row " << row.row << ": resumed " << resumedAfter << " ms after the wake";
+        }
+        if (row.lockQueued || row.signInOnWake || row.lockAfterWake) {
             setWorkstationLocked(FALSE);
             EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": no resume after the unlock";
         }

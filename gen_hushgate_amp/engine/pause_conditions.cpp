@@ -34,7 +34,8 @@ BOOL shouldHoldPlayback(void)
     if (settingsInForce().isScreenSave != 0)
         result = isScreenSaverRunning();
     // A system going to sleep counts as the user going away: the lock comes with the sleep.
-    if (settingsInForce().isLock != 0 && (isWorkstationLocked() || sleepHoldsPlayback()))
+    // The sleep first: a wake it ends may find the session locked.
+    if (settingsInForce().isLock != 0 && (sleepHoldsPlayback() || isWorkstationLocked()))
         result = TRUE;
     // The watch thread's last poll decided the call; the filter's thread only reads it.
     if (settingsInForce().isCall != 0 && callHoldsPlayback())

@@ -94,17 +94,27 @@ static SessionReport askTheSession(void)
     return report;
 }
 
-// Called once the registration holds, before any notice it brings is handled (both come to
-// the same thread): what the session says now, else the desktop probe, once.
-static void followSessionNotices(void)
+// Neither the session nor the desktop says a lock: the session cannot be asked, and the user's
+// own desktop has the input.
+static const LONG NO_WORD_OF_A_LOCK = -1;
+
+// What the session says now, else the desktop probe.
+static LONG lockFoundNow(void)
 {
     // A switch that is off makes no call for its condition; turned on in the dialog later, the
     // user is at the screen, so the session is not locked then.
     SessionReport report = settingsInForce().isLock != 0 ? askTheSession() : SESSION_SAYS_UNLOCKED;
-    LONG state = report == SESSION_SAYS_LOCKED ? SESSION_LOCKED : SESSION_UNLOCKED;
-    if (report == SESSION_SAYS_NOTHING && inputDesktopLocked())
-        state = SESSION_LOCKED_BY_THE_PROBE;
-    InterlockedExchange(&sessionLock.state, state);
+    if (report != SESSION_SAYS_NOTHING)
+        return report == SESSION_SAYS_LOCKED ? SESSION_LOCKED : SESSION_UNLOCKED;
+    return inputDesktopLocked() ? SESSION_LOCKED_BY_THE_PROBE : NO_WORD_OF_A_LOCK;
+}
+
+// Called once the registration holds, before any notice it brings is handled (both come to
+// the same thread): the state found then, once.
+static void followSessionNotices(void)
+{
+    LONG state = lockFoundNow();
+    InterlockedExchange(&sessionLock.state, state == NO_WORD_OF_A_LOCK ? (LONG)SESSION_UNLOCKED : state);
     InterlockedExchange(&sessionLock.disconnected, 0);
     InterlockedExchange(&sessionLock.followsNotices, 1);
 }
@@ -144,6 +154,19 @@ static BOOL probedLockStillThere(void)
         return TRUE;
     (void)InterlockedCompareExchange(&sessionLock.state, SESSION_UNLOCKED, SESSION_LOCKED_BY_THE_PROBE);
     return sessionLock.state != SESSION_UNLOCKED;
+}
+
+// Only ever adds a lock: one told already stays.
+BOOL takeLockAtWake(void)
+{
+    // Without the notices the probe looks at every poll anyway.
+    if (!sessionLock.followsNotices)
+        return TRUE;
+    LONG found = lockFoundNow();
+    if (found == NO_WORD_OF_A_LOCK)
+        return FALSE;
+    (void)InterlockedCompareExchange(&sessionLock.state, found, SESSION_UNLOCKED);
+    return TRUE;
 }
 
 BOOL isWorkstationLocked(void)

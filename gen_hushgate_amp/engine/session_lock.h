@@ -32,6 +32,10 @@ extern SessionLock sessionLock;
 
 // The lock term: the session's notices where they are registered, else the desktop probe.
 BOOL isWorkstationLocked(void);
+// At a user's wake: a lock the session is in counts from now, though its notice may come only
+// after the wake ("sign in on wake"). FALSE where neither the session nor the desktop says one
+// (before Windows 7, the user's own desktop still up): one may still be told.
+BOOL takeLockAtWake(void);
 // The signal window's handlers of a session notice and of a retry of the registration.
 LRESULT sessionChangeSignal(WPARAM event, LPARAM);
 LRESULT sessionRetrySignal(WPARAM, LPARAM);

@@ -2,11 +2,13 @@
 // with a user at it. A wake timer, Wake-on-LAN or maintenance wakes it with nobody there and
 // Windows then sends PBT_APMRESUMEAUTOMATIC alone; PBT_APMRESUMESUSPEND follows only once there
 // was input. Input seen after the wake ends the hold too, should that broadcast be missed.
+// Either wake with a user ends it into the lock the session is in, told or not yet told.
 // Moved on by the power broadcasts at the signal window on the player's thread; asked by the
 // pause conditions.
 #include "engine/sleep_hold.h"
 
 #include "engine/master_mute.h"
+#include "engine/session_lock.h"
 #include "engine/settings_in_force.h"
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
@@ -26,12 +28,6 @@ LONG sleepsHeld(void)
     return sleepHold.suspends;
 }
 
-void endSleepHoldOf(LONG sleep)
-{
-    if (sleepHold.suspends == sleep)
-        endSleepHold();
-}
-
 static BOOL readLastInput(DWORD &tick)
 {
     LASTINPUTINFO input = {};
@@ -47,17 +43,39 @@ void endSleepHold(void)
     InterlockedExchange(&sleepHold.state, SLEEP_NONE);
 }
 
+// With "sign in on wake" the session locks for the sleep but is reported to post its lock only
+// after the user's resume: the wake takes the lock the session is in (as it says it from Windows 7
+// on, else as the desktop shows it), and where neither says one the hold waits this long for it.
+static const DWORD LOCK_AFTER_WAKE_WAIT_MS = 1000;
+
+// The end of the wait is in place before the state that makes it read.
+static void wakeWithUser(LONG held)
+{
+    sleepHold.lockWaitEnds = GetTickCount() + LOCK_AFTER_WAKE_WAIT_MS;
+    (void)InterlockedCompareExchange(&sleepHold.state, takeLockAtWake() ? SLEEP_NONE : SLEEP_WAKING, held);
+}
+
+DWORD sleepHoldDueIn(void)
+{
+    if (sleepHold.state != SLEEP_WAKING)
+        return INFINITE;
+    LONG left = (LONG)(sleepHold.lockWaitEnds - GetTickCount());
+    return left > 0 ? (DWORD)left : 0;
+}
+
 void noteWake(BOOL userPresent)
 {
+    LONG held = sleepHold.state;
     if (userPresent) {
-        endSleepHold();
+        if (held != SLEEP_NONE)
+            wakeWithUser(held);
         return;
     }
     // Only the wake that ends a sleep marks it: a second automatic resume (Windows may send
     // one more) must not hide the input made since the first. The mark is in place before the
     // state that makes the poll read it.
     DWORD lastInput = 0;
-    if (sleepHold.state != SLEEP_SUSPENDED || !readLastInput(lastInput))
+    if (held != SLEEP_SUSPENDED || !readLastInput(lastInput))
         return;
     InterlockedExchange((volatile LONG *)&sleepHold.inputAtWake, (LONG)lastInput);
     (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_WOKE_UNATTENDED, SLEEP_SUSPENDED);
@@ -73,10 +91,14 @@ static BOOL inputSinceWake(void)
 }
 
 // Input is looked for only after a wake that brought nobody; a new suspend meanwhile is kept.
+// The wait after a user's wake ends at the first look once its time is up.
 BOOL sleepHoldsPlayback(void)
 {
-    if (sleepHold.state == SLEEP_WOKE_UNATTENDED && inputSinceWake())
-        (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_NONE, SLEEP_WOKE_UNATTENDED);
+    LONG held = sleepHold.state;
+    if (held == SLEEP_WOKE_UNATTENDED && inputSinceWake())
+        wakeWithUser(held);
+    if (sleepHoldDueIn() == 0)
+        (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_NONE, SLEEP_WAKING);
     return sleepHold.state != SLEEP_NONE;
 }
 
@@ -139,7 +161,8 @@ LRESULT powerBroadcastSignal(WPARAM event, LPARAM)
 
 LRESULT wakeWithUserSignal(WPARAM sleep, LPARAM)
 {
-    endSleepHoldOf((LONG)sleep);
+    if (sleepsHeld() == (LONG)sleep)
+        noteWake(TRUE);
     wakeWatchLoop();
     return 0;
 }

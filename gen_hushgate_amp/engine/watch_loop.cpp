@@ -9,6 +9,7 @@
 #include "engine/output_device.h"
 #include "engine/pause_conditions.h"
 #include "engine/settings_in_force.h"
+#include "engine/sleep_hold.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
@@ -143,10 +144,11 @@ static BOOL waitInSlices(DWORD interval)
 BOOL waitForNextPoll(void)
 {
     DWORD interval = pollInterval(settingsInForce().checkTime);
-    // A capture's first second and a call's quiet end unannounced: the loop is there when they do.
-    DWORD callDue = callRuleDueIn(GetTickCount());
-    if (callDue < interval)
-        interval = callDue;
+    // A capture's first second, a call's quiet end and the wait after a wake end unannounced:
+    // the loop is there when they do.
+    DWORD callDue = callRuleDueIn(GetTickCount()), wakeDue = sleepHoldDueIn();
+    interval = callDue < interval ? callDue : interval;
+    interval = wakeDue < interval ? wakeDue : interval;
     if (!waitForWake(interval))
         return waitInSlices(interval);
     return !stopHasBeenRequested();
