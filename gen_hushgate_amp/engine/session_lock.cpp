@@ -106,7 +106,7 @@ static LONG lockFoundNow(void)
     SessionReport report = settingsInForce().isLock != 0 ? askTheSession() : SESSION_SAYS_UNLOCKED;
     if (report != SESSION_SAYS_NOTHING)
         return report == SESSION_SAYS_LOCKED ? SESSION_LOCKED : SESSION_UNLOCKED;
-    return inputDesktopLocked() ? SESSION_LOCKED_BY_THE_PROBE : NO_WORD_OF_A_LOCK;
+    return inputDesktopLocked() ? (LONG)SESSION_LOCKED_BY_THE_PROBE : NO_WORD_OF_A_LOCK;
 }
 
 // Called once the registration holds, before any notice it brings is handled (both come to
