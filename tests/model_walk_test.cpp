@@ -73,15 +73,33 @@ static void applyIgnoreList(LONG mask)
     setIgnoredPrograms(list, FALSE);
 }
 
-// The session a walk meets, from its seed: one that cannot say its lock (Vista, Wine), one that
-// can (8 and later), one that says it inverted (7); and in half of them "sign in on wake".
+// The Windows a walk runs on, from its seed: half of them 8 and later, the rest shared by 2000,
+// XP, Vista and 7.
+static LONG generationOfWalk(unsigned seed)
+{
+    static const LONG generations[] = {MODEL_WINDOWS_2000,  MODEL_WINDOWS_XP,   MODEL_WINDOWS_VISTA,
+                                       MODEL_WINDOWS_7,     MODEL_WINDOWS_8_ON, MODEL_WINDOWS_8_ON,
+                                       MODEL_WINDOWS_8_ON,  MODEL_WINDOWS_8_ON};
+    return generations[(seed / 24) % 8];
+}
+
+// The session a walk meets, from its seed: one that cannot say its lock (before 7, Wine), one
+// that can (8 and later), one that says it inverted (7); and in half of them "sign in on wake".
 enum { WALK_SESSION_SILENT, WALK_SESSION_TELLS, WALK_SESSION_AS_SEVEN };
 static LONG sessionOfWalk(unsigned seed, ModelState *model)
 {
     LONG kind = (LONG)((seed / 4) % 6);
+    LONG generation = generationOfWalk(seed);
+    if (generation < MODEL_WINDOWS_7)
+        kind = kind / 3 * 3 + WALK_SESSION_SILENT;
+    else if (generation == MODEL_WINDOWS_7)
+        kind = kind / 3 * 3 + WALK_SESSION_AS_SEVEN;
+    else if (kind % 3 == WALK_SESSION_AS_SEVEN)
+        kind -= 1;
     if (model != NULL) {
         model->sessionTells = kind % 3 != WALK_SESSION_SILENT;
         model->lockToldAfterWake = kind / 3;
+        model->generation = generation;
     }
     return kind;
 }
@@ -501,6 +519,8 @@ protected:
         expectNoCalls("the mute (output)", !before.isMute, !model.isMute, start.muteReads, end.muteReads);
         expectNoCalls("ISCALL", !before.isCall, !model.isCall, start.captureListings, end.captureListings);
         expectNoCalls("ISDEVICELOST", !before.isDeviceLost, !model.isDeviceLost, start.deviceReads, end.deviceReads);
+        expectNoCalls("Core Audio before Vista", TRUE, model.generation < MODEL_WINDOWS_VISTA, 0,
+                      simulatedSpeakers.calls[SPEAKER_STEP_CREATE]);
         return mismatch.empty();
     }
 
@@ -508,7 +528,8 @@ protected:
     {
         static const WalkLockSource sources[] = {LOCK_FROM_NOTICES, LOCK_FROM_NOTICES, LOCK_SERVICE_LATE,
                                                  LOCK_NO_SESSION_LIBRARY};
-        return sources[seed % 4];
+        // Windows 2000 has no session notices at all.
+        return generationOfWalk(seed) == MODEL_WINDOWS_2000 ? LOCK_NO_SESSION_LIBRARY : sources[seed % 4];
     }
 
     void startWalk(ModelState &model, WalkLockSource source)
@@ -525,6 +546,11 @@ protected:
         simulatedSession.infoAnswer = session % 3 != WALK_SESSION_SILENT ? SESSION_INFO_TELLS : SESSION_INFO_FAILS;
         simulatedSession.windowsSeven = session % 3 == WALK_SESSION_AS_SEVEN;
         simulatedSession.lockToldAfterWake = session / 3;
+        LONG generation = generationOfWalk(walkSeed);
+        pluginState.hasCoreAudio = generation >= MODEL_WINDOWS_VISTA;
+        pluginState.osMajorVersion = generation >= MODEL_WINDOWS_VISTA ? 6 : 5;
+        // Vista's endpoints have no IAudioSessionManager2.
+        simulatedSessions.failing[SESSION_STEP_MANAGER] = generation == MODEL_WINDOWS_VISTA;
         setSettings(1, 1, 1, 500);
         pluginState.settings.isDeviceLost = 1;
         pluginState.settings.isCall = 1;
@@ -634,7 +660,9 @@ TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
                                                "a session that cannot say its lock, sign in on wake",
                                                "a session that says its lock, sign in on wake",
                                                "a session that says its lock inverted, as Windows 7, sign in on wake"};
-        std::string listing = std::string("\n  (") + sources[source] + ", " + sessions[session] +
+        static const char *const generations[] = {"Windows 2000", "XP", "Vista", "7", "8 and later"};
+        std::string listing = std::string("\n  (") + generations[model.generation] + ", " + sources[source] + ", " +
+                              sessions[session] +
                               (mixerPresent ? ", a mixer)" : ", no mixer)");
         for (int i = 0; i < shortest; ++i) {
             char text[192];

@@ -37,9 +37,21 @@ static void streamFollows(ModelState &m)
         m.second = MODEL_NOWHERE;
 }
 
+// "Vista and later": the outputs and the speakers' own mute. "Windows 7 and later": calls, and
+// the output that holds the player's session.
+static BOOL hasOutputs(const ModelState &m)
+{
+    return m.generation >= MODEL_WINDOWS_VISTA;
+}
+
+static BOOL listsSessions(const ModelState &m)
+{
+    return m.generation >= MODEL_WINDOWS_7;
+}
+
 static BOOL sessionActiveOn(const ModelState &m, LONG device)
 {
-    return m.playState == PLAY_STATE_PLAYING && (m.stream == device || m.second == device);
+    return listsSessions(m) && m.playState == PLAY_STATE_PLAYING && (m.stream == device || m.second == device);
 }
 
 void modelStart(ModelState &m, BOOL mixerPresent, WalkLockSource source, DWORD now)
@@ -63,6 +75,7 @@ void modelStart(ModelState &m, BOOL mixerPresent, WalkLockSource source, DWORD n
     for (LONG p = 0; p <= MODEL_CROWD; ++p)
         m.nameOf[p] = p < MODEL_PROGRAMS ? p : MODEL_NOWHERE;
     m.isLock = m.isScreenSave = m.isMute = m.isDeviceLost = m.isCall = 1;
+    m.generation = MODEL_WINDOWS_8_ON;
     m.interval = 500;
     // The walk begins as a fresh start does: init registers for the session's notices.
     Step restart = {STEP_RESTART, 3};
@@ -198,7 +211,7 @@ static void takeMessages(ModelState &m)
 
 BOOL modelSpeakersMuted(const ModelState &m)
 {
-    return m.defaultOutput != MODEL_NOWHERE && m.outputMuted[m.defaultOutput];
+    return hasOutputs(m) && m.defaultOutput != MODEL_NOWHERE && m.outputMuted[m.defaultOutput];
 }
 
 // "no output device at all counts as not muted"; a mute that cannot be read counts as clear.
@@ -292,7 +305,7 @@ static void followCalls(ModelState &m)
 
 DWORD modelCallDueIn(const ModelState &m)
 {
-    if (!m.isCall)
+    if (!m.isCall || !listsSessions(m))
         return INFINITE;
     DWORD due = INFINITE;
     for (const ModelProgram &program : m.programs) {
@@ -328,9 +341,9 @@ static BOOL watchedOutputGone(const ModelState &m)
 
 static BOOL outputWentAway(ModelState &m, BOOL playing)
 {
-    if (!m.isDeviceLost || (!playing && m.pausedByPlugin != MODEL_OWN_PAUSE))
+    if (!m.isDeviceLost || !hasOutputs(m) || (!playing && m.pausedByPlugin != MODEL_OWN_PAUSE))
         m.watched = MODEL_NOWHERE;
-    if (!m.isDeviceLost || !playing)
+    if (!m.isDeviceLost || !hasOutputs(m) || !playing)
         return FALSE;
     if (m.watched != MODEL_NOWHERE && !m.outputIn[m.watched]) {
         m.watched = MODEL_NOWHERE;
@@ -376,7 +389,7 @@ static void toggle(ModelState &m)
 static void look(ModelState &m)
 {
     BOOL playing = m.playState == PLAY_STATE_PLAYING;
-    if (m.isCall) {
+    if (m.isCall && listsSessions(m)) {
         followCalls(m);
     } else {
         ZeroMemory(m.programs, sizeof m.programs);
@@ -429,10 +442,10 @@ static void command(ModelState &m, LONG id)
         m.pausedByPlugin = MODEL_PLAYED_OVER;
     }
     BOOL mayBeMuted = (m.mixerPresent && m.mixerMuted) || modelSpeakersMuted(m) ||
-                      (m.muteUnreadable && m.defaultOutput != MODEL_NOWHERE);
+                      (m.muteUnreadable && hasOutputs(m) && m.defaultOutput != MODEL_NOWHERE);
     if (startsPlayback(m, id) && m.isMute && mayBeMuted) {
         m.mixerMuted = FALSE;
-        if (m.defaultOutput != MODEL_NOWHERE)
+        if (hasOutputs(m) && m.defaultOutput != MODEL_NOWHERE)
             m.outputMuted[m.defaultOutput] = FALSE;
         if (!holdsNow(m))
             m.pausedByPlugin = MODEL_NO_PAUSE;

@@ -29,6 +29,10 @@ enum ModelSleep { MODEL_AWAKE, MODEL_SUSPENDED, MODEL_WOKE_UNATTENDED, MODEL_WAK
 static const DWORD MODEL_LOCK_AFTER_WAKE_MS = 1000;
 // The plug-in's pause: none, its own, or a hold of its own the user played over ("a start of
 // yours during a hold pauses nothing more until every condition has ended").
+// The Windows a walk runs on, by what it gives the plug-in: 2000 no session notices and no Core
+// Audio; XP the notices and the mixer; Vista Core Audio without other programs' sessions; 7 all
+// of it, its session telling its lock inverted; 8 and later all of it.
+enum ModelGeneration { MODEL_WINDOWS_2000, MODEL_WINDOWS_XP, MODEL_WINDOWS_VISTA, MODEL_WINDOWS_7, MODEL_WINDOWS_8_ON };
 enum ModelPause { MODEL_NO_PAUSE, MODEL_OWN_PAUSE, MODEL_PLAYED_OVER };
 
 struct ModelProgram {
@@ -76,6 +80,7 @@ struct ModelState {
     // sleep locks it untold, and the notice comes after the wake.
     BOOL sessionTells, lockToldAfterWake, lockNoticeHeld;
     DWORD userWokeAt;
+    LONG generation;
 };
 
 enum StepKind {
