@@ -68,6 +68,9 @@ struct ModelState {
     BOOL watchedFromSession;
     ModelProgram programs[MODEL_RECORDS];
     BOOL callHolds, sawPlaying;
+    // The audio service is stopped (a driver update, a crash): nothing of Core Audio is seen or
+    // told but the devices themselves, until it is back.
+    BOOL audioAway;
 };
 
 enum StepKind {
@@ -102,6 +105,7 @@ enum StepKind {
                              // process ends, and its id goes to a new process of that name
     STEP_JACK,            // value 0/1: headphones pulled from / plugged into the speakers' jack; 2/3: the
                           // same reported by a jack that cannot tell, which means nothing
+    STEP_AUDIO_SERVICE,   // value 0: the audio service stops, 1: it is running again
     STEP_KIND_COUNT,
 };
 
@@ -125,3 +129,6 @@ Step randomStep(unsigned &seed, const ModelState &model, BOOL everyStep);
 void describeStep(const Step &step, char (&text)[192]);
 // The mute called the user's (the speakers' own): the default output's.
 BOOL modelSpeakersMuted(const ModelState &model);
+// What a stopped audio service keeps from being told at once: the sessions' notices and the
+// speakers' mute notices. The devices' own notices come from another service, and go on.
+BOOL modelStepUnheard(const ModelState &model, const Step &step);

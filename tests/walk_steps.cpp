@@ -18,7 +18,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
 {
     static const StepKind playerSteps[] = {STEP_POLL, STEP_POLL, STEP_LOCK, STEP_SCREEN_SAVER, STEP_MUTE,
                                            STEP_SPEAKER_MUTE, STEP_COMMAND, STEP_COMMAND};
-    static const StepKind asleepSteps[] = {STEP_ASLEEP, STEP_WAKE, STEP_WAKE, STEP_SESSION_NOTICE};
+    static const StepKind asleepSteps[] = {STEP_ASLEEP, STEP_WAKE, STEP_WAKE, STEP_SESSION_NOTICE, STEP_AUDIO_SERVICE};
     // The frequent ones more than once: time, captures and commands make the meetings of rules.
     static const StepKind awakeSteps[] = {
         STEP_POLL, STEP_TIME, STEP_TIME, STEP_TIME, STEP_SESSION_NOTICE, STEP_SESSION_NOTICE, STEP_MESSAGES,
@@ -27,7 +27,8 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_DEFAULT_OUTPUT, STEP_PLAYER_OUTPUT, STEP_SECOND_SESSION, STEP_CAPTURE, STEP_CAPTURE, STEP_CAPTURE,
         STEP_CAPTURE, STEP_CAPTURE, STEP_TIME, STEP_NO_CALL, STEP_NO_CALL, STEP_NO_CALL, STEP_CROWD,
         STEP_MICROPHONE, STEP_MICROPHONE, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_COMMAND, STEP_SETTINGS,
-        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK};
+        STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK,
+        STEP_AUDIO_SERVICE, STEP_AUDIO_SERVICE};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
         step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
@@ -118,6 +119,10 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         break;
     case STEP_RESTART:
         step.value = (LONG)(r % 4 == 0 ? r % 3 : 3);
+        break;
+    case STEP_AUDIO_SERVICE:
+        // An outage lasts until the step comes again: a few steps or many, a pause or a call.
+        step.value = m.audioAway ? 1 : 0;
         break;
     default:
         step.value = (LONG)(r % 2);
@@ -237,6 +242,9 @@ void describeStep(const Step &step, char (&text)[192])
         break;
     case STEP_RESTART:
         wsprintfA(text, "quit, then init (ISDEVICELOST=%ld ISCALL=%ld)", v & 1, (v >> 1) & 1);
+        break;
+    case STEP_AUDIO_SERVICE:
+        wsprintfA(text, v ? "the audio service is running again" : "the audio service stops (a driver update)");
         break;
     case STEP_KIND_COUNT:
         text[0] = '\0';
