@@ -355,6 +355,8 @@ static void look(ModelState &m)
             else if (own && m.playState == PLAY_STATE_PAUSED) {
                 toggle(m);
                 m.sawPlaying = TRUE;  // its own resume is no start of the user's
+                // The music plays through what is in the jack now, which the resume looked at.
+                m.heardThroughJack = m.isDeviceLost && m.watched == MODEL_SPEAKERS && m.headphonesInJack;
             }
         }
     }
