@@ -104,6 +104,7 @@ protected:
 
     void look(void)
     {
+        renewAudioWatchAfterOutage();
         pollOnce();
         watchSignalsBetweenPolls();
     }

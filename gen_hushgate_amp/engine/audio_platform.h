@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "engine/wake_signals.h"
+
 struct IMMDeviceEnumerator;
 
 struct AudioPlatform {
@@ -14,6 +16,10 @@ struct AudioPlatform {
     // Counted by the device notification client on the platform's threads.
     volatile LONG endpointChanges;     // a render or capture endpoint came, went or changed state
     volatile LONG defaultOutputMoves;  // the default render device for the console moved
+    // Raised on either thread where a call answered that the audio service stopped or came back
+    // (every object made before then stays dead), or a session was cut off by its shutdown;
+    // taken by the watch's rebuild.
+    volatile LONG serviceLost;
 };
 extern AudioPlatform audioPlatform;
 
@@ -36,3 +42,21 @@ void detachDeviceNotices(void);
 inline BOOL deviceNoticesHold(void) { return audioPlatform.deviceNoticesRegistered; }
 inline LONG endpointChangeCount(void) { return audioPlatform.endpointChanges; }
 inline LONG defaultOutputMoveCount(void) { return audioPlatform.defaultOutputMoves; }
+
+// The audio service stopping (a driver update, a crash, a resume from hibernation) leaves every
+// object made before answering AUDCLNT_E_SERVICE_NOT_RUNNING, and AUDCLNT_E_DEVICE_INVALIDATED
+// once it is back; nothing new can be made meanwhile. TRUE, and the watch asked to build itself
+// again, for the first code from any call, and for either from an object held since the watch
+// was built (a new object's AUDCLNT_E_DEVICE_INVALIDATED is its endpoint's, not ready yet).
+BOOL audioServiceLostBy(HRESULT result, BOOL fromHeldObject);
+inline BOOL audioServiceAway(void) { return audioPlatform.serviceLost != 0; }
+// A session cut off by the service's shutdown: the same, and the loop wakes.
+inline void noteAudioServiceShutdown(void)
+{
+    InterlockedExchange(&audioPlatform.serviceLost, 1);
+    wakeWatchLoop();
+}
+// The watch's rebuild: takes the loss before it builds, and afterwards counts every endpoint as
+// changed, for each room to look afresh at the next poll.
+inline void takeAudioServiceLoss(void) { InterlockedExchange(&audioPlatform.serviceLost, 0); }
+inline void noteAudioWatchRebuilt(void) { InterlockedIncrement(&audioPlatform.endpointChanges); }

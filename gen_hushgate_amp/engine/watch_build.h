@@ -19,3 +19,18 @@ BOOL closeSignalWindow(void);
 void watchSignalsBegin(void);
 void watchSignalsBetweenPolls(void);
 void watchSignalsEnd(void);
+
+// The audio service stopped and started again (a driver update, a crash, a resume from
+// hibernation): every Core Audio object the watch holds answers with its codes and calls nobody,
+// for good. Asked by the watch thread before each poll: where a held object or a session cut
+// off by the shutdown showed it, the Core Audio part is torn down and built again as a unit.
+// While the service stays away each build fails, and is tried again before every poll and on a
+// wake of its own, 250 ms after the first try, then 500 ms, then every second.
+void renewAudioWatchAfterOutage(void);
+// The gap before that wake, counted from the try before the poll; 0 while nothing waits for
+// the service. The watch thread's alone.
+struct AudioRenewal {
+    DWORD gap;
+};
+extern AudioRenewal audioRenewal;
+inline DWORD audioWatchRenewalWait(void) { return audioRenewal.gap != 0 ? audioRenewal.gap : INFINITE; }

@@ -147,6 +147,11 @@ BOOL waitForNextPoll(void)
     DWORD callDue = callRuleDueIn(GetTickCount());
     if (callDue < interval)
         interval = callDue;
+    // An audio service still away is tried again however long the interval: its return is seen
+    // within a second.
+    DWORD renewalWait = audioWatchRenewalWait();
+    if (renewalWait < interval)
+        interval = renewalWait;
     if (!waitForWake(interval))
         return waitInSlices(interval);
     return !stopHasBeenRequested();
@@ -159,6 +164,7 @@ DWORD WINAPI watchLoop(LPVOID)
     HRESULT apartment = enterComApartment();
     watchSignalsBegin();
     do {
+        renewAudioWatchAfterOutage();
         notePollStarted();
         pollOnce();
         notePollFinished();
