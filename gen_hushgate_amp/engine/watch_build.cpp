@@ -89,11 +89,11 @@ static void tearDownAudioWatch(void)
 
 AudioRenewal audioRenewal;
 
-enum { RENEWAL_FIRST_GAP_MS = 250, RENEWAL_LONGEST_GAP_MS = 1000 };
-
+// A loss left from an earlier watch is none of this one's: it builds afresh anyway.
 void watchSignalsBegin(void)
 {
     audioRenewal.gap = 0;
+    takeAudioServiceLoss();
     if (!pluginState.hasCoreAudio)
         return;
     buildAudioWatch();
