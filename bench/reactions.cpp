@@ -7,6 +7,7 @@
 #include "conditions.h"
 #include "player_window.h"
 #include "simulated_jacks.h"
+#include "simulated_sessions.h"
 #include "simulated_speakers.h"
 
 static volatile double pauseToggleAt;
@@ -152,9 +153,44 @@ static void measureDeviceLoss(DeviceNotices notices, int trials, Samples &latenc
     resetSimulatedJacks();
 }
 
+// The audio service stops for a random while, and the speakers are muted meanwhile, which reads
+// as clear while it is away; from its return the first look that works again pauses. At the
+// long interval only the plug-in's own tries while the service is away bring that look soon:
+// the playing player's session, cut off by the shutdown, tells it the service went.
+static void measureAudioServiceReturn(int trials, Samples &latencies)
+{
+    Session session = {};
+    playerWindow.playState = PLAY_STATE_PLAYING;
+    playerWindow.onEvent = stampLoopToggle;
+    resetSimulatedSpeakers();
+    resetSimulatedJacks();
+    resetSimulatedSessions();
+    LONG playerSession = addSimulatedSession(SPEAKERS, GetCurrentProcessId(), AudioSessionStateActive, FALSE);
+    startPlugin(session, LONG_INTERVAL, SIMULATED_CHANGES);
+    (void)pumpMessagesUntil(2000, signalsAttached);
+    pumpMessagesFor(150);
+    for (int trial = 0; trial < trials; ++trial) {
+        stopAudioService();
+        setSpeakersMuted(TRUE);
+        pumpMessagesFor((DWORD)(rand() % 3000));
+        pauseToggleAt = 0;
+        double onset = nowMs();
+        startAudioService();
+        recordReaction(latencies, onset, reactionLimit(LONG_INTERVAL));
+        pauseToggleAt = 0;
+        setSpeakersMuted(FALSE);
+        (void)pumpMessagesUntil(reactionLimit(LONG_INTERVAL), loopResumed);
+    }
+    playerWindow.onEvent = NULL;
+    (void)stopPlugin(session);
+    removeSimulatedSession(playerSession);
+    resetSimulatedSpeakers();
+}
+
 static Samples pluginLock[2], pluginMute[2], bareLock[2], bareMute[2];
 static Samples screenSaver;
 static Samples lossSignalled, lossPolled;
+static Samples serviceReturn;
 
 static void measureReactions(void)
 {
@@ -176,6 +212,7 @@ static void measureReactions(void)
     measurePluginReaction(CHANGE_SCREEN_SAVER, SHORT_INTERVAL, quick ? 2 : 20, screenSaver);
     measureDeviceLoss(DEVICES_SIGNAL, signalledTrials, lossSignalled);
     measureDeviceLoss(DEVICES_POLLED_ONLY, quick ? 2 : 20, lossPolled);
+    measureAudioServiceReturn(quick ? 2 : 10, serviceReturn);
     // At the long interval every bare trial lasts the whole interval; a quick run leaves it out.
     int bareTrials[2] = {quick ? 2 : 20, quick ? 0 : 5};
     for (int i = 0; i < 2; ++i) {
@@ -216,6 +253,8 @@ static void printReactionRows(void)
     printPolledRow("screen saver, polled: reaction at 500, plug-in", screenSaver, SHORT_INTERVAL);
     printSignalledRow("headphones unplugged, signalled: reaction at 500, plug-in", lossSignalled);
     printPolledRow("headphones unplugged, poll alone: reaction at 500, plug-in", lossPolled, DEVICE_LOSS_INTERVAL);
+    printRow("audio service back: its return to the first working look (a mute set meanwhile pauses) at 10000, plug-in",
+             serviceReturn, "worst <= 2000", judge(serviceReturn.count, worst(serviceReturn) <= 2000));
 }
 
 const BenchRoom reactionRoom = {measureReactions, printReactionRows, NULL};

@@ -10,6 +10,7 @@
 #include <mmdeviceapi.h>
 
 #include "counted_object.h"
+#include "simulated_speakers.h"
 
 // The headers leave it to the caller, as the page of GetProcessId says.
 #ifndef AUDCLNT_S_NO_SINGLE_PROCESS
@@ -41,6 +42,9 @@ struct SessionTables {
     IAudioSessionEvents *stateListeners[MAX_SESSION_LISTENERS];
     LONG stateSession[MAX_SESSION_LISTENERS];
     LONG stateGeneration[MAX_SESSION_LISTENERS];
+    // The audio service's life each was registered in: a later one calls nobody of an earlier.
+    LONG creationMadeAfterStops[MAX_SESSION_LISTENERS];
+    LONG stateMadeAfterStops[MAX_SESSION_LISTENERS];
     BOOL listRead[MAX_SESSION_DEVICES];  // a GetCount was answered: new-session notices flow
 };
 static SessionTables tables;
@@ -88,6 +92,7 @@ struct SessionControl : Counted<IAudioSessionControl2> {
     DWORD processId;
     BOOL systemSounds, sharedByProcesses;
     BOOL announcing;  // handed out by the session's announcement
+    LONG madeAfterStops = simulatedSpeakers.serviceStops;
     SessionControl(LONG at, const SessionRecord &record, BOOL announced = FALSE)
         : slot(at), generation(record.generation), processId(record.processId), systemSounds(record.systemSounds),
           sharedByProcesses(record.sharedByProcesses), announcing(announced)
@@ -114,6 +119,8 @@ struct SessionControl : Counted<IAudioSessionControl2> {
     {
         if (stepFails(SESSION_STEP_GET_STATE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         lockTables();
         *state = sessionIs(slot, generation) ? tables.sessions[slot].state : AudioSessionStateExpired;
         unlockTables();
@@ -123,6 +130,8 @@ struct SessionControl : Counted<IAudioSessionControl2> {
     {
         if (stepFails(SESSION_STEP_STATE_NOTICES))
             return E_OUTOFMEMORY;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         if (listener == NULL)
             return E_POINTER;
         BOOL added = FALSE;
@@ -133,6 +142,7 @@ struct SessionControl : Counted<IAudioSessionControl2> {
             tables.stateListeners[i] = listener;
             tables.stateSession[i] = slot;
             tables.stateGeneration[i] = generation;
+            tables.stateMadeAfterStops[i] = madeAfterStops;
             added = TRUE;
         }
         unlockTables();
@@ -164,6 +174,8 @@ struct SessionControl : Counted<IAudioSessionControl2> {
     {
         if (stepFails(SESSION_STEP_PROCESS_ID))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         *id = processId;
         return sharedByProcesses ? AUDCLNT_S_NO_SINGLE_PROCESS : S_OK;
     }
@@ -192,6 +204,7 @@ static BOOL listedNow(SessionRecord &record)
 // The sessions of its device as they were when it was made.
 struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
     LONG device;
+    LONG madeAfterStops = simulatedSpeakers.serviceStops;
     LONG count = 0;
     LONG slots[MAX_SIMULATED_SESSIONS];
     SessionRecord records[MAX_SIMULATED_SESSIONS];
@@ -217,6 +230,8 @@ struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
     {
         if (stepFails(SESSION_STEP_GET_COUNT))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         *sessionCount = count;
         lockTables();
         tables.listRead[device] = TRUE;
@@ -228,6 +243,8 @@ struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
         *session = NULL;
         if (stepFails(SESSION_STEP_GET_SESSION))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         if (index < 0 || index >= count)
             return E_INVALIDARG;
         *session = new SessionControl(slots[index], records[index]);
@@ -235,7 +252,7 @@ struct SessionEnumerator : Counted<IAudioSessionEnumerator> {
     }
 };
 
-static BOOL addCreationListener(LONG device, IAudioSessionNotification *listener)
+static BOOL addCreationListener(LONG device, IAudioSessionNotification *listener, LONG madeAfterStops)
 {
     BOOL added = FALSE;
     lockTables();
@@ -244,6 +261,7 @@ static BOOL addCreationListener(LONG device, IAudioSessionNotification *listener
             continue;
         tables.creationListeners[i] = listener;
         tables.creationDevice[i] = device;
+        tables.creationMadeAfterStops[i] = madeAfterStops;
         added = TRUE;
     }
     unlockTables();
@@ -266,6 +284,7 @@ static BOOL removeCreationListener(LONG device, IAudioSessionNotification *liste
 
 struct SessionManager : Counted<IAudioSessionManager2> {
     LONG device;
+    LONG madeAfterStops = simulatedSpeakers.serviceStops;
     explicit SessionManager(LONG onDevice) : device(onDevice) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
@@ -282,6 +301,8 @@ struct SessionManager : Counted<IAudioSessionManager2> {
         *sessions = NULL;
         if (stepFails(SESSION_STEP_ENUMERATOR))
             return E_NOTIMPL;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         *sessions = new SessionEnumerator(device);
         void (*listed)(LONG) = simulatedSessions.listed;
         if (listed != NULL)
@@ -292,9 +313,11 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     {
         if (stepFails(SESSION_STEP_CREATED_NOTICES))
             return E_NOTIMPL;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         if (listener == NULL)
             return E_POINTER;
-        if (!addCreationListener(device, listener))
+        if (!addCreationListener(device, listener, madeAfterStops))
             return E_OUTOFMEMORY;
         listener->AddRef();
         InterlockedIncrement(&simulatedSessions.creationListeners);
@@ -332,6 +355,8 @@ HRESULT activateSessionManager(LONG device, REFIID iid, void **object)
         return E_NOINTERFACE;
     if (device < 0 || device >= MAX_SESSION_DEVICES)
         return E_INVALIDARG;
+    if (simulatedSpeakers.serviceStopped)
+        return AUDCLNT_E_SERVICE_NOT_RUNNING;
     if (simulatedSessions.managerFailuresToCome[device] > 0) {
         InterlockedDecrement(&simulatedSessions.managerFailuresToCome[device]);
         return AUDCLNT_E_DEVICE_INVALIDATED;
@@ -375,7 +400,8 @@ static void tellSessionCreated(LONG slot)
     SessionRecord &told = tables.sessions[slot];
     if (tables.listRead[told.device]) {
         for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
-            if (tables.creationListeners[i] != NULL && tables.creationDevice[i] == told.device)
+            if (tables.creationListeners[i] != NULL && tables.creationDevice[i] == told.device &&
+                audioServiceServes(tables.creationMadeAfterStops[i]))
                 listeners[count++] = tables.creationListeners[i];
         }
     }
@@ -429,7 +455,8 @@ static LONG listenersOf(LONG slot, LONG generation, IAudioSessionEvents *(&liste
         return 0;
     lockTables();
     for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
-        if (tables.stateListeners[i] != NULL && tables.stateSession[i] == slot && tables.stateGeneration[i] == generation)
+        if (tables.stateListeners[i] != NULL && tables.stateSession[i] == slot &&
+            tables.stateGeneration[i] == generation && audioServiceServes(tables.stateMadeAfterStops[i]))
             listeners[count++] = tables.stateListeners[i];
     }
     unlockTables();
@@ -521,4 +548,32 @@ LONG simulatedSessionDevice(LONG session)
     LONG device = record.live ? record.device : (LONG)NO_SESSION;
     unlockTables();
     return device;
+}
+
+// --- the audio service stopping and starting again -------------------------------------------
+
+// Every listener the service still serves, once each, whichever session it listens to.
+void tellSessionsServerShutdown(void)
+{
+    IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
+    LONG count = 0;
+    if (simulatedSessions.silent)
+        return;
+    lockTables();
+    for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
+        if (tables.stateListeners[i] != NULL && audioServiceServes(tables.stateMadeAfterStops[i]))
+            listeners[count++] = tables.stateListeners[i];
+    }
+    unlockTables();
+    (void)InterlockedExchangeAdd(&simulatedSessions.noticesSent, count);
+    for (LONG i = 0; i < count; ++i)
+        (void)listeners[i]->OnSessionDisconnected(DisconnectReasonServerShutdown);
+}
+
+void forgetSessionListsRead(void)
+{
+    lockTables();
+    for (BOOL &read : tables.listRead)
+        read = FALSE;
+    unlockTables();
 }

@@ -73,3 +73,9 @@ LONG simulatedSessionDevice(LONG session);                // NO_SESSION once rem
 // For the simulated devices: their Activate hands these interfaces to the sessions.
 BOOL isSessionManagerInterface(REFIID iid);
 HRESULT activateSessionManager(LONG device, REFIID iid, void **object);
+
+// For the simulated speakers' audio service: as it stops, every state listener it still serves
+// hears DisconnectReasonServerShutdown; once it is back, no device sends new-session notices
+// until its session list has been read again.
+void tellSessionsServerShutdown(void);
+void forgetSessionListsRead(void);

@@ -37,6 +37,7 @@ struct Listeners {
     IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
     IAudioEndpointVolumeCallback *muteCallbacks[MAX_SPEAKER_LISTENERS];
     LONG muteDevice[MAX_SPEAKER_LISTENERS];
+    LONG muteMadeAfterStops[MAX_SPEAKER_LISTENERS];  // registered through an object of that service's life
 };
 static Listeners listeners;
 
@@ -99,13 +100,17 @@ struct LiveSpeakerObjects {
 };
 template <typename Interface> using Counted = CountedObject<Interface, LiveSpeakerObjects>;
 
+// The volume object lives in the audio service: made under one of its lives, dead after it.
 struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     LONG device;
+    LONG madeAfterStops = simulatedSpeakers.serviceStops;
     explicit SpeakerVolume(LONG index) : device(index) {}
     HRESULT STDMETHODCALLTYPE GetMute(BOOL *muted) override
     {
         if (stepFails(SPEAKER_STEP_GET_MUTE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         *muted = simulatedSpeakers.muted[device] != 0;
         return S_OK;
     }
@@ -113,18 +118,24 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     {
         if (stepFails(SPEAKER_STEP_SET_MUTE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         simulatedSpeakers.muted[device] = muted ? 1 : 0;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
     {
         LONG slot;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
         if (stepFails(SPEAKER_STEP_MUTE_NOTICES) || callback == NULL ||
             !addListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks, slot))
             return E_FAIL;
         listeners.muteDevice[slot] = device;
+        listeners.muteMadeAfterStops[slot] = madeAfterStops;
         return S_OK;
     }
+    // The registration is this process's own record: a dead object still lets it go.
     HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
     {
         if (simulatedSpeakers.muteUnregistrationRefused)
@@ -132,7 +143,16 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
         return removeListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks) ? S_OK : E_INVALIDARG;
     }
     // Nothing else is asked of the speakers.
-    HRESULT STDMETHODCALLTYPE GetChannelCount(UINT *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetChannelCount(UINT *channels) override
+    {
+        *channels = 0;
+        if (stepFails(SPEAKER_STEP_CHANNEL_COUNT))
+            return E_FAIL;
+        if (!audioServiceServes(madeAfterStops))
+            return audioServiceAnswer(madeAfterStops);
+        *channels = 2;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE SetMasterVolumeLevel(float, LPCGUID) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetMasterVolumeLevelScalar(float, LPCGUID) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMasterVolumeLevel(float *) override { return E_NOTIMPL; }
@@ -160,6 +180,8 @@ struct SpeakerDevice : Counted<IMMDevice> {
             return activateTopology(device, iid, object);
         if (stepFails(SPEAKER_STEP_ACTIVATE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (simulatedSpeakers.serviceStopped)
+            return AUDCLNT_E_SERVICE_NOT_RUNNING;
         SpeakerVolume *volume = new SpeakerVolume(device);
         HRESULT result = volume->QueryInterface(iid, object);
         volume->Release();
@@ -305,6 +327,7 @@ void resetSimulatedSpeakers(void)
     simulatedSpeakers.passThrough = 0;
     simulatedSpeakers.silent = 0;
     simulatedSpeakers.muteUnregistrationRefused = 0;
+    simulatedSpeakers.serviceStopped = 0;
     for (int step = 0; step < SPEAKER_STEP_COUNT; ++step) {
         simulatedSpeakers.failing[step] = 0;
         simulatedSpeakers.calls[step] = 0;
@@ -322,7 +345,9 @@ static LONG snapshot(Entry *const (&slots)[MAX_SPEAKER_LISTENERS], Entry *(&copy
     prepareListeners();
     EnterCriticalSection(&listeners.lock);
     for (LONG i = 0; i < MAX_SPEAKER_LISTENERS; ++i) {
-        if (slots[i] != NULL && (onlyDevice < 0 || listeners.muteDevice[i] == onlyDevice))
+        // A mute callback registered through an object the service no longer serves hears nothing.
+        if (slots[i] != NULL && (onlyDevice < 0 || (listeners.muteDevice[i] == onlyDevice &&
+                                                    audioServiceServes(listeners.muteMadeAfterStops[i]))))
             copy[count++] = slots[i];
     }
     LeaveCriticalSection(&listeners.lock);
@@ -451,4 +476,32 @@ void setDevicePresent(LONG device, BOOL present, LONG newDefault)
     BOOL moved = simulatedSpeakers.defaultDevice != newDefault;
     simulatedSpeakers.defaultDevice = newDefault;
     tellClients(device, TRUE, moved);
+}
+
+// --- the audio service's life -------------------------------------------------------------------
+
+HRESULT audioServiceAnswer(LONG madeAfterStops)
+{
+    if (simulatedSpeakers.serviceStopped)
+        return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    return madeAfterStops == simulatedSpeakers.serviceStops ? S_OK : AUDCLNT_E_DEVICE_INVALIDATED;
+}
+
+// The sessions hear it while their listeners still count: after the stop nobody would.
+void stopAudioService(void)
+{
+    if (simulatedSpeakers.serviceStopped)
+        return;
+    tellSessionsServerShutdown();
+    InterlockedIncrement(&simulatedSpeakers.serviceStops);
+    simulatedSpeakers.serviceStopped = 1;
+}
+
+void startAudioService(void)
+{
+    if (!simulatedSpeakers.serviceStopped)
+        return;
+    forgetSessionListsRead();
+    simulatedSpeakers.serviceStartedAt = GetTickCount();
+    simulatedSpeakers.serviceStopped = 0;
 }

@@ -18,6 +18,7 @@ enum SpeakerStep {
     SPEAKER_STEP_MUTE_NOTICES,    // IAudioEndpointVolume::RegisterControlChangeNotify
     SPEAKER_STEP_GET_DEVICE,      // IMMDeviceEnumerator::GetDevice
     SPEAKER_STEP_ENUMERATE,       // IMMDeviceEnumerator::EnumAudioEndpoints
+    SPEAKER_STEP_CHANNEL_COUNT,   // IAudioEndpointVolume::GetChannelCount
     SPEAKER_STEP_COUNT,
 };
 
@@ -48,6 +49,10 @@ struct SimulatedSpeakers {
     volatile LONG muteCallbacks;  // mute callbacks registered now
     volatile LONG muteUnregistrationRefused;  // the callback stays registered and may still be called
     volatile LONG captureListings;  // EnumAudioEndpoints asked for capture devices
+    // The audio service (Audiosrv) stopped: see stopAudioService.
+    volatile LONG serviceStopped;
+    volatile LONG serviceStops;  // an object made before the latest stop is dead for good
+    DWORD serviceStartedAt;      // GetTickCount when it last started again
 };
 extern SimulatedSpeakers simulatedSpeakers;
 
@@ -79,3 +84,17 @@ void unplugHeadset(void);
 // Any device comes or goes, the default output moving to newDefault (an index, or
 // NO_DEFAULT_SPEAKERS), and the clients are told.
 void setDevicePresent(LONG device, BOOL present, LONG newDefault);
+
+// The audio service stops, as a driver update, a crash or a resume from hibernation stop it:
+// every session watched hears DisconnectReasonServerShutdown, then every volume object and
+// session object made before answers AUDCLNT_E_SERVICE_NOT_RUNNING, nobody registered through
+// one is called again, and new ones cannot be made. The device enumerator, its devices and
+// notices, and the jacks are served by the endpoint builder and the driver: they go on.
+void stopAudioService(void);
+// Started again: the objects made before the stop answer AUDCLNT_E_DEVICE_INVALIDATED for good;
+// new ones work, and no device sends new-session notices until its session list has been read.
+// The sessions are still there, as the programs that own them open their streams again.
+void startAudioService(void);
+// What an object made while stops counted madeAfterStops answers now: S_OK while it lives.
+HRESULT audioServiceAnswer(LONG madeAfterStops);
+inline BOOL audioServiceServes(LONG madeAfterStops) { return audioServiceAnswer(madeAfterStops) == S_OK; }

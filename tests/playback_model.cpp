@@ -49,8 +49,11 @@ static BOOL listsSessions(const ModelState &m)
     return m.generation >= MODEL_WINDOWS_7;
 }
 
+// "while the audio service is away": no session can be listed.
 static BOOL sessionActiveOn(const ModelState &m, LONG device)
 {
+    if (m.audioAway)
+        return FALSE;
     return listsSessions(m) && m.playState == PLAY_STATE_PLAYING && (m.stream == device || m.second == device);
 }
 
@@ -215,9 +218,10 @@ BOOL modelSpeakersMuted(const ModelState &m)
 }
 
 // "no output device at all counts as not muted"; a mute that cannot be read counts as clear.
+// "while the audio service is away ... the speakers' mute counts as clear": it cannot be read.
 static BOOL mutedNow(const ModelState &m)
 {
-    return (m.mixerPresent && m.mixerMuted) || (modelSpeakersMuted(m) && !m.muteUnreadable);
+    return (m.mixerPresent && m.mixerMuted) || (modelSpeakersMuted(m) && !m.muteUnreadable && !m.audioAway);
 }
 
 // --- calls ---------------------------------------------------------------------------------
@@ -268,7 +272,8 @@ static void followCalls(ModelState &m)
     }
     for (LONG p = 0; p < MODEL_RECORDS; ++p) {
         ModelProgram &program = m.programs[p];
-        BOOL capturing = capturesNow(m, p);
+        // "while the audio service is away, the calls stand as last seen"
+        BOOL capturing = m.audioAway ? program.capturing : capturesNow(m, p);
         if (!program.followed && capturing) {
             program.followed = program.capturing = TRUE;
             program.excused = FALSE;
@@ -289,7 +294,7 @@ static void followCalls(ModelState &m)
     }
     // This look opened the microphones that could not be opened before.
     for (BOOL &late : m.microphoneLate)
-        late = FALSE;
+        late = late && m.audioAway;
     if (playing && (m.pausedByPlugin || !m.sawPlaying)) {
         for (ModelProgram &program : m.programs)
             program.excused = program.excused || program.followed;
@@ -414,6 +419,8 @@ static void look(ModelState &m)
             else if (own && m.playState == PLAY_STATE_PAUSED) {
                 toggle(m);
                 m.sawPlaying = TRUE;  // its own resume is no start of the user's
+                // The music plays through what is in the jack now, which the resume looked at.
+                m.heardThroughJack = m.isDeviceLost && m.watched == MODEL_SPEAKERS && m.headphonesInJack;
             }
         }
     }
@@ -441,11 +448,13 @@ static void command(ModelState &m, LONG id)
         m.watched = MODEL_NOWHERE;
         m.pausedByPlugin = MODEL_PLAYED_OVER;
     }
-    BOOL mayBeMuted = (m.mixerPresent && m.mixerMuted) || modelSpeakersMuted(m) ||
-                      (m.muteUnreadable && hasOutputs(m) && m.defaultOutput != MODEL_NOWHERE);
+    // The speakers cannot be read or released while the audio service is away.
+    BOOL speakersMayBeMuted = !m.audioAway && (modelSpeakersMuted(m) || (m.muteUnreadable && hasOutputs(m) &&
+                                                                         m.defaultOutput != MODEL_NOWHERE));
+    BOOL mayBeMuted = (m.mixerPresent && m.mixerMuted) || speakersMayBeMuted;
     if (startsPlayback(m, id) && m.isMute && mayBeMuted) {
         m.mixerMuted = FALSE;
-        if (hasOutputs(m) && m.defaultOutput != MODEL_NOWHERE)
+        if (hasOutputs(m) && m.defaultOutput != MODEL_NOWHERE && !m.audioAway)
             m.outputMuted[m.defaultOutput] = FALSE;
         if (!holdsNow(m))
             m.pausedByPlugin = MODEL_NO_PAUSE;
@@ -714,6 +723,11 @@ void modelApply(ModelState &m, const Step &step)
             m.inputSinceWake = FALSE;
         }
         break;
+    case STEP_AUDIO_SERVICE:
+        // Stopping, it cuts off every session it serves, which tells it at once; its return is
+        // told by nothing, and seen from the next look on.
+        m.audioAway = !v;
+        break;
     case STEP_KIND_COUNT:
         break;
     }
@@ -722,8 +736,31 @@ void modelApply(ModelState &m, const Step &step)
     // so does the session that a start of the user's makes active.
     if (step.kind == STEP_COMMAND && sessionsSeen(m) != sessionsBefore)
         announced = TRUE;
+    if (modelStepUnheard(m, step))
+        announced = FALSE;
     if (announced && (!m.asleep || step.kind == STEP_SUSPEND)) {
         look(m);
         streamFollows(m);
+    }
+}
+
+// "every condition works again once the audio service is back, without restarting the player"
+BOOL modelStepUnheard(const ModelState &m, const Step &step)
+{
+    if (step.kind == STEP_AUDIO_SERVICE)
+        return step.value != 0;
+    if (!m.audioAway)
+        return FALSE;
+    switch (step.kind) {
+    case STEP_SPEAKER_MUTE:
+    case STEP_PLAYER_OUTPUT:
+    case STEP_SECOND_SESSION:
+    case STEP_CAPTURE:
+    case STEP_NO_CALL:
+    case STEP_CROWD:
+    case STEP_COMMAND:
+        return TRUE;
+    default:
+        return FALSE;
     }
 }

@@ -81,6 +81,9 @@ struct ModelState {
     BOOL sessionTells, lockToldAfterWake, lockNoticeHeld;
     DWORD userWokeAt;
     LONG generation;
+    // The audio service is stopped (a driver update, a crash): nothing of Core Audio is seen or
+    // told but the devices themselves, until it is back.
+    BOOL audioAway;
 };
 
 enum StepKind {
@@ -126,6 +129,7 @@ enum StepKind {
     STEP_LOCK_TOLD_LATE,  // the lock a sleep made untold is posted at last
     STEP_REMOTE_SESSION,  // value: a remote client connects (1) or goes (0), posted
     STEP_CRITICAL_RESUME, // the wake after a critical suspend (a battery run flat): nobody said to be there
+    STEP_AUDIO_SERVICE,   // value 0: the audio service stops, 1: it is running again
     STEP_KIND_COUNT,
 };
 
@@ -149,3 +153,6 @@ Step randomStep(unsigned &seed, const ModelState &model, BOOL everyStep);
 void describeStep(const Step &step, char (&text)[192]);
 // The mute called the user's (the speakers' own): the default output's.
 BOOL modelSpeakersMuted(const ModelState &model);
+// What a stopped audio service keeps from being told at once: the sessions' notices and the
+// speakers' mute notices. The devices' own notices come from another service, and go on.
+BOOL modelStepUnheard(const ModelState &model, const Step &step);

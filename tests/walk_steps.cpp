@@ -19,7 +19,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
     static const StepKind playerSteps[] = {STEP_POLL, STEP_POLL, STEP_LOCK, STEP_SCREEN_SAVER, STEP_MUTE,
                                            STEP_SPEAKER_MUTE, STEP_COMMAND, STEP_COMMAND};
     static const StepKind asleepSteps[] = {STEP_ASLEEP, STEP_WAKE, STEP_WAKE, STEP_SESSION_NOTICE, STEP_CRITICAL_RESUME,
-                                           STEP_INPUT, STEP_COMMAND};
+                                           STEP_INPUT, STEP_COMMAND, STEP_AUDIO_SERVICE};
     // The frequent ones more than once: time, captures and commands make the meetings of rules.
     static const StepKind awakeSteps[] = {
         STEP_POLL, STEP_TIME, STEP_TIME, STEP_TIME, STEP_SESSION_NOTICE, STEP_SESSION_NOTICE, STEP_MESSAGES,
@@ -31,7 +31,8 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         STEP_RESTART, STEP_WAKE, STEP_PROCESS_ID_REUSED, STEP_PROCESS_ID_REUSED, STEP_JACK, STEP_JACK,
         STEP_UNLISTED_SESSIONS, STEP_UNLISTED_SESSIONS, STEP_SHARED_SESSIONS, STEP_SHARED_SESSIONS, STEP_SESSION_ENDS,
         STEP_SECOND_MICROPHONE, STEP_SECOND_MICROPHONE, STEP_DEFAULT_MICROPHONE,
-        STEP_LOCK_TOLD_LATE, STEP_LOCK_TOLD_LATE, STEP_REMOTE_SESSION, STEP_CRITICAL_RESUME};
+        STEP_LOCK_TOLD_LATE, STEP_LOCK_TOLD_LATE, STEP_REMOTE_SESSION, STEP_CRITICAL_RESUME,
+        STEP_AUDIO_SERVICE, STEP_AUDIO_SERVICE};
     Step step = {STEP_POLL, 0};
     if (!everyStep)
         step.kind = playerSteps[nextRandom(seed) % ARRAYSIZE(playerSteps)];
@@ -143,6 +144,10 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
     case STEP_LOCK_TOLD_LATE:
         if (!m.lockNoticeHeld)
             step.kind = STEP_POLL;
+        break;
+    case STEP_AUDIO_SERVICE:
+        // An outage lasts until the step comes again: a few steps or many, a pause or a call.
+        step.value = m.audioAway ? 1 : 0;
         break;
     default:
         step.value = (LONG)(r % 2);
@@ -290,6 +295,9 @@ void describeStep(const Step &step, char (&text)[192])
         break;
     case STEP_CRITICAL_RESUME:
         wsprintfA(text, "wake: the critical resume alone (a battery ran flat)");
+        break;
+    case STEP_AUDIO_SERVICE:
+        wsprintfA(text, v ? "the audio service is running again" : "the audio service stops (a driver update)");
         break;
     case STEP_KIND_COUNT:
         text[0] = '\0';

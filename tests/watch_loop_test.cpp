@@ -1,5 +1,6 @@
 // The watch loop against a player window on this thread: the decision table one poll at a
 // time, then the real thread for its interval, its stop and quit.
+#include "engine/call_capture.h"
 #include "engine/player_sessions.h"
 #include "engine/session_lock.h"
 #include "engine/settings_in_force.h"
@@ -351,6 +352,39 @@ static void remoteDisconnectNotice(BOOL on)
 
 static LONG signalRowSession = NO_SESSION;
 
+// The audio service stops (the player's session hears it cut off) and starts again; the mute
+// then set is told only to what was registered since its return.
+static void restartAudioService(void)
+{
+    LONG waits = callCounts.watchThreadWaits;
+    stopAudioService();
+    (void)waitForWatchThreadWaits(waits + 1, 2000);
+    startAudioService();
+    // Past the first try's wake, so that only a watch built again can tell what comes next.
+    pumpMessagesFor(300);
+}
+
+static void speakersMuteAfterAudioServiceRestart(BOOL on)
+{
+    if (on)
+        restartAudioService();
+    setSpeakersMuted(on);
+}
+
+static LONG signalRowCapture = NO_SESSION;
+
+// Only new-session notices registered since the return can tell it: no look at the
+// microphones comes otherwise.
+static void captureAfterAudioServiceRestart(BOOL on)
+{
+    if (!on) {
+        setSimulatedSessionState(signalRowCapture, AudioSessionStateInactive);
+        return;
+    }
+    restartAudioService();
+    signalRowCapture = addSimulatedSession(MICROPHONE, 4, AudioSessionStateActive, FALSE);
+}
+
 // Wine's session manager tells of no session: these come from the simulated ones.
 static void otherProgramStartsSound(BOOL)
 {
@@ -397,6 +431,7 @@ struct SignalRow {
     LONG holds;  // FALSE: nothing holds, so the poll it brings sends nothing; else one of these
 };
 static const LONG PAUSES_FOR_THE_USER = 2;  // the output goes: a pause that is the user's to undo
+static const LONG HOLDS_A_CALL = 3;  // holds; its end resumes once the capture has been quiet a while
 
 static void expectNothingOfOursLeft(const char *when)
 {
@@ -428,6 +463,10 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         {11, "headphones pulled from the merged output, told to the jack's part", jackNoticeTellsPull,
          PAUSES_FOR_THE_USER},
         {12, "the same told as a property of the endpoint", propertyNoticeTellsPull, PAUSES_FOR_THE_USER},
+        {13, "speakers' mute notice after the audio service stopped and started again",
+         speakersMuteAfterAudioServiceRestart, TRUE},
+        {14, "another program captures after the audio service stopped and started again",
+         captureAfterAudioServiceRestart, HOLDS_A_CALL},
     };
     for (const SignalRow &row : rows) {
         if (row.change == mixerMuteNotice && !machineHasMixer)
@@ -447,7 +486,8 @@ TEST_F(WatchThread, EachSignalBringsAPollAtOnceAndItsReadDecides)
         } else if (row.holds) {
             EXPECT_TRUE(pumpMessagesUntil(2000, playerPausedByPlugin)) << "row " << row.row << ": " << row.signal;
             row.change(FALSE);
-            EXPECT_TRUE(pumpMessagesUntil(2000, playsOnAgain)) << "row " << row.row << ": " << row.signal << " ended";
+            DWORD endsWithin = row.holds == HOLDS_A_CALL ? 2000 + CALL_QUIET_MS : 2000;
+            EXPECT_TRUE(pumpMessagesUntil(endsWithin, playsOnAgain)) << "row " << row.row << ": " << row.signal << " ended";
         } else {
             EXPECT_TRUE(waitForWatchThreadWaits(waits + 1, 2000)) << "row " << row.row << ": no poll";
             EXPECT_EQ(playerWindow.eventCount, events) << "row " << row.row << ": sent something";

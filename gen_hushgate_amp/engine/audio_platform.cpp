@@ -4,6 +4,7 @@
 // Used where the system has Core Audio; elsewhere no COM call is ever made.
 #include <objbase.h>
 
+#include <audioclient.h>
 #include <mmdeviceapi.h>
 
 #include "engine/audio_platform.h"
@@ -115,3 +116,11 @@ void detachDeviceNotices(void)
     audioPlatform.deviceEnumerator = NULL;
 }
 
+
+BOOL audioServiceLostBy(HRESULT result, BOOL fromHeldObject)
+{
+    BOOL lost = result == AUDCLNT_E_SERVICE_NOT_RUNNING || (fromHeldObject && result == AUDCLNT_E_DEVICE_INVALIDATED);
+    if (lost)
+        InterlockedExchange(&audioPlatform.serviceLost, 1);
+    return lost;
+}

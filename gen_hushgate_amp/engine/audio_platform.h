@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "engine/wake_signals.h"
+
 struct IMMDeviceEnumerator;
 
 struct AudioPlatform {
@@ -17,6 +19,10 @@ struct AudioPlatform {
     // Some drivers tell a jack plugged or pulled only as a property change of the endpoint:
     // such notices wake the loop only while an output's jacks are followed.
     volatile LONG propertyNoticesWake;
+    // Raised on either thread where a call answered that the audio service stopped or came back
+    // (every object made before then stays dead), or a session was cut off by its shutdown;
+    // taken by the watch's rebuild.
+    volatile LONG serviceLost;
 };
 extern AudioPlatform audioPlatform;
 
@@ -41,3 +47,21 @@ inline LONG endpointChangeCount(void) { return audioPlatform.endpointChanges; }
 inline LONG defaultOutputMoveCount(void) { return audioPlatform.defaultOutputMoves; }
 // One aligned word, read by the notices' threads as it stands.
 inline void followPropertyNotices(BOOL follow) { audioPlatform.propertyNoticesWake = follow; }
+
+// The audio service stopping (a driver update, a crash, a resume from hibernation) leaves every
+// object made before answering AUDCLNT_E_SERVICE_NOT_RUNNING, and AUDCLNT_E_DEVICE_INVALIDATED
+// once it is back; nothing new can be made meanwhile. TRUE, and the watch asked to build itself
+// again, for the first code from any call, and for either from an object held since the watch
+// was built (a new object's AUDCLNT_E_DEVICE_INVALIDATED is its endpoint's, not ready yet).
+BOOL audioServiceLostBy(HRESULT result, BOOL fromHeldObject);
+inline BOOL audioServiceAway(void) { return audioPlatform.serviceLost != 0; }
+// A session cut off by the service's shutdown: the same, and the loop wakes.
+inline void noteAudioServiceShutdown(void)
+{
+    InterlockedExchange(&audioPlatform.serviceLost, 1);
+    wakeWatchLoop();
+}
+// The watch's rebuild: takes the loss before it builds, and afterwards counts every endpoint as
+// changed, for each room to look afresh at the next poll.
+inline void takeAudioServiceLoss(void) { InterlockedExchange(&audioPlatform.serviceLost, 0); }
+inline void noteAudioWatchRebuilt(void) { InterlockedIncrement(&audioPlatform.endpointChanges); }

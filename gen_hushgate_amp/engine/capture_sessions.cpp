@@ -38,7 +38,12 @@ struct CaptureSessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
 // of state, or the end of the session, asks for a look.
 struct CaptureSessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return lookAgain(); }
-    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override { return lookAgain(); }
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason reason) override
+    {
+        if (reason == DisconnectReasonServerShutdown)
+            noteAudioServiceShutdown();
+        return lookAgain();
+    }
     HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnSimpleVolumeChanged(float, BOOL, LPCGUID) override { return S_OK; }
@@ -107,8 +112,10 @@ static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found
         device.blind = TRUE;
         return TRUE;
     }
-    if (FAILED(listed) || list == NULL)
+    if (FAILED(listed) || list == NULL) {
+        (void)audioServiceLostBy(listed, FALSE);
         return FALSE;
+    }
     // Counting it is also what lets the device's new-session notices flow.
     BOOL complete = visitListedSessions(list, lookAtSession, &found);
     list->Release();
@@ -139,8 +146,10 @@ static BOOL watchDevice(CaptureDevice &device, IMMDevice *endpoint, const WCHAR 
     // The interface came with Windows 7: where one device lacks it, all do, for good.
     if (activated == E_NOINTERFACE)
         captureSessions.noSessionInterfaces = TRUE;
-    else if (FAILED(activated) || manager == NULL)
+    else if (FAILED(activated) || manager == NULL) {
+        (void)audioServiceLostBy(activated, FALSE);
         return FALSE;
+    }
     device.present = TRUE;
     device.listed = TRUE;
     (void)lstrcpynW(device.id, id, DEVICE_ID_CAPACITY);
@@ -258,7 +267,8 @@ static BOOL devicesMayHaveChanged(void)
 BOOL listCapturingProgramsIfChanged(CapturingPrograms &found)
 {
     found.count = 0;
-    if (captureSessions.noSessionInterfaces)
+    // While the audio service is away nothing can be seen: what was seen before stands.
+    if (captureSessions.noSessionInterfaces || audioServiceAway())
         return FALSE;
     BOOL devicesChanged = devicesMayHaveChanged();
     BOOL sessionsChanged = InterlockedExchange(&captureSessions.sessionsChanged, 0) != 0;
@@ -280,7 +290,8 @@ BOOL listCapturingProgramsIfChanged(CapturingPrograms &found)
     complete = lookAtCaptureSessions(found) && complete;
     captureSessions.watching = TRUE;
     captureSessions.missesChanges = !complete;
-    return TRUE;
+    // A service that went away during the look shows no program's end: nothing was looked at.
+    return !audioServiceAway();
 }
 
 // Sessions before their devices, each unregistered before it is released.
@@ -297,4 +308,19 @@ void stopWatchingCaptureSessions(void)
     captureSessions.watching = FALSE;
     captureSessions.missesChanges = FALSE;
     captureSessions.noSessionInterfaces = FALSE;
+}
+
+// Asked where no speakers are held: with no output at all, a restart would show nowhere else.
+BOOL captureWatchAnswers(void)
+{
+    for (CaptureDevice &device : captureSessions.devices) {
+        if (device.manager == NULL)
+            continue;
+        IAudioSessionEnumerator *list = NULL;
+        HRESULT listed = device.manager->GetSessionEnumerator(&list);
+        if (list != NULL)
+            list->Release();
+        return !audioServiceLostBy(listed, TRUE);
+    }
+    return TRUE;
 }

@@ -45,3 +45,6 @@ extern CaptureSessions captureSessions;
 BOOL listCapturingProgramsIfChanged(CapturingPrograms &found);
 // Undoes every registration and releases everything.
 void stopWatchingCaptureSessions(void);
+// The first microphone's session manager still answers: FALSE once the audio service stopped
+// or came back since it was taken; TRUE with none held.
+BOOL captureWatchAnswers(void);

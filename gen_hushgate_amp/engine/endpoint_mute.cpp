@@ -25,6 +25,7 @@ static IAudioEndpointVolume *activateDefaultSpeakers(IMMDeviceEnumerator *enumer
     HRESULT activated = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, NULL,
                                          (void **)&speakers);
     device->Release();
+    (void)audioServiceLostBy(activated, FALSE);
     return SUCCEEDED(activated) ? speakers : NULL;
 }
 
@@ -131,4 +132,12 @@ void watchSpeakerMute(void)
         return;
     }
     speakerMuteWatch.watchedSpeakers = speakers;
+}
+
+// A question that costs the service nothing: only whether the object is still served matters.
+BOOL watchedSpeakersAnswer(void)
+{
+    IAudioEndpointVolume *speakers = speakerMuteWatch.watchedSpeakers;
+    UINT channels = 0;
+    return speakers == NULL || !audioServiceLostBy(speakers->GetChannelCount(&channels), TRUE);
 }

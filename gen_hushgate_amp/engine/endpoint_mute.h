@@ -23,3 +23,7 @@ BOOL writeEndpointMute(LONG value);
 // the default moved; undone at its end.
 void watchSpeakerMute(void);
 void unwatchSpeakerMute(void);
+// The speakers whose notices are held still answer: FALSE once the audio service stopped or
+// came back since they were registered, which nothing else may show; TRUE with none held.
+BOOL watchedSpeakersAnswer(void);
+inline BOOL speakersWatched(void) { return speakerMuteWatch.watchedSpeakers != NULL; }

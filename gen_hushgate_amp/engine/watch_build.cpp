@@ -69,13 +69,34 @@ BOOL closeWatch(void)
     return closeSignalWindow();
 }
 
-void watchSignalsBegin(void)
+// The floor first: the rooms above register on its enumerator.
+static void buildAudioWatch(void)
 {
-    if (!pluginState.hasCoreAudio)
-        return;
     attachDeviceNotices();
     watchSpeakerMute();
     startWatchingPlayerSessions();
+}
+
+// From the top down; the call rule keeps what it saw, for the next look to compare with. The
+// jacks are the driver's, outside the audio service: what they read is kept.
+static void tearDownAudioWatch(void)
+{
+    stopWatchingCaptureSessions();
+    unwatchPlayerSessions();
+    unwatchSpeakerMute();
+    detachDeviceNotices();
+}
+
+AudioRenewal audioRenewal;
+
+// A loss left from an earlier watch is none of this one's: it builds afresh anyway.
+void watchSignalsBegin(void)
+{
+    audioRenewal.gap = 0;
+    takeAudioServiceLoss();
+    if (!pluginState.hasCoreAudio)
+        return;
+    buildAudioWatch();
 }
 
 // What failed to register (no device yet, the audio service not started) is tried again, and
@@ -83,7 +104,8 @@ void watchSignalsBegin(void)
 void watchSignalsBetweenPolls(void)
 {
     askForSessionNoticesAgain();
-    if (!pluginState.hasCoreAudio)
+    // A service away fails every registration: the renewal before the next poll tries them all.
+    if (!pluginState.hasCoreAudio || audioServiceAway())
         return;
     attachDeviceNotices();
     watchSpeakerMute();
@@ -93,8 +115,30 @@ void watchSignalsBetweenPolls(void)
 void watchSignalsEnd(void)
 {
     stopFollowingCalls();
-    unwatchPlayerSessions();
-    unwatchSpeakerMute();
     forgetOutputJacks();
-    detachDeviceNotices();
+    tearDownAudioWatch();
+}
+
+// One held object is asked, the speakers' where there are any: a restart between two polls,
+// with no session watched, is shown by nothing else.
+static BOOL heldAudioAnswers(void)
+{
+    return speakersWatched() ? watchedSpeakersAnswer() : captureWatchAnswers();
+}
+
+void renewAudioWatchAfterOutage(void)
+{
+    if (!pluginState.hasCoreAudio)
+        return;
+    if (!audioServiceAway() && heldAudioAnswers())
+        return;
+    takeAudioServiceLoss();
+    tearDownAudioWatch();
+    buildAudioWatch();
+    noteAudioWatchRebuilt();
+    // A build that met the service still away raised the loss again.
+    DWORD gap = audioRenewal.gap * 2;
+    if (gap < RENEWAL_FIRST_GAP_MS)
+        gap = RENEWAL_FIRST_GAP_MS;
+    audioRenewal.gap = !audioServiceAway() ? 0 : gap < RENEWAL_LONGEST_GAP_MS ? gap : (DWORD)RENEWAL_LONGEST_GAP_MS;
 }

@@ -5,6 +5,8 @@
 #pragma once
 #include <windows.h>
 
+#include "engine/audio_platform.h"
+
 // The player's thread, before the watch thread starts and after it ended. FALSE when something
 // stays that the platform may still call into: the module must then stay mapped.
 void openWatch(void);
@@ -19,3 +21,25 @@ BOOL closeSignalWindow(void);
 void watchSignalsBegin(void);
 void watchSignalsBetweenPolls(void);
 void watchSignalsEnd(void);
+
+// The audio service stopped and started again (a driver update, a crash, a resume from
+// hibernation): every Core Audio object the watch holds answers with its codes and calls nobody,
+// for good. Asked by the watch thread before each poll: where a held object or a session cut
+// off by the shutdown showed it, the Core Audio part is torn down and built again as a unit.
+// While the service stays away each build fails, and is tried again before every poll and on a
+// wake of its own, 250 ms after the first try, then 500 ms, then every second.
+void renewAudioWatchAfterOutage(void);
+// The gap before that wake, counted from the try before the poll; 0 while no try has failed.
+// The watch thread's alone.
+struct AudioRenewal {
+    DWORD gap;
+};
+extern AudioRenewal audioRenewal;
+enum { RENEWAL_FIRST_GAP_MS = 250, RENEWAL_LONGEST_GAP_MS = 1000 };
+// A loss raised since the try (by the poll's own reads, or a notice while it ran) is tried soon too.
+inline DWORD audioWatchRenewalWait(void)
+{
+    if (audioRenewal.gap != 0)
+        return audioRenewal.gap;
+    return audioServiceAway() ? (DWORD)RENEWAL_FIRST_GAP_MS : INFINITE;
+}

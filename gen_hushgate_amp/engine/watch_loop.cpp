@@ -149,6 +149,10 @@ BOOL waitForNextPoll(void)
     DWORD callDue = callRuleDueIn(GetTickCount()), wakeDue = sleepHoldDueIn();
     interval = callDue < interval ? callDue : interval;
     interval = wakeDue < interval ? wakeDue : interval;
+    // An audio service still away is tried again however long the interval: its return is seen
+    // within a second.
+    DWORD renewalWait = audioWatchRenewalWait();
+    interval = renewalWait < interval ? renewalWait : interval;
     if (!waitForWake(interval))
         return waitInSlices(interval);
     return !stopHasBeenRequested();
@@ -161,6 +165,7 @@ DWORD WINAPI watchLoop(LPVOID)
     HRESULT apartment = enterComApartment();
     watchSignalsBegin();
     do {
+        renewAudioWatchAfterOutage();
         notePollStarted();
         pollOnce();
         notePollFinished();
