@@ -413,6 +413,7 @@ void PluginTest::SetUp()
     ZeroMemory((void *)&sleepHold, sizeof sleepHold);
     onWatchThreadWait = NULL;
     resetConditions();
+    (void)fillPluginHeader();  // as the export does for the player
     pluginHeader.hwndParent = createPlayerWindow(GetModuleHandleA(NULL), FALSE, NULL);
     ASSERT_TRUE(pluginHeader.hwndParent != NULL) << "cannot create a window: is the display running?";
     pluginHeader.hDllInstance = GetModuleHandleA(NULL);

@@ -87,7 +87,7 @@ struct DeviceNotices : StaticNotices<IMMNotificationClient> {
     }
 };
 
-static DeviceNotices deviceNotices;
+static const DeviceNotices deviceNotices{};
 
 void attachDeviceNotices(void)
 {
@@ -99,7 +99,7 @@ void attachDeviceNotices(void)
     if (enumerator == NULL || audioPlatform.deviceNoticesRegistered)
         return;
     audioPlatform.deviceNoticesRegistered =
-        SUCCEEDED(enumerator->RegisterEndpointNotificationCallback(&deviceNotices));
+        SUCCEEDED(enumerator->RegisterEndpointNotificationCallback(callbackOf(deviceNotices)));
 }
 
 void detachDeviceNotices(void)
@@ -108,7 +108,7 @@ void detachDeviceNotices(void)
     if (enumerator == NULL)
         return;
     if (audioPlatform.deviceNoticesRegistered &&
-        FAILED(enumerator->UnregisterEndpointNotificationCallback(&deviceNotices)))
+        FAILED(enumerator->UnregisterEndpointNotificationCallback(callbackOf(deviceNotices))))
         noteCallbacksMayCome();
     audioPlatform.deviceNoticesRegistered = FALSE;
     audioPlatform.enumeratorThread = 0;

@@ -51,14 +51,14 @@ struct CaptureSessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
 };
 
-static CaptureSessionCreatedNotices captureSessionCreatedNotices;
-static CaptureSessionStateNotices captureSessionStateNotices;
+static const CaptureSessionCreatedNotices captureSessionCreatedNotices{};
+static const CaptureSessionStateNotices captureSessionStateNotices{};
 
 // --- the sessions watched --------------------------------------------------------------------
 
 static void unwatchSessions(void)
 {
-    unwatchSessionStates(captureSessions.sessions, &captureSessionStateNotices);
+    unwatchSessionStates(captureSessions.sessions, callbackOf(captureSessionStateNotices));
 }
 
 // The system sounds and the player's own sessions never count: they are not watched at all.
@@ -92,7 +92,7 @@ static BOOL lookAtSession(IAudioSessionControl *control, void *programsFound)
     DWORD processId = 0;
     BOOL complete = TRUE;
     if (anotherProgramsSession(session, processId)) {
-        complete = watchSessionState(captureSessions.sessions, session, &captureSessionStateNotices);
+        complete = watchSessionState(captureSessions.sessions, session, callbackOf(captureSessionStateNotices));
         AudioSessionState state = AudioSessionStateInactive;
         if (FAILED(session->GetState(&state)))
             complete = FALSE;
@@ -127,7 +127,7 @@ static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found
 static void unwatchDevice(CaptureDevice &device)
 {
     if (device.manager != NULL) {
-        if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(&captureSessionCreatedNotices)))
+        if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(callbackOf(captureSessionCreatedNotices))))
             noteCallbacksMayCome();
         device.manager->Release();
     }
@@ -231,7 +231,7 @@ static BOOL listCaptureDevices(CapturingPrograms &found)
 static BOOL askForNewSessions(CaptureDevice &device)
 {
     if (!device.creationNoticed)
-        device.creationNoticed = SUCCEEDED(device.manager->RegisterSessionNotification(&captureSessionCreatedNotices));
+        device.creationNoticed = SUCCEEDED(device.manager->RegisterSessionNotification(callbackOf(captureSessionCreatedNotices)));
     return device.creationNoticed;
 }
 

@@ -88,25 +88,24 @@ BOOL writeEndpointMute(LONG value)
 // --- the mute notices, on the watch thread ---------------------------------------------------
 
 struct SpeakerNotices : StaticNotices<IAudioEndpointVolumeCallback> {
-    volatile LONG lastMute = -1;
     HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override
     {
         // Dragging the volume sends a stream of notices: only a change of the mute wakes the loop.
         LONG muted = data != NULL && data->bMuted ? 1 : 0;
-        if (InterlockedExchange(&lastMute, muted) != muted)
+        if (InterlockedExchange(&speakerMuteWatch.lastMuteTold, muted) != muted)
             wakeWatchLoop();
         return S_OK;
     }
 };
 
-static SpeakerNotices speakerNotices;
+static const SpeakerNotices speakerNotices{};
 
 void unwatchSpeakerMute(void)
 {
     IAudioEndpointVolume *speakers = speakerMuteWatch.watchedSpeakers;
     if (speakers == NULL)
         return;
-    if (FAILED(speakers->UnregisterControlChangeNotify(&speakerNotices)))
+    if (FAILED(speakers->UnregisterControlChangeNotify(callbackOf(speakerNotices))))
         noteCallbacksMayCome();
     speakers->Release();
     speakerMuteWatch.watchedSpeakers = NULL;
@@ -126,8 +125,8 @@ void watchSpeakerMute(void)
     IAudioEndpointVolume *speakers = activateDefaultSpeakers(enumerator);
     if (speakers == NULL)
         return;
-    speakerNotices.lastMute = -1;
-    if (FAILED(speakers->RegisterControlChangeNotify(&speakerNotices))) {
+    speakerMuteWatch.lastMuteTold = -1;
+    if (FAILED(speakers->RegisterControlChangeNotify(callbackOf(speakerNotices)))) {
         speakers->Release();
         return;
     }

@@ -11,6 +11,7 @@ struct IAudioEndpointVolume;
 struct SpeakerMuteWatch {
     IAudioEndpointVolume *watchedSpeakers;
     LONG defaultMovesSeen;  // the platform's count of default moves when they were registered
+    volatile LONG lastMuteTold;  // by the notices, -1 before the first: only a change wakes the loop
 };
 extern SpeakerMuteWatch speakerMuteWatch;
 

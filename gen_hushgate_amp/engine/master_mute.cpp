@@ -7,7 +7,7 @@
 #include "engine/wake_signals.h"
 #include "plugin/plugin.h"
 
-MasterMute masterMute = {NULL, MUTE_CONTROL_UNLOCATED, {}, {}, 0, 0, 0};
+MasterMute masterMute;
 
 static_assert(sizeof(MIXERCAPSA) == 48, "MIXERCAPSA layout");
 static_assert(sizeof(MIXERLINEA) == 168, "MIXERLINEA layout");
@@ -22,6 +22,9 @@ void prepareMixerLock(void)
         return;
     InitializeCriticalSection(&masterMute.mixerLock);
     masterMute.mixerLockReady = 1;
+    // Nothing touches the mixer before its lock is made, nor after the lock goes with the mixer
+    // closed: the control is looked for afresh from here.
+    masterMute.muteControlId = MUTE_CONTROL_UNLOCATED;
 }
 
 void deleteMixerLock(void)

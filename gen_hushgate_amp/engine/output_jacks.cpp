@@ -29,12 +29,12 @@ struct JackNotices : StaticNotices<IControlChangeNotify> {
     }
 };
 
-static JackNotices jackNotices;
+static const JackNotices jackNotices{};
 
 void forgetOutputJacks(void)
 {
     if (outputJacks.part != NULL) {
-        if (FAILED(outputJacks.part->UnregisterControlChangeCallback(&jackNotices)))
+        if (FAILED(outputJacks.part->UnregisterControlChangeCallback(callbackOf(jackNotices))))
             noteCallbacksMayCome();
         outputJacks.part->Release();
         outputJacks.part = NULL;
@@ -101,7 +101,7 @@ static void openJacksOf(IMMDevice *device)
         FAILED(part->Activate(CLSCTX_INPROC_SERVER, __uuidof(IKsJackDescription), (void **)&outputJacks.jacks)))
         outputJacks.jacks = NULL;
     if (outputJacks.jacks != NULL && SUCCEEDED(part->RegisterControlChangeCallback(__uuidof(IKsJackDescription),
-                                                                                   &jackNotices))) {
+                                                                                   callbackOf(jackNotices)))) {
         outputJacks.part = part;
         return;
     }

@@ -139,13 +139,13 @@ struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnGroupingParamChanged(LPCGUID, LPCGUID) override { return S_OK; }
 };
 
-static SessionCreatedNotices sessionCreatedNotices;
-static SessionStateNotices sessionStateNotices;
+static const SessionCreatedNotices sessionCreatedNotices{};
+static const SessionStateNotices sessionStateNotices{};
 
 static BOOL watchIfPlayers(IAudioSessionControl *session, void *)
 {
     return !isPlayerSession(session) ||
-           watchSessionState(playerSessionWatch.playerSessions, session, &sessionStateNotices);
+           watchSessionState(playerSessionWatch.playerSessions, session, callbackOf(sessionStateNotices));
 }
 
 static BOOL keepManager(IAudioSessionManager2 *manager)
@@ -181,14 +181,14 @@ static BOOL watchEndpoint(IMMDevice *device)
         InterlockedExchange(&playerSessionWatch.sessionInterfacesMissing, result == E_NOINTERFACE);
     if (manager == NULL)
         return result == E_NOINTERFACE;
-    if (FAILED(manager->RegisterSessionNotification(&sessionCreatedNotices))) {
+    if (FAILED(manager->RegisterSessionNotification(callbackOf(sessionCreatedNotices)))) {
         BOOL nothingToWatch = cannotListSessions(manager);
         manager->Release();
         return nothingToWatch;
     }
     // Kept only while registered.
     if (!keepManager(manager)) {
-        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+        if (FAILED(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices))))
             noteCallbacksMayCome();
         manager->Release();
         return FALSE;
@@ -207,11 +207,11 @@ static BOOL watchEndpoint(IMMDevice *device)
 static void letTheWatchGo(void)
 {
     playerSessionWatch.sessionNoticesHold = FALSE;
-    unwatchSessionStates(playerSessionWatch.playerSessions, &sessionStateNotices);
+    unwatchSessionStates(playerSessionWatch.playerSessions, callbackOf(sessionStateNotices));
     for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
         if (manager == NULL)
             continue;
-        if (FAILED(manager->UnregisterSessionNotification(&sessionCreatedNotices)))
+        if (FAILED(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices))))
             noteCallbacksMayCome();
         manager->Release();
         manager = NULL;

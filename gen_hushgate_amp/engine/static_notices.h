@@ -41,6 +41,13 @@ BOOL takeHandedOver(IAudioSessionControl *volatile *slots, LONG count, SessionVi
 // others. FALSE when the count or a session could not be read, or a visit failed.
 BOOL visitListedSessions(IAudioSessionEnumerator *list, SessionVisit visit, void *context);
 
+// The platform calls through a non-const pointer, but nothing in a callback object ever changes:
+// each is a constant in the module's read-only data.
+template <typename Notices> inline Notices *callbackOf(const Notices &notices)
+{
+    return const_cast<Notices *>(&notices);
+}
+
 // Into the first free slot of the table, registered for its state notices; FALSE when the
 // table is full or the registration failed.
 template <typename Session, size_t N>

@@ -4,7 +4,7 @@
 
 extern "C" PluginHeader *winampGetGeneralPurposePlugin(void)
 {
-    return &pluginHeader;
+    return fillPluginHeader();
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)

@@ -1,6 +1,7 @@
 // The plug-in's life inside the player: init brings it up on the player's window thread,
 // config shows the settings dialog, quit takes it down before the player unloads the module.
 #include "plugin/plugin.h"
+#include <stddef.h>
 
 #include "engine/audio_platform.h"
 #include "engine/master_mute.h"
@@ -17,7 +18,17 @@ static int init(void);
 static void config(void);
 static void quit(void);
 
-PluginHeader pluginHeader = {PLUGIN_HEADER_VERSION, "Hushgate v1.0", init, config, quit, NULL, NULL};
+PluginHeader pluginHeader;
+
+// Filled when the player asks for it rather than at load: the module then has no writable data
+// of its own to map. The player's own fields are left as it wrote them.
+static const PluginHeader headerForPlayer = {PLUGIN_HEADER_VERSION, "Hushgate v1.0", init, config, quit, NULL, NULL};
+
+PluginHeader *fillPluginHeader(void)
+{
+    CopyMemory(&pluginHeader, &headerForPlayer, offsetof(PluginHeader, hwndParent));
+    return &pluginHeader;
+}
 PluginState pluginState;
 
 // Past this the watch thread is stuck in a platform call; quit returns and leaves it be.

@@ -41,6 +41,7 @@ struct PluginState {
 enum PluginPause { NO_PAUSE_OF_OURS = 0, PAUSED_BY_US = 1, PLAYED_OVER_BY_USER = 2 };
 
 extern PluginHeader pluginHeader;
+PluginHeader *fillPluginHeader(void);  // what the export hands the player
 extern PluginState pluginState;
 
 enum { DEFAULT_CHECK_TIME = 500 };
