@@ -747,6 +747,27 @@ struct WakeRow {
 
 static const DWORD LATE_LOCK_MS = 300;
 
+// The second's wait after a user's wake ends by itself, whatever the polls do: with the player
+// stopped no poll asks the conditions, and the loop still sleeps its interval once it is over.
+TEST_F(WatchThread, TheWaitAfterAWakeEndsWhileThePlayerIsStopped)
+{
+    resetConditions();
+    simulatedSession.infoAnswer = SESSION_INFO_FAILS;
+    playerWindow.playState = PLAY_STATE_STOPPED;
+    writeTestSettings("[Hushgate]\r\nCHECKTIME=500\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    broadcastSuspend();
+    broadcastWake(PBT_APMRESUMESUSPEND);
+    pumpMessagesFor(1300);
+    LONG waits = callCounts.watchThreadWaits;
+    pumpMessagesFor(1000);
+    EXPECT_LE(callCounts.watchThreadWaits - waits, 3) << "the watch thread spun once the wait was over";
+    EXPECT_EQ(sleepHold.state, SLEEP_NONE);
+    pluginHeader.quit();
+}
+
 // The sleep hold ends only on a wake with a user: the resume Windows sends after input, or the
 // input itself should that broadcast be missed. The automatic resume alone keeps it. A user's
 // wake into a session that is locked, or reports its lock only after the wake, never plays: the

@@ -127,8 +127,11 @@ struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
 
 struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return playerSessionsChanged(); }
-    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason reason) override
     {
+        // The audio service going away cuts off the player's sessions as surely as the others'.
+        if (reason == DisconnectReasonServerShutdown)
+            noteAudioServiceShutdown();
         InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
         return playerSessionsChanged();
     }

@@ -60,7 +60,12 @@ DWORD sleepHoldDueIn(void)
     if (sleepHold.state != SLEEP_WAKING)
         return INFINITE;
     LONG left = (LONG)(sleepHold.lockWaitEnds - GetTickCount());
-    return left > 0 ? (DWORD)left : 0;
+    if (left > 0)
+        return (DWORD)left;
+    // Over however the polls went (the player stopped, the lock switch off): one poll more for
+    // it, then none.
+    (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_NONE, SLEEP_WAKING);
+    return 0;
 }
 
 void noteWake(BOOL userPresent)
@@ -97,8 +102,7 @@ BOOL sleepHoldsPlayback(void)
     LONG held = sleepHold.state;
     if (held == SLEEP_WOKE_UNATTENDED && inputSinceWake())
         wakeWithUser(held);
-    if (sleepHoldDueIn() == 0)
-        (void)InterlockedCompareExchange(&sleepHold.state, SLEEP_NONE, SLEEP_WAKING);
+    (void)sleepHoldDueIn();
     return sleepHold.state != SLEEP_NONE;
 }
 
