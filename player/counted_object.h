@@ -5,6 +5,8 @@
 #pragma once
 #include <objbase.h>
 
+#include "notice_threads.h"
+
 // Live tells where the count is kept: a struct with `static volatile LONG &count(void)`.
 template <typename Interface, typename Live> struct CountedObject : Interface {
     LONG references = 1;
@@ -14,8 +16,10 @@ template <typename Interface, typename Live> struct CountedObject : Interface {
     ULONG STDMETHODCALLTYPE Release() override
     {
         LONG left = InterlockedDecrement(&references);
-        if (left == 0)
+        if (left == 0) {
+            noteLastRelease();
             delete this;
+        }
         return left;
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override

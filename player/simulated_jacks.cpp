@@ -11,6 +11,7 @@
 #include <mmdeviceapi.h>
 
 #include "counted_object.h"
+#include "notice_threads.h"
 #include "simulated_speakers.h"
 
 SimulatedJacks simulatedJacks;
@@ -197,6 +198,7 @@ struct TopologyConnector : Counted<IConnector>, IPart {
     }
     HRESULT STDMETHODCALLTYPE RegisterControlChangeCallback(REFGUID iid, IControlChangeNotify *callback) override
     {
+        noteRegistration();
         if (callback == NULL)
             return E_POINTER;
         if (!adapterSide || !IsEqualIID(iid, __uuidof(IKsJackDescription)))
@@ -211,7 +213,9 @@ struct TopologyConnector : Counted<IConnector>, IPart {
     {
         if (callback == NULL)
             return E_INVALIDARG;
-        if (!removeJackCallback(device, callback))
+        BOOL found = removeJackCallback(device, callback);
+        noteUnregistration();
+        if (!found)
             return E_NOTFOUND;
         callback->Release();
         return S_OK;
@@ -301,13 +305,17 @@ static void tellJackCallbacks(LONG device)
 {
     IControlChangeNotify *callbacks[MAX_JACK_CALLBACKS];
     LONG count = 0;
+    beginTelling();
     for (IControlChangeNotify *callback : jackCallbacks[device]) {
         if (callback != NULL)
             callbacks[count++] = callback;
     }
     // A change the hardware made has no process behind it.
-    for (LONG i = 0; i < count; ++i)
-        (void)callbacks[i]->OnNotify(0, NULL);
+    for (LONG i = 0; i < count; ++i) {
+        IControlChangeNotify *callback = callbacks[i];
+        deliverNotice([=] { (void)callback->OnNotify(0, NULL); });
+    }
+    endTelling();
 }
 
 // Whatever the driver reports anew is told, even of a jack that cannot tell its presence: a

@@ -6,7 +6,7 @@
 // driver moves the sound to the speakers by itself. Merged, the speakers' endpoint is that one.
 // Like a driver, a change is told to the parts' control-change callbacks for IKsJackDescription
 // and as a property change of the endpoint, as the driver in use does it; each registered one is
-// called on the thread that made the change, outside any lock.
+// called outside any lock, as notice_threads.h delivers them.
 #pragma once
 #include <windows.h>
 

@@ -10,6 +10,7 @@
 #include <mmdeviceapi.h>
 
 #include "counted_object.h"
+#include "notice_threads.h"
 #include "simulated_speakers.h"
 
 // The headers leave it to the caller, as the page of GetProcessId says.
@@ -128,6 +129,7 @@ struct SessionControl : Counted<IAudioSessionControl2> {
     }
     HRESULT STDMETHODCALLTYPE RegisterAudioSessionNotification(IAudioSessionEvents *listener) override
     {
+        noteRegistration();
         if (stepFails(SESSION_STEP_STATE_NOTICES))
             return E_OUTOFMEMORY;
         if (!audioServiceServes(madeAfterStops))
@@ -164,6 +166,7 @@ struct SessionControl : Counted<IAudioSessionControl2> {
             found = TRUE;
         }
         unlockTables();
+        noteUnregistration();
         if (!found)
             return E_NOTFOUND;
         InterlockedDecrement(&simulatedSessions.stateListeners);
@@ -311,6 +314,7 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     }
     HRESULT STDMETHODCALLTYPE RegisterSessionNotification(IAudioSessionNotification *listener) override
     {
+        noteRegistration();
         if (stepFails(SESSION_STEP_CREATED_NOTICES))
             return E_NOTIMPL;
         if (!audioServiceServes(madeAfterStops))
@@ -325,7 +329,9 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     }
     HRESULT STDMETHODCALLTYPE UnregisterSessionNotification(IAudioSessionNotification *listener) override
     {
-        if (!removeCreationListener(device, listener))
+        BOOL found = removeCreationListener(device, listener);
+        noteUnregistration();
+        if (!found)
             return E_NOTFOUND;
         InterlockedDecrement(&simulatedSessions.creationListeners);
         listener->Release();
@@ -396,6 +402,7 @@ static void tellSessionCreated(LONG slot)
     IAudioSessionNotification *listeners[MAX_SESSION_LISTENERS];
     LONG count = 0;
     SessionRecord record;
+    beginTelling();
     lockTables();
     SessionRecord &told = tables.sessions[slot];
     if (tables.listRead[told.device]) {
@@ -414,10 +421,11 @@ static void tellSessionCreated(LONG slot)
     unlockTables();
     for (LONG i = 0; i < count; ++i) {
         SessionControl *control = new SessionControl(slot, record, record.listing == SESSION_ANNOUNCED_UNLISTED);
+        IAudioSessionNotification *listener = listeners[i];
         InterlockedIncrement(&simulatedSessions.noticesSent);
-        (void)listeners[i]->OnSessionCreated(control);
-        control->Release();
+        deliverNotice([=] { (void)listener->OnSessionCreated(control); }, control);
     }
+    endTelling();
 }
 
 LONG addSimulatedSession(LONG device, DWORD processId, AudioSessionState state, BOOL systemSounds)
@@ -445,6 +453,18 @@ LONG addSimulatedSession(LONG device, DWORD processId, AudioSessionState state, 
     if (slot != NO_SESSION && !simulatedSessions.silent)
         tellSessionCreated(slot);
     return slot;
+}
+
+// The listener holds a reference of the platform's until it is unregistered, and an
+// unregistration waits for the notices under way: it lives while called.
+static void tellStateChanged(IAudioSessionEvents *listener, AudioSessionState state)
+{
+    deliverNotice([=] { (void)listener->OnStateChanged(state); });
+}
+
+static void tellDisconnected(IAudioSessionEvents *listener, AudioSessionDisconnectReason reason)
+{
+    deliverNotice([=] { (void)listener->OnSessionDisconnected(reason); });
 }
 
 // A snapshot of the session's listeners under the lock; the calls go out after it.
@@ -477,10 +497,12 @@ void setSimulatedSessionState(LONG session, AudioSessionState state)
     if (!changed)
         return;
     IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
+    beginTelling();
     LONG count = listenersOf(session, generation, listeners);
     (void)InterlockedExchangeAdd(&simulatedSessions.noticesSent, count);
     for (LONG i = 0; i < count; ++i)
-        (void)listeners[i]->OnStateChanged(state);
+        tellStateChanged(listeners[i], state);
+    endTelling();
 }
 
 // Under the lock: the session is gone; FALSE when it was gone already.
@@ -508,14 +530,16 @@ static void endSessionAndTell(LONG session, LONG reason)
     if (!ended)
         return;
     IAudioSessionEvents *listeners[MAX_SESSION_LISTENERS];
+    beginTelling();
     LONG count = listenersOf(session, generation, listeners);
     (void)InterlockedExchangeAdd(&simulatedSessions.noticesSent, count);
     for (LONG i = 0; i < count; ++i) {
         if (reason == NOT_DISCONNECTED)
-            (void)listeners[i]->OnStateChanged(AudioSessionStateExpired);
+            tellStateChanged(listeners[i], AudioSessionStateExpired);
         else
-            (void)listeners[i]->OnSessionDisconnected((AudioSessionDisconnectReason)reason);
+            tellDisconnected(listeners[i], (AudioSessionDisconnectReason)reason);
     }
+    endTelling();
 }
 
 void removeSimulatedSession(LONG session)
@@ -559,6 +583,7 @@ void tellSessionsServerShutdown(void)
     LONG count = 0;
     if (simulatedSessions.silent)
         return;
+    beginTelling();
     lockTables();
     for (LONG i = 0; i < MAX_SESSION_LISTENERS; ++i) {
         if (tables.stateListeners[i] != NULL && audioServiceServes(tables.stateMadeAfterStops[i]))
@@ -567,7 +592,8 @@ void tellSessionsServerShutdown(void)
     unlockTables();
     (void)InterlockedExchangeAdd(&simulatedSessions.noticesSent, count);
     for (LONG i = 0; i < count; ++i)
-        (void)listeners[i]->OnSessionDisconnected(DisconnectReasonServerShutdown);
+        tellDisconnected(listeners[i], DisconnectReasonServerShutdown);
+    endTelling();
 }
 
 void forgetSessionListsRead(void)

@@ -3,7 +3,7 @@
 // device of the simulated speakers' table, render or capture alike, named by its index there;
 // Activate for IAudioSessionManager2 on that device hands out its session manager. Like
 // Windows, it calls the registered session-created notices and a session's own listeners when
-// something changes, on the thread that made the change, outside its lock.
+// something changes, outside its lock, as notice_threads.h delivers them.
 #pragma once
 #include <windows.h>
 

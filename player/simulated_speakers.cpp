@@ -1,7 +1,7 @@
 // The simulated device enumerator, its render and capture devices, their collections and
 // volume objects. Objects are counted
 // while alive, so that a caller can see every reference it took released again. Listeners are
-// called on the thread that made the change, outside the registry's lock.
+// called outside the registry's lock, as notice_threads.h delivers them.
 #include "simulated_speakers.h"
 
 #include <objbase.h>
@@ -12,6 +12,7 @@
 
 #include "counted_object.h"
 #include "import_patch.h"
+#include "notice_threads.h"
 #include "simulated_jacks.h"
 #include "simulated_sessions.h"
 
@@ -100,6 +101,8 @@ struct LiveSpeakerObjects {
 };
 template <typename Interface> using Counted = CountedObject<Interface, LiveSpeakerObjects>;
 
+static void tellMute(LONG device, BOOL muted, LPCGUID context);
+
 // The volume object lives in the audio service: made under one of its lives, dead after it.
 struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     LONG device;
@@ -114,18 +117,23 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
         *muted = simulatedSpeakers.muted[device] != 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetMute(BOOL muted, LPCGUID) override
+    // Every registered callback hears it, the caller's own included, with the caller's context.
+    HRESULT STDMETHODCALLTYPE SetMute(BOOL muted, LPCGUID context) override
     {
         if (stepFails(SPEAKER_STEP_SET_MUTE))
             return AUDCLNT_E_DEVICE_INVALIDATED;
         if (!audioServiceServes(madeAfterStops))
             return audioServiceAnswer(madeAfterStops);
-        simulatedSpeakers.muted[device] = muted ? 1 : 0;
+        LONG now = muted ? 1 : 0;
+        if (InterlockedExchange(&simulatedSpeakers.muted[device], now) == now)
+            return S_FALSE;
+        tellMute(device, muted, context);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback *callback) override
     {
         LONG slot;
+        noteRegistration();
         if (!audioServiceServes(madeAfterStops))
             return audioServiceAnswer(madeAfterStops);
         if (stepFails(SPEAKER_STEP_MUTE_NOTICES) || callback == NULL ||
@@ -140,7 +148,9 @@ struct SpeakerVolume : Counted<IAudioEndpointVolume> {
     {
         if (simulatedSpeakers.muteUnregistrationRefused)
             return E_FAIL;
-        return removeListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks) ? S_OK : E_INVALIDARG;
+        BOOL found = removeListener(listeners.muteCallbacks, callback, simulatedSpeakers.muteCallbacks);
+        noteUnregistration();
+        return found ? S_OK : E_INVALIDARG;
     }
     // Nothing else is asked of the speakers.
     HRESULT STDMETHODCALLTYPE GetChannelCount(UINT *channels) override
@@ -273,6 +283,7 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient *client) override
     {
         LONG slot;
+        noteRegistration();
         if (stepFails(SPEAKER_STEP_DEVICE_NOTICES) || client == NULL ||
             !addListener(listeners.clients, client, simulatedSpeakers.deviceClients, slot))
             return E_FAIL;
@@ -280,7 +291,9 @@ struct SpeakerEnumerator : Counted<IMMDeviceEnumerator> {
     }
     HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient *client) override
     {
-        return removeListener(listeners.clients, client, simulatedSpeakers.deviceClients) ? S_OK : E_NOTFOUND;
+        BOOL found = removeListener(listeners.clients, client, simulatedSpeakers.deviceClients);
+        noteUnregistration();
+        return found ? S_OK : E_NOTFOUND;
     }
 };
 
@@ -354,20 +367,31 @@ static LONG snapshot(Entry *const (&slots)[MAX_SPEAKER_LISTENERS], Entry *(&copy
     return count;
 }
 
+// A change the user made in the mixer carries no caller's context.
+static void tellMute(LONG device, BOOL muted, LPCGUID context)
+{
+    IAudioEndpointVolumeCallback *callbacks[MAX_SPEAKER_LISTENERS];
+    beginTelling();
+    LONG count = snapshot(listeners.muteCallbacks, callbacks, device);
+    AUDIO_VOLUME_NOTIFICATION_DATA data = {};
+    data.guidEventContext = context != NULL ? *context : GUID_NULL;
+    data.bMuted = muted;
+    data.fMasterVolume = 1.0f;
+    data.nChannels = 1;
+    for (LONG i = 0; i < count; ++i) {
+        IAudioEndpointVolumeCallback *callback = callbacks[i];
+        deliverNotice([=]() mutable { (void)callback->OnNotify(&data); });
+    }
+    endTelling();
+}
+
 void setSpeakersMuted(BOOL muted)
 {
     LONG index = simulatedSpeakers.defaultDevice;
     if (index == NO_DEFAULT_SPEAKERS)
         return;
     simulatedSpeakers.muted[index] = muted ? 1 : 0;
-    IAudioEndpointVolumeCallback *callbacks[MAX_SPEAKER_LISTENERS];
-    LONG count = snapshot(listeners.muteCallbacks, callbacks, index);
-    AUDIO_VOLUME_NOTIFICATION_DATA data = {};
-    data.bMuted = muted;
-    data.fMasterVolume = 1.0f;
-    data.nChannels = 1;
-    for (LONG i = 0; i < count; ++i)
-        (void)callbacks[i]->OnNotify(&data);
+    tellMute(index, muted, NULL);
 }
 
 BOOL speakersMuted(void)
@@ -381,31 +405,45 @@ const wchar_t *speakerDeviceId(LONG device)
     return deviceIds[device];
 }
 
+// Windows tells each role apart.
+static void tellEachRole(IMMNotificationClient *client, EDataFlow flow, LPCWSTR defaultId)
+{
+    static const ERole roles[] = {eConsole, eMultimedia, eCommunications};
+    for (ERole role : roles)
+        deliverNotice([=] { (void)client->OnDefaultDeviceChanged(flow, role, defaultId); });
+}
+
 static void tellClients(LONG changedDevice, BOOL stateChanged, BOOL defaultMoved)
 {
     IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    beginTelling();
     LONG count = snapshot(listeners.clients, clients, -1);
     // Windows names no device when the last output went.
     LONG now = simulatedSpeakers.defaultDevice;
     LPCWSTR defaultId = now == NO_DEFAULT_SPEAKERS ? NULL : deviceIds[now];
+    LPCWSTR changedId = deviceIds[changedDevice];
+    DWORD state = (DWORD)simulatedSpeakers.state[changedDevice];
     for (LONG i = 0; i < count; ++i) {
+        IMMNotificationClient *client = clients[i];
         if (stateChanged)
-            (void)clients[i]->OnDeviceStateChanged(deviceIds[changedDevice], (DWORD)simulatedSpeakers.state[changedDevice]);
-        if (!defaultMoved)
-            continue;
-        // Windows tells each role apart.
-        static const ERole roles[] = {eConsole, eMultimedia, eCommunications};
-        for (ERole role : roles)
-            (void)clients[i]->OnDefaultDeviceChanged(eRender, role, defaultId);
+            deliverNotice([=] { (void)client->OnDeviceStateChanged(changedId, state); });
+        if (defaultMoved)
+            tellEachRole(client, eRender, defaultId);
     }
+    endTelling();
 }
 
 void tellPropertyValueChanged(LONG device, const PROPERTYKEY &key)
 {
     IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    beginTelling();
     LONG count = snapshot(listeners.clients, clients, -1);
-    for (LONG i = 0; i < count; ++i)
-        (void)clients[i]->OnPropertyValueChanged(deviceIds[device], key);
+    for (LONG i = 0; i < count; ++i) {
+        IMMNotificationClient *client = clients[i];
+        PROPERTYKEY changed = key;
+        deliverNotice([=] { (void)client->OnPropertyValueChanged(deviceIds[device], changed); });
+    }
+    endTelling();
 }
 
 void plugInHeadphones(void)
@@ -434,12 +472,11 @@ void chooseDefaultMicrophone(LONG device)
 {
     simulatedSpeakers.defaultMicrophone = device;
     IMMNotificationClient *clients[MAX_SPEAKER_LISTENERS];
+    beginTelling();
     LONG count = snapshot(listeners.clients, clients, -1);
-    static const ERole roles[] = {eConsole, eMultimedia, eCommunications};
-    for (LONG i = 0; i < count; ++i) {
-        for (ERole role : roles)
-            (void)clients[i]->OnDefaultDeviceChanged(eCapture, role, deviceIds[device]);
-    }
+    for (LONG i = 0; i < count; ++i)
+        tellEachRole(clients[i], eCapture, deviceIds[device]);
+    endTelling();
 }
 
 void plugInExtraMicrophones(LONG count)

@@ -2,7 +2,8 @@
 // endpoint's mute per object, so a system-wide speaker mute cannot be produced for real, and
 // it has no headphones to unplug. The module's own CoCreateInstance import hands out a
 // simulated device enumerator; every other caller in the process still gets the system's. Like Windows, it calls the
-// notification clients and mute callbacks registered with it when something changes. Its
+// notification clients and mute callbacks registered with it when something changes, as
+// notice_threads.h delivers them. Its
 // devices carry the simulated audio sessions (simulated_sessions.h).
 #pragma once
 #include <windows.h>

@@ -76,6 +76,28 @@ TEST_F(EndpointMute, AManualStartReleasesEveryMuteBeforeThePlayerActs)
     }
 }
 
+// Watched, the release is told back to the plug-in's own callback, as Windows tells every
+// client, from a thread of its own and while a look may run: the music plays on.
+TEST_F(EndpointMute, ItsOwnReleaseToldBackChangesNothing)
+{
+    noticeThreads.fromOwnThreads = 1;
+    writeTestSettings("[Hushgate]\r\nISLOCK=0\r\nISSCREENSAVE=0\r\nCHECKTIME=10000\r\n");
+    startCountingCalls();
+    pluginHeader.init();
+    ASSERT_TRUE(waitForWatchThreadWaits(1, 2000));
+    setSpeakersMuted(TRUE);
+    EXPECT_TRUE(pumpMessagesUntil(2000, [] { return (BOOL)(pluginState.pausedByPlugin == 1); })) << "not held";
+    LONG waits = callCounts.watchThreadWaits;
+    clearPlayerLog();
+    pressPlayerButton(CMD_PLAY);
+    EXPECT_FALSE(speakersMuted());
+    EXPECT_TRUE(waitForWatchThreadWaits(waits + 1, 2000)) << "its own release was not told back";
+    pumpMessagesFor(200);
+    EXPECT_EQ(playerWindow.eventCount, 1) << "the plug-in acted on its own release";
+    EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING);
+    pluginHeader.quit();
+}
+
 TEST_F(EndpointMute, AFailureAtAnyStepReadsAsNotMutedAndIsTriedAgain)
 {
     for (int step = SPEAKER_STEP_CREATE; step <= SPEAKER_STEP_GET_MUTE; ++step) {

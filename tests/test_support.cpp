@@ -427,6 +427,11 @@ void PluginTest::SetUp()
 
 void PluginTest::TearDown()
 {
+    // Windows would have deadlocked on such a callback: every test fails on one.
+    settleNotices();
+    EXPECT_EQ(noticeThreads.ruleBreaks, 0) << "a callback registered, unregistered or released what called it";
+    noticeThreads.ruleBreaks = 0;
+    noticeThreads.fromOwnThreads = 0;
     stopCountingCalls();
     onWatchThreadWait = NULL;
     duringLockProbe = NULL;
@@ -458,6 +463,7 @@ void PluginTest::setSettings(LONG isLock, LONG isScreenSave, LONG isMute, LONG c
 
 void PluginTest::resetConditions(void)
 {
+    settleNotices();  // nothing of the last change may reach the next
     mixerDeviceGone = 0;
     mixerCallFailuresToCome = 0;
     mixerCallsTakeLong = 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "conditions.h"
+#include "notice_threads.h"
 #include "player_window.h"
 #include "plugin/plugin.h"
 
