@@ -135,22 +135,13 @@ template <typename Object> static HRESULT handOut(Object *made, REFIID iid, void
     return result;
 }
 
-static BOOL addJackCallback(LONG device, IControlChangeNotify *callback)
+// One slot of the device's table goes from one callback to the other: NULL to a callback adds
+// it, a callback to NULL removes it. The count beside follows.
+static BOOL swapJackCallback(LONG device, IControlChangeNotify *from, IControlChangeNotify *to)
 {
     for (IControlChangeNotify *volatile &slot : jackCallbacks[device]) {
-        if (InterlockedCompareExchangePointer((PVOID volatile *)&slot, callback, NULL) == NULL) {
-            InterlockedIncrement(&simulatedJacks.callbacks);
-            return TRUE;
-        }
-    }
-    return FALSE;
-}
-
-static BOOL removeJackCallback(LONG device, IControlChangeNotify *callback)
-{
-    for (IControlChangeNotify *volatile &slot : jackCallbacks[device]) {
-        if (InterlockedCompareExchangePointer((PVOID volatile *)&slot, NULL, callback) == callback) {
-            InterlockedDecrement(&simulatedJacks.callbacks);
+        if (InterlockedCompareExchangePointer((PVOID volatile *)&slot, to, from) == from) {
+            InterlockedExchangeAdd(&simulatedJacks.callbacks, to != NULL ? 1 : -1);
             return TRUE;
         }
     }
@@ -203,7 +194,7 @@ struct TopologyConnector : Counted<IConnector>, IPart {
             return E_POINTER;
         if (!adapterSide || !IsEqualIID(iid, __uuidof(IKsJackDescription)))
             return E_INVALIDARG;
-        if (!addJackCallback(device, callback))
+        if (!swapJackCallback(device, NULL, callback))
             return E_OUTOFMEMORY;
         // The part holds the callback while it is registered.
         callback->AddRef();
@@ -213,7 +204,7 @@ struct TopologyConnector : Counted<IConnector>, IPart {
     {
         if (callback == NULL)
             return E_INVALIDARG;
-        BOOL found = removeJackCallback(device, callback);
+        BOOL found = swapJackCallback(device, callback, NULL);
         noteUnregistration();
         if (!found)
             return E_NOTFOUND;

@@ -468,27 +468,6 @@ protected:
                (secondDevice + 1) * 3 + (playing && secondDevice != MODEL_NOWHERE);
     }
 
-    // A stopped audio service tells nobody of a session or a mute; its return is told by nothing.
-    static BOOL untoldByTheAudioService(const Step &step)
-    {
-        if (step.kind == STEP_AUDIO_SERVICE)
-            return step.value != 0;
-        if (!simulatedSpeakers.serviceStopped)
-            return FALSE;
-        switch (step.kind) {
-        case STEP_SPEAKER_MUTE:
-        case STEP_PLAYER_OUTPUT:
-        case STEP_SECOND_SESSION:
-        case STEP_CAPTURE:
-        case STEP_NO_CALL:
-        case STEP_CROWD:
-        case STEP_COMMAND:
-            return TRUE;
-        default:
-            return FALSE;
-        }
-    }
-
     void applyToEngine(const Step &step, BOOL &asleep)
     {
         LONG sessionsBefore = sessionsSeen();
@@ -497,7 +476,7 @@ protected:
         asleep = step.kind == STEP_SUSPEND || (asleep && step.kind != STEP_WAKE && step.kind != STEP_CRITICAL_RESUME);
         // A start of the user's that makes the player's session active is told at once.
         BOOL told = announced(step.kind) || (step.kind == STEP_COMMAND && sessionsSeen() != sessionsBefore);
-        told = told && !untoldByTheAudioService(step);
+        told = told && !stepUnheard(step, simulatedSpeakers.serviceStopped);
         if (told && (!asleep || step.kind == STEP_SUSPEND)) {
             look();
             sessionsFollow();

@@ -736,7 +736,7 @@ void modelApply(ModelState &m, const Step &step)
     // so does the session that a start of the user's makes active.
     if (step.kind == STEP_COMMAND && sessionsSeen(m) != sessionsBefore)
         announced = TRUE;
-    if (modelStepUnheard(m, step))
+    if (stepUnheard(step, m.audioAway))
         announced = FALSE;
     if (announced && (!m.asleep || step.kind == STEP_SUSPEND)) {
         look(m);
@@ -745,11 +745,11 @@ void modelApply(ModelState &m, const Step &step)
 }
 
 // "every condition works again once the audio service is back, without restarting the player"
-BOOL modelStepUnheard(const ModelState &m, const Step &step)
+BOOL stepUnheard(const Step &step, BOOL audioServiceAway)
 {
     if (step.kind == STEP_AUDIO_SERVICE)
         return step.value != 0;
-    if (!m.audioAway)
+    if (!audioServiceAway)
         return FALSE;
     switch (step.kind) {
     case STEP_SPEAKER_MUTE:

@@ -155,4 +155,5 @@ void describeStep(const Step &step, char (&text)[192]);
 BOOL modelSpeakersMuted(const ModelState &model);
 // What a stopped audio service keeps from being told at once: the sessions' notices and the
 // speakers' mute notices. The devices' own notices come from another service, and go on.
-BOOL modelStepUnheard(const ModelState &model, const Step &step);
+// Asked with whether the service is away: the model's word for it, or the simulated platform's.
+BOOL stepUnheard(const Step &step, BOOL audioServiceAway);
