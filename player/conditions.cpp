@@ -194,6 +194,17 @@ static const int WTS_SESSION_INFO_EX = 25;
 static const LONG WTS_SESSIONSTATE_LOCK = 0, WTS_SESSIONSTATE_UNLOCK = 1, WTS_SESSIONSTATE_UNKNOWN = -1;
 static SessionInfoEx sessionInfo;
 
+static void changeLock(BOOL locked, void (*tell)(WPARAM));
+
+// Handled before this returns, on whichever thread the windows run.
+static void handSessionWindows(WPARAM event)
+{
+    for (HWND window : simulatedSession.windows) {
+        if (window != NULL)
+            (void)SendMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
+    }
+}
+
 static BOOL WINAPI simulatedQuerySessionInformationW(HANDLE, DWORD, int infoClass, LPWSTR *buffer, DWORD *bytes)
 {
     InterlockedIncrement(&simulatedSession.infoQueries);
@@ -211,6 +222,8 @@ static BOOL WINAPI simulatedQuerySessionInformationW(HANDLE, DWORD, int infoClas
     InterlockedIncrement(&simulatedSession.infoAnswersHeld);
     *buffer = (LPWSTR)&sessionInfo;
     *bytes = sizeof sessionInfo;
+    if (InterlockedExchange(&simulatedSession.unlockWhileAsked, 0) != 0)
+        changeLock(FALSE, handSessionWindows);
     return TRUE;
 }
 
@@ -325,6 +338,7 @@ void resetSimulatedSession(void)
     simulatedSession.secureDesktop = 0;
     simulatedSession.lockToldAfterWake = 0;
     simulatedSession.lockNoticeHeld = 0;
+    simulatedSession.unlockWhileAsked = 0;
 }
 
 static void tellSessionWindows(WPARAM event)

@@ -59,6 +59,9 @@ struct SimulatedSession {
     // postLockToldLate, or before the unlock's when the user unlocks first.
     volatile LONG lockToldAfterWake;
     volatile LONG lockNoticeHeld;
+    // The user signs in while the session is being asked for its lock, once: the notices are
+    // handled before the answer arrives, and it says what held when it was asked.
+    volatile LONG unlockWhileAsked;
 };
 extern SimulatedSession simulatedSession;
 // Nobody registered, no failures, everything present, no secure desktop, and the extended

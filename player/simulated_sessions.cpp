@@ -171,7 +171,8 @@ struct SessionControl : Counted<IAudioSessionControl2> {
             return E_NOTFOUND;
         InterlockedDecrement(&simulatedSessions.stateListeners);
         listener->Release();
-        return S_OK;
+        // Gone with the service, though an object it served still answers so.
+        return audioServiceAnswer(madeAfterStops);
     }
     HRESULT STDMETHODCALLTYPE GetProcessId(DWORD *id) override
     {
@@ -288,7 +289,14 @@ static BOOL removeCreationListener(LONG device, IAudioSessionNotification *liste
 struct SessionManager : Counted<IAudioSessionManager2> {
     LONG device;
     LONG madeAfterStops = simulatedSpeakers.serviceStops;
+    BOOL firstVersionOnly = simulatedSessions.failing[SESSION_STEP_MANAGER] != 0;
     explicit SessionManager(LONG onDevice) : device(onDevice) {}
+    BOOL lacksSecondVersion(void)
+    {
+        if (firstVersionOnly)
+            InterlockedIncrement(&simulatedSessions.callsVistaLacks);
+        return firstVersionOnly;
+    }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
         // Vista's manager has no second version.
@@ -302,6 +310,8 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator **sessions) override
     {
         *sessions = NULL;
+        if (lacksSecondVersion())
+            return E_UNEXPECTED;
         if (stepFails(SESSION_STEP_ENUMERATOR))
             return E_NOTIMPL;
         if (!audioServiceServes(madeAfterStops))
@@ -315,6 +325,8 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     HRESULT STDMETHODCALLTYPE RegisterSessionNotification(IAudioSessionNotification *listener) override
     {
         noteRegistration();
+        if (lacksSecondVersion())
+            return E_UNEXPECTED;
         if (stepFails(SESSION_STEP_CREATED_NOTICES))
             return E_NOTIMPL;
         if (!audioServiceServes(madeAfterStops))
@@ -329,13 +341,15 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     }
     HRESULT STDMETHODCALLTYPE UnregisterSessionNotification(IAudioSessionNotification *listener) override
     {
+        if (lacksSecondVersion())
+            return E_UNEXPECTED;
         BOOL found = removeCreationListener(device, listener);
         noteUnregistration();
         if (!found)
             return E_NOTFOUND;
         InterlockedDecrement(&simulatedSessions.creationListeners);
         listener->Release();
-        return S_OK;
+        return audioServiceAnswer(madeAfterStops);
     }
     HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD, IAudioSessionControl **) override
     {
@@ -344,9 +358,12 @@ struct SessionManager : Counted<IAudioSessionManager2> {
     HRESULT STDMETHODCALLTYPE GetSimpleAudioVolume(LPCGUID, DWORD, ISimpleAudioVolume **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RegisterDuckNotification(LPCWSTR, IAudioVolumeDuckNotification *) override
     {
-        return E_NOTIMPL;
+        return lacksSecondVersion() ? E_UNEXPECTED : E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE UnregisterDuckNotification(IAudioVolumeDuckNotification *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnregisterDuckNotification(IAudioVolumeDuckNotification *) override
+    {
+        return lacksSecondVersion() ? E_UNEXPECTED : E_NOTIMPL;
+    }
 };
 
 BOOL isSessionManagerInterface(REFIID iid)
@@ -386,6 +403,7 @@ void resetSimulatedSessions(void)
     simulatedSessions.silent = 0;
     simulatedSessions.announcedUnlisted = 0;
     simulatedSessions.sharedByProcesses = 0;
+    simulatedSessions.callsVistaLacks = 0;
     for (volatile LONG &failures : simulatedSessions.managerFailuresToCome)
         failures = 0;
     for (int step = 0; step < SESSION_STEP_COUNT; ++step) {

@@ -49,6 +49,9 @@ struct SimulatedSessions {
     // Nonzero: a session made from now on serves several processes: GetProcessId answers
     // AUDCLNT_S_NO_SINGLE_PROCESS with the id of the process that made it.
     volatile LONG sharedByProcesses;
+    // Methods of the second version called on a manager made while SESSION_STEP_MANAGER fails:
+    // Vista's manager has only the first, and a call past its table runs whatever lies there.
+    volatile LONG callsVistaLacks;
 };
 extern SimulatedSessions simulatedSessions;
 

@@ -15,11 +15,13 @@
 #include "engine/endpoint_mute.h"
 #include "engine/ignored_programs.h"
 #include "engine/output_device.h"
+#include "engine/settings_in_force.h"
 #include "engine/sleep_hold.h"
 #include "engine/transport_filter.h"
 #include "engine/wake_signals.h"
 #include "engine/watch_build.h"
 #include "engine/watch_loop.h"
+#include "notice_threads.h"
 #include "playback_model.h"
 #include "simulated_jacks.h"
 #include "simulated_sessions.h"
@@ -83,6 +85,13 @@ static LONG generationOfWalk(unsigned seed)
     return generations[(seed / 24) % 8];
 }
 
+// Half the walks hear Core Audio's notices from threads of the platform's own, as Windows calls
+// them, at any moment; a step waits for them before the look it brings and the comparison.
+static BOOL noticesFromThreads(unsigned seed)
+{
+    return (seed / 192) % 2;
+}
+
 // The session a walk meets, from its seed: one that cannot say its lock (before 7, Wine), one
 // that can (8 and later), one that says it inverted (7); and in half of them "sign in on wake".
 enum { WALK_SESSION_SILENT, WALK_SESSION_TELLS, WALK_SESSION_AS_SEVEN };
@@ -139,6 +148,7 @@ protected:
 
     void look(void)
     {
+        settleNotices();
         renewAudioWatchAfterOutage();
         pollOnce();
         watchSignalsBetweenPolls();
@@ -255,6 +265,15 @@ protected:
 
     // --- one step on the engine's side ---------------------------------------------------------
 
+    // The notice a driver sends when the mute changes, and Wine's mixer never does.
+    static void tellMixerChange(void)
+    {
+        HMIXER mixer;
+        DWORD muteControl = 0;
+        if (conditionMuteControl(mixer, muteControl))
+            (void)SendMessageA(ownSignalWindow(), MM_MIXM_CONTROL_CHANGE, (WPARAM)mixer, (LPARAM)muteControl);
+    }
+
     void timePasses(DWORD ms)
     {
         DWORD end = GetTickCount() + ms;
@@ -318,7 +337,9 @@ protected:
             setScreenSaverRunning(v);
             break;
         case STEP_MUTE:
-            (void)setSystemMute(v);
+            (void)setSystemMute(v % 2);
+            if (v < 2)
+                tellMixerChange();
             pumpMessagesFor(0);
             break;
         case STEP_SPEAKER_MUTE:
@@ -375,10 +396,7 @@ protected:
             pressPlayerButton((WORD)v);
             break;
         case STEP_SETTINGS:
-            setSettings(v & 1, (v >> 1) & 1, (v >> 2) & 1, modelIntervals[(v >> 3) % 6]);
-            pluginState.settings.isDeviceLost = (v >> 6) & 1;
-            pluginState.settings.isCall = (v >> 7) & 1;
-            applyIgnoreList(v >> 8);
+            pressOk(v);
             break;
         case STEP_PROCESS_ID_REUSED: {
             // The sessions of a process that ends expire with it.
@@ -438,10 +456,45 @@ protected:
         }
     }
 
-    // The same steps the model answers with a look: what Windows announces wakes the loop at once.
-    static BOOL announced(StepKind kind)
+    // The dialog's OK as it publishes the set on the player's thread; pressed while a look runs,
+    // it lands as that look asks the player's state.
+    static LONG settingsPressed;
+    static void publishPressed(void)
     {
-        switch (kind) {
+        playerWindow.onPlayStateQuery = NULL;
+        LONG v = settingsPressed;
+        Settings next = settingsInForce();
+        next.isLock = v & 1;
+        next.isScreenSave = (v >> 1) & 1;
+        next.isMute = (v >> 2) & 1;
+        next.checkTime = modelIntervals[(v >> 3) % 6];
+        next.isDeviceLost = (v >> 6) & 1;
+        next.isCall = (v >> 7) & 1;
+        WCHAR list[IGNORE_LIST_SIZE] = L"";
+        for (LONG name = 0; name < MODEL_NAMES; ++name) {
+            if ((v >> (8 + name)) & 1)
+                lstrcatW(lstrcatW(list, listedNames[name]), L";");
+        }
+        publishSettings(next, list, FALSE);
+    }
+    void pressOk(LONG v)
+    {
+        settingsPressed = v;
+        if (v & SETTINGS_DURING_A_LOOK) {
+            playerWindow.onPlayStateQuery = publishPressed;
+            look();
+            sessionsFollow();
+        }
+        if (playerWindow.onPlayStateQuery != NULL || !(v & SETTINGS_DURING_A_LOOK))
+            publishPressed();
+    }
+
+    // The same steps the model answers with a look: what Windows announces wakes the loop at once.
+    static BOOL announced(const Step &step)
+    {
+        if (step.kind == STEP_MUTE)
+            return step.value < 2;
+        switch (step.kind) {
         case STEP_TIME:
         case STEP_SESSION_NOTICE:
         case STEP_SECURE_DESKTOP:
@@ -475,12 +528,13 @@ protected:
         sessionsFollow();
         asleep = step.kind == STEP_SUSPEND || (asleep && step.kind != STEP_WAKE && step.kind != STEP_CRITICAL_RESUME);
         // A start of the user's that makes the player's session active is told at once.
-        BOOL told = announced(step.kind) || (step.kind == STEP_COMMAND && sessionsSeen() != sessionsBefore);
+        BOOL told = announced(step) || (step.kind == STEP_COMMAND && sessionsSeen() != sessionsBefore);
         told = told && !stepUnheard(step, simulatedSpeakers.serviceStopped);
         if (told && (!asleep || step.kind == STEP_SUSPEND)) {
             look();
             sessionsFollow();
         }
+        settleNotices();
     }
 
     // --- the comparison ------------------------------------------------------------------------
@@ -529,6 +583,10 @@ protected:
         expectNoCalls("ISDEVICELOST", !before.isDeviceLost, !model.isDeviceLost, start.deviceReads, end.deviceReads);
         expectNoCalls("Core Audio before Vista", TRUE, model.generation < MODEL_WINDOWS_VISTA, 0,
                       simulatedSpeakers.calls[SPEAKER_STEP_CREATE]);
+        if (noticeThreads.ruleBreaks != 0)
+            mismatch += " a callback registered, unregistered or released what called it;";
+        if (simulatedSessions.callsVistaLacks != 0)
+            mismatch += " a method Vista's session manager lacks was called;";
         return mismatch.empty();
     }
 
@@ -543,7 +601,10 @@ protected:
     void startWalk(ModelState &model, WalkLockSource source)
     {
         stopEngine();
+        settleNotices();
         resetConditions();
+        noticeThreads.fromOwnThreads = noticesFromThreads(walkSeed);
+        noticeThreads.ruleBreaks = 0;
         simulatedSpeakers.state[HEADPHONES] = DEVICE_STATE_UNPLUGGED;
         mergeSpeakersAndHeadphones(TRUE);
         holdClockAt(WALK_CLOCK_START);
@@ -629,6 +690,7 @@ protected:
     }
 };
 
+LONG ModelWalk::settingsPressed;
 static Step walkSteps[MAX_WALK_STEPS];
 
 // CI runs many short walks from fixed seeds; HUSHGATE_SEED, HUSHGATE_WALKS and
@@ -670,8 +732,8 @@ TEST_F(ModelWalk, EveryStepAgreesWithTheModel)
                                                "a session that says its lock inverted, as Windows 7, sign in on wake"};
         static const char *const generations[] = {"Windows 2000", "XP", "Vista", "7", "8 and later"};
         std::string listing = std::string("\n  (") + generations[model.generation] + ", " + sources[source] + ", " +
-                              sessions[session] +
-                              (mixerPresent ? ", a mixer)" : ", no mixer)");
+                              sessions[session] + (mixerPresent ? ", a mixer" : ", no mixer") +
+                              (noticesFromThreads(seed) ? ", notices from the platform's threads)" : ")");
         for (int i = 0; i < shortest; ++i) {
             char text[192];
             describeStep(walkSteps[i], text);

@@ -601,8 +601,10 @@ void modelApply(ModelState &m, const Step &step)
         announced = FALSE;
         break;
     case STEP_MUTE:
-        m.mixerMuted = v && m.mixerPresent;
+        m.mixerMuted = v % 2 && m.mixerPresent;
         takeMessages(m);
+        // Untold, it is found at the next look.
+        announced = v < 2;
         break;
     case STEP_SPEAKER_MUTE:
         if (m.defaultOutput != MODEL_NOWHERE)
@@ -654,6 +656,10 @@ void modelApply(ModelState &m, const Step &step)
         announced = FALSE;
         break;
     case STEP_SETTINGS:
+        // "the watch thread polls on the old set or the new one, never on a mix": a look under
+        // way ends on the set it began with.
+        if (v & SETTINGS_DURING_A_LOOK)
+            look(m);
         m.isLock = v & 1;
         m.isScreenSave = (v >> 1) & 1;
         m.isMute = (v >> 2) & 1;

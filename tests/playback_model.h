@@ -86,6 +86,8 @@ struct ModelState {
     BOOL audioAway;
 };
 
+static const LONG SETTINGS_DURING_A_LOOK = 1 << 12;
+
 enum StepKind {
     STEP_POLL,            // the interval ran out: one look
     STEP_TIME,            // value ms pass; the looks come at the interval and at the call rule's moments
@@ -99,7 +101,7 @@ enum StepKind {
     STEP_ASLEEP,          // the clock moves value minutes while the machine sleeps
     STEP_INPUT,           // the user moves the mouse
     STEP_SCREEN_SAVER,
-    STEP_MUTE,            // the mixer's mute
+    STEP_MUTE,            // the mixer's mute: value 0/1 off/on, told by the driver; 2/3 the same untold
     STEP_SPEAKER_MUTE,    // the default output's own mute
     STEP_MUTE_UNREADABLE,
     STEP_OUTPUT,          // value: device * 2 + present
@@ -112,7 +114,8 @@ enum StepKind {
     STEP_CROWD,           // value: the crowd captures (1) or stops (0)
     STEP_COMMAND,
     STEP_SETTINGS,        // the dialog's OK: value bits lock, saver, mute, the interval's index (3 bits),
-                          // ISDEVICELOST, ISCALL, and from bit 8 the mask of CALLIGNORE's names
+                          // ISDEVICELOST, ISCALL, from bit 8 the mask of CALLIGNORE's names, and bit
+                          // SETTINGS_DURING_A_LOOK: pressed while the watch thread's look runs
     STEP_RESTART,         // quit, then init: value bits ISDEVICELOST, ISCALL (set by hand meanwhile)
     STEP_PROCESS_ID_REUSED,  // value: program * 16 + name * 2 + 1 if it captures at once: the program's
                              // process ends, and its id goes to a new process of that name

@@ -100,8 +100,14 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         LONG switches = (LONG)((r % 32) | (r % 3 == 0 ? 0 : 31));
         step.value = (switches & 7) | (LONG)(((r >> 5) % 6) << 3) | ((switches >> 3) << 6);
         step.value |= (LONG)(nextRandom(seed) % 16) << 8;
+        if (everyStep && r % 4 == 1)
+            step.value |= SETTINGS_DURING_A_LOOK;
         break;
     }
+    case STEP_MUTE:
+        // Some drivers announce no change of the mixer's mute.
+        step.value = (LONG)(r % (everyStep ? 4 : 2));
+        break;
     case STEP_PROCESS_ID_REUSED: {
         // Sixteen programs at most are followed at once: no id goes to another while the crowd
         // is about, nor twice before the call of the first program to end is over.
@@ -204,7 +210,7 @@ void describeStep(const Step &step, char (&text)[192])
         wsprintfA(text, "screen saver %s", v ? "starts" : "stops");
         break;
     case STEP_MUTE:
-        wsprintfA(text, "mixer mute %s", onOff);
+        wsprintfA(text, "mixer mute %s%s", v % 2 ? "on" : "off", v >= 2 ? " (the driver announces nothing)" : "");
         break;
     case STEP_SPEAKER_MUTE:
         wsprintfA(text, "default output's mute %s", onOff);
@@ -252,9 +258,10 @@ void describeStep(const Step &step, char (&text)[192])
             if ((v >> (8 + name)) & 1)
                 lstrcatA(lstrcatA(names, " "), modelProgramNames[name]);
         }
-        wsprintfA(text, "dialog OK: lock %s, screen saver %s, mute %s, output lost %s, call %s, every %ld ms; never a call:%s",
-                  v & 1 ? "on" : "off", v & 2 ? "on" : "off", v & 4 ? "on" : "off", v & 64 ? "on" : "off",
-                  v & 128 ? "on" : "off", modelIntervals[(v >> 3) % 6], names[0] != '\0' ? names : " none");
+        wsprintfA(text, "dialog OK%s: lock %s, screen saver %s, mute %s, output lost %s, call %s, every %ld ms; never a call:%s",
+                  v & SETTINGS_DURING_A_LOOK ? " while a look runs" : "", v & 1 ? "on" : "off", v & 2 ? "on" : "off",
+                  v & 4 ? "on" : "off", v & 64 ? "on" : "off", v & 128 ? "on" : "off", modelIntervals[(v >> 3) % 6],
+                  names[0] != '\0' ? names : " none");
         break;
     }
     case STEP_PROCESS_ID_REUSED:

@@ -443,6 +443,8 @@ static void expectNothingOfOursLeft(const char *when)
     EXPECT_EQ(simulatedSpeakers.muteCallbacks, 0) << when;
     EXPECT_EQ(simulatedJacks.callbacks, 0) << when;
     EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << when;
+    EXPECT_EQ(InterlockedExchange(&wakeSignals.callbacksMayCome, 0), 0)
+        << when << ": a callback was taken for one that may still come";
 }
 
 // At an interval of 10 s, only a signal can bring a poll within the 2 s each row allows.
@@ -748,6 +750,7 @@ struct WakeRow {
     BOOL signInOnWake;         // the sleep locks the session untold; the notice comes 300 ms after the wake
     BOOL lockAfterWake;        // a lock comes 300 ms after the wake, the user's own desktop up till then
     DWORD resumeAfterMs[2];    // the resume comes within this span of the wake, where it is judged
+    BOOL unlockWhileAsked;     // the lock and the unlock are told while the wake asks the session
 };
 
 static const DWORD LATE_LOCK_MS = 300;
@@ -808,6 +811,8 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
          FALSE, TELLS, FALSE, TRUE, FALSE, {0, 0}},
         {13, "a lock 300 ms after the wake, neither the session nor the desktop said it", PBT_APMRESUMESUSPEND, 0, FALSE,
          FALSE, 0, FALSE, FAILS, FALSE, FALSE, TRUE, {0, 0}},
+        {14, "sign in on wake, woken by input, the user signing in while the session is asked", PBT_APMRESUMEAUTOMATIC,
+         0, TRUE, TRUE, 0, FALSE, TELLS, FALSE, TRUE, FALSE, {0, 0}, TRUE},
     };
     for (const WakeRow &row : rows) {
         resetConditions();
@@ -822,6 +827,7 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
         EXPECT_EQ(playerWindow.playState, PLAY_STATE_PLAYING) << "row " << row.row << ": paused before the sleep";
         broadcastSuspend();
         EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": the machine would sleep with the music on";
+        simulatedSession.unlockWhileAsked = row.unlockWhileAsked;
         Sleep(20);  // the input a user made before the sleep is older than the wake
         moveClockOn(row.asleepDays * 86400000u);
         if (row.lockQueued)
@@ -836,7 +842,7 @@ TEST_F(WatchThread, OnlyAWakeWithAUserResumes)
             Sleep(20);
         if (row.thenInput && row.signInOnWake)
             moveTheMouse();
-        if (row.signInOnWake || row.lockAfterWake) {
+        if ((row.signInOnWake || row.lockAfterWake) && !row.unlockWhileAsked) {
             pumpMessagesFor(LATE_LOCK_MS);
             EXPECT_TRUE(playerPausedByPlugin()) << "row " << row.row << ": played into the lock: " << row.what;
             if (row.signInOnWake)

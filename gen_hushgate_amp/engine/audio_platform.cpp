@@ -107,9 +107,8 @@ void detachDeviceNotices(void)
     IMMDeviceEnumerator *enumerator = audioPlatform.deviceEnumerator;
     if (enumerator == NULL)
         return;
-    if (audioPlatform.deviceNoticesRegistered &&
-        FAILED(enumerator->UnregisterEndpointNotificationCallback(callbackOf(deviceNotices))))
-        noteCallbacksMayCome();
+    if (audioPlatform.deviceNoticesRegistered)
+        noteRegistrationLeft(enumerator->UnregisterEndpointNotificationCallback(callbackOf(deviceNotices)));
     audioPlatform.deviceNoticesRegistered = FALSE;
     audioPlatform.enumeratorThread = 0;
     enumerator->Release();

@@ -55,12 +55,6 @@ inline void followPropertyNotices(BOOL follow) { audioPlatform.propertyNoticesWa
 // was built (a new object's AUDCLNT_E_DEVICE_INVALIDATED is its endpoint's, not ready yet).
 BOOL audioServiceLostBy(HRESULT result, BOOL fromHeldObject);
 inline BOOL audioServiceAway(void) { return audioPlatform.serviceLost != 0; }
-// A session cut off by the service's shutdown: the same, and the loop wakes.
-inline void noteAudioServiceShutdown(void)
-{
-    InterlockedExchange(&audioPlatform.serviceLost, 1);
-    wakeWatchLoop();
-}
 // The watch's rebuild: takes the loss before it builds, and afterwards counts every endpoint as
 // changed, for each room to look afresh at the next poll.
 inline void takeAudioServiceLoss(void) { InterlockedExchange(&audioPlatform.serviceLost, 0); }

@@ -105,8 +105,7 @@ void unwatchSpeakerMute(void)
     IAudioEndpointVolume *speakers = speakerMuteWatch.watchedSpeakers;
     if (speakers == NULL)
         return;
-    if (FAILED(speakers->UnregisterControlChangeNotify(callbackOf(speakerNotices))))
-        noteCallbacksMayCome();
+    noteRegistrationLeft(speakers->UnregisterControlChangeNotify(callbackOf(speakerNotices)));
     speakers->Release();
     speakerMuteWatch.watchedSpeakers = NULL;
 }

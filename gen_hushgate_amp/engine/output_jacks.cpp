@@ -34,8 +34,7 @@ static const JackNotices jackNotices{};
 void forgetOutputJacks(void)
 {
     if (outputJacks.part != NULL) {
-        if (FAILED(outputJacks.part->UnregisterControlChangeCallback(callbackOf(jackNotices))))
-            noteCallbacksMayCome();
+        noteRegistrationLeft(outputJacks.part->UnregisterControlChangeCallback(callbackOf(jackNotices)));
         outputJacks.part->Release();
         outputJacks.part = NULL;
     }

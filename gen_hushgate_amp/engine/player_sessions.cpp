@@ -127,11 +127,10 @@ struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
 
 struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return playerSessionsChanged(); }
-    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason reason) override
+    // Cut off, also by the audio service going away: the look it wakes asks a held object, which
+    // tells an outage.
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override
     {
-        // The audio service going away cuts off the player's sessions as surely as the others'.
-        if (reason == DisconnectReasonServerShutdown)
-            noteAudioServiceShutdown();
         InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
         return playerSessionsChanged();
     }
@@ -191,8 +190,7 @@ static BOOL watchEndpoint(IMMDevice *device)
     }
     // Kept only while registered.
     if (!keepManager(manager)) {
-        if (FAILED(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices))))
-            noteCallbacksMayCome();
+        noteRegistrationLeft(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices)));
         manager->Release();
         return FALSE;
     }
@@ -214,8 +212,7 @@ static void letTheWatchGo(void)
     for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
         if (manager == NULL)
             continue;
-        if (FAILED(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices))))
-            noteCallbacksMayCome();
+        noteRegistrationLeft(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices)));
         manager->Release();
         manager = NULL;
     }

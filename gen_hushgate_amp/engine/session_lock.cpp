@@ -109,12 +109,24 @@ static LONG lockFoundNow(void)
     return inputDesktopLocked() ? (LONG)SESSION_LOCKED_BY_THE_PROBE : NO_WORD_OF_A_LOCK;
 }
 
+static LONG lockIn(LONG state)
+{
+    return state & SESSION_LOCK_BITS;
+}
+
+// On the window's thread only, so that the count cannot be lost between the read and the write.
+static void changeLockState(LONG lock)
+{
+    LONG state = sessionLock.state;
+    InterlockedExchange(&sessionLock.state, (state - lockIn(state) + SESSION_NOTICE_COUNT_STEP) | lock);
+}
+
 // Called once the registration holds, before any notice it brings is handled (both come to
 // the same thread): the state found then, once.
 static void followSessionNotices(void)
 {
     LONG state = lockFoundNow();
-    InterlockedExchange(&sessionLock.state, state == NO_WORD_OF_A_LOCK ? (LONG)SESSION_UNLOCKED : state);
+    changeLockState(state == NO_WORD_OF_A_LOCK ? (LONG)SESSION_UNLOCKED : state);
     InterlockedExchange(&sessionLock.disconnected, 0);
     InterlockedExchange(&sessionLock.followsNotices, 1);
 }
@@ -122,7 +134,7 @@ static void followSessionNotices(void)
 static void stopFollowingSessionNotices(void)
 {
     InterlockedExchange(&sessionLock.followsNotices, 0);
-    InterlockedExchange(&sessionLock.state, SESSION_UNLOCKED);
+    changeLockState(SESSION_UNLOCKED);
     InterlockedExchange(&sessionLock.disconnected, 0);
 }
 
@@ -130,10 +142,10 @@ static void noteSessionChange(WPARAM event)
 {
     switch (event) {
     case WTS_SESSION_LOCK:
-        InterlockedExchange(&sessionLock.state, SESSION_LOCKED);
+        changeLockState(SESSION_LOCKED);
         break;
     case WTS_SESSION_UNLOCK:
-        InterlockedExchange(&sessionLock.state, SESSION_UNLOCKED);
+        changeLockState(SESSION_UNLOCKED);
         break;
     case WTS_CONSOLE_DISCONNECT:
     case WTS_REMOTE_DISCONNECT:
@@ -148,24 +160,27 @@ static void noteSessionChange(WPARAM event)
 
 // A lock only the probe saw is looked at again at every poll, until the probe sees the desktop
 // back or a notice tells; a notice that came meanwhile is never overwritten.
-static BOOL probedLockStillThere(void)
+static BOOL probedLockStillThere(LONG seen)
 {
     if (inputDesktopLocked())
         return TRUE;
-    (void)InterlockedCompareExchange(&sessionLock.state, SESSION_UNLOCKED, SESSION_LOCKED_BY_THE_PROBE);
-    return sessionLock.state != SESSION_UNLOCKED;
+    (void)InterlockedCompareExchange(&sessionLock.state, seen - SESSION_LOCKED_BY_THE_PROBE, seen);
+    return lockIn(sessionLock.state) != SESSION_UNLOCKED;
 }
 
-// Only ever adds a lock: one told already stays.
+// Only ever adds a lock, and only where no notice came while the session was asked: one told
+// already stays, and so does an unlock told meanwhile.
 BOOL takeLockAtWake(void)
 {
     // Without the notices the probe looks at every poll anyway.
     if (!sessionLock.followsNotices)
         return TRUE;
+    LONG before = sessionLock.state;
     LONG found = lockFoundNow();
     if (found == NO_WORD_OF_A_LOCK)
         return FALSE;
-    (void)InterlockedCompareExchange(&sessionLock.state, found, SESSION_UNLOCKED);
+    if (lockIn(before) == SESSION_UNLOCKED)
+        (void)InterlockedCompareExchange(&sessionLock.state, before | found, before);
     return TRUE;
 }
 
@@ -175,9 +190,10 @@ BOOL isWorkstationLocked(void)
         return inputDesktopLocked();
     if (sessionLock.disconnected)
         return TRUE;
-    if (sessionLock.state == SESSION_LOCKED_BY_THE_PROBE)
-        return probedLockStillThere();
-    return sessionLock.state != SESSION_UNLOCKED;
+    LONG state = sessionLock.state;
+    if (lockIn(state) == SESSION_LOCKED_BY_THE_PROBE)
+        return probedLockStillThere(state);
+    return lockIn(state) != SESSION_UNLOCKED;
 }
 
 // --- the registration, on the signal window's thread ------------------------------------------

@@ -14,10 +14,16 @@ enum {
     // The probe said locked when the notices took over: a secure desktop then (an elevation
     // prompt at logon) looks the same, and no unlock would ever come to end it.
     SESSION_LOCKED_BY_THE_PROBE,
+    SESSION_LOCK_BITS = 3,
+    // Added by every change the notices make, above the lock's bits: what the session said when
+    // asked at a wake never overwrites a notice handled while it was being asked.
+    SESSION_NOTICE_COUNT_STEP = 4,
 };
 struct SessionLock {
     volatile LONG followsNotices;
-    volatile LONG state;  // one word, so that a notice and the probe's second look never interleave
+    // One word, so that a notice, the probe's second look and the lock taken at a wake never
+    // interleave: the lock in its low bits, the count of changes above them.
+    volatile LONG state;
     // Nobody at this session's screen: a user switched away (Windows XP switches rather than
     // locks), or the remote client went without locking.
     volatile LONG disconnected;

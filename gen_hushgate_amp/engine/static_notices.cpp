@@ -1,6 +1,8 @@
 // The one answer to QueryInterface of every static callback object: itself for IUnknown and
-// for the interface it serves, nothing for any other.
+// for the interface it serves, nothing for any other; and what an unregistration leaves.
 #include "engine/static_notices.h"
+
+#include <audioclient.h>
 
 HRESULT answerStaticQuery(IUnknown *self, REFIID served, REFIID asked, void **object)
 {
@@ -54,4 +56,10 @@ BOOL visitListedSessions(IAudioSessionEnumerator *list, SessionVisit visit, void
         control->Release();
     }
     return complete;
+}
+
+void noteRegistrationLeft(HRESULT undone)
+{
+    if (FAILED(undone) && undone != AUDCLNT_E_SERVICE_NOT_RUNNING && undone != AUDCLNT_E_DEVICE_INVALIDATED)
+        noteCallbacksMayCome();
 }
