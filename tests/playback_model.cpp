@@ -656,8 +656,7 @@ void modelApply(ModelState &m, const Step &step)
         announced = FALSE;
         break;
     case STEP_SETTINGS:
-        // "the watch thread polls on the old set or the new one, never on a mix": a look under
-        // way ends on the set it began with.
+        // "a look under way finishes on the old settings, and the next sees all the new ones"
         if (v & SETTINGS_DURING_A_LOOK)
             look(m);
         m.isLock = v & 1;
