@@ -393,6 +393,9 @@ static void toggle(ModelState &m)
 // own is "not resumed into, and the music stays paused for you".
 static void look(ModelState &m)
 {
+    // "it waits 1 s for one before it resumes": the second is over whatever the player does.
+    if (m.sleepHold == MODEL_WAKING && wakeWaitDueIn(m) == 0)
+        m.sleepHold = MODEL_AWAKE;
     BOOL playing = m.playState == PLAY_STATE_PLAYING;
     if (m.isCall && listsSessions(m)) {
         followCalls(m);
