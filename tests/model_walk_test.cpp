@@ -65,13 +65,19 @@ static const WCHAR *const processNames[MODEL_NAMES] = {L"obs64.exe", L"voicemeet
 static const WCHAR *const listedNames[MODEL_NAMES] = {L"OBS64", L" VoiceMeeter.EXE ", L"\"C:\\Apps\\teams.exe\"",
                                                       L"zoom.exe"};
 
-static void applyIgnoreList(LONG mask)
+static void ignoreListOf(LONG mask, WCHAR (&list)[IGNORE_LIST_SIZE])
 {
-    WCHAR list[IGNORE_LIST_SIZE] = L"";
+    list[0] = L'\0';
     for (LONG name = 0; name < MODEL_NAMES; ++name) {
         if ((mask >> name) & 1)
             lstrcatW(lstrcatW(list, listedNames[name]), L";");
     }
+}
+
+static void applyIgnoreList(LONG mask)
+{
+    WCHAR list[IGNORE_LIST_SIZE];
+    ignoreListOf(mask, list);
     setIgnoredPrograms(list, FALSE);
 }
 
@@ -470,11 +476,8 @@ protected:
         next.checkTime = modelIntervals[(v >> 3) % 6];
         next.isDeviceLost = (v >> 6) & 1;
         next.isCall = (v >> 7) & 1;
-        WCHAR list[IGNORE_LIST_SIZE] = L"";
-        for (LONG name = 0; name < MODEL_NAMES; ++name) {
-            if ((v >> (8 + name)) & 1)
-                lstrcatW(lstrcatW(list, listedNames[name]), L";");
-        }
+        WCHAR list[IGNORE_LIST_SIZE];
+        ignoreListOf(v >> 8, list);
         publishSettings(next, list, FALSE);
     }
     void pressOk(LONG v)
