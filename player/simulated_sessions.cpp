@@ -171,8 +171,7 @@ struct SessionControl : Counted<IAudioSessionControl2> {
             return E_NOTFOUND;
         InterlockedDecrement(&simulatedSessions.stateListeners);
         listener->Release();
-        // Gone with the service, though an object it served still answers so.
-        return audioServiceAnswer(madeAfterStops);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetProcessId(DWORD *id) override
     {
@@ -302,7 +301,7 @@ struct SessionManager : Counted<IAudioSessionManager2> {
         // Vista's manager has no second version.
         BOOL second = IsEqualIID(iid, __uuidof(IAudioSessionManager2));
         if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAudioSessionManager)) ||
-            (second && !simulatedSessions.failing[SESSION_STEP_MANAGER]))
+            (second && !firstVersionOnly))
             return answer(static_cast<IAudioSessionManager2 *>(this), object);
         *object = NULL;
         return E_NOINTERFACE;
@@ -349,7 +348,7 @@ struct SessionManager : Counted<IAudioSessionManager2> {
             return E_NOTFOUND;
         InterlockedDecrement(&simulatedSessions.creationListeners);
         listener->Release();
-        return audioServiceAnswer(madeAfterStops);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD, IAudioSessionControl **) override
     {

@@ -334,6 +334,7 @@ void resetSimulatedSpeakers(void)
         simulatedSpeakers.muted[index] = 0;
         simulatedSpeakers.state[index] = index < FIRST_EXTRA_MICROPHONE ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
     }
+    simulatedSpeakers.whileGoingDown = NULL;
     simulatedSpeakers.captureListings = 0;
     simulatedSpeakers.defaultDevice = SPEAKERS;
     simulatedSpeakers.defaultMicrophone = MICROPHONE;
@@ -530,6 +531,8 @@ void stopAudioService(void)
     if (simulatedSpeakers.serviceStopped)
         return;
     tellSessionsServerShutdown();
+    if (simulatedSpeakers.whileGoingDown != NULL)
+        simulatedSpeakers.whileGoingDown();
     InterlockedIncrement(&simulatedSpeakers.serviceStops);
     simulatedSpeakers.serviceStopped = 1;
 }

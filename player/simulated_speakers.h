@@ -54,6 +54,9 @@ struct SimulatedSpeakers {
     volatile LONG serviceStopped;
     volatile LONG serviceStops;  // an object made before the latest stop is dead for good
     DWORD serviceStartedAt;      // GetTickCount when it last started again
+    // Called by stopAudioService between the shutdown's notices and the failing of its objects:
+    // a service going down tells it, and may still answer for a moment after.
+    void (*volatile whileGoingDown)(void);
 };
 extern SimulatedSpeakers simulatedSpeakers;
 

@@ -100,7 +100,7 @@ Step randomStep(unsigned &seed, const ModelState &m, BOOL everyStep)
         LONG switches = (LONG)((r % 32) | (r % 3 == 0 ? 0 : 31));
         step.value = (switches & 7) | (LONG)(((r >> 5) % 6) << 3) | ((switches >> 3) << 6);
         step.value |= (LONG)(nextRandom(seed) % 16) << 8;
-        if (everyStep && r % 4 == 1)
+        if (everyStep && nextRandom(seed) % 4 == 1)
             step.value |= SETTINGS_DURING_A_LOOK;
         break;
     }

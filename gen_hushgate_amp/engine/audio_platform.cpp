@@ -107,8 +107,9 @@ void detachDeviceNotices(void)
     IMMDeviceEnumerator *enumerator = audioPlatform.deviceEnumerator;
     if (enumerator == NULL)
         return;
-    if (audioPlatform.deviceNoticesRegistered)
-        noteRegistrationLeft(enumerator->UnregisterEndpointNotificationCallback(callbackOf(deviceNotices)));
+    if (audioPlatform.deviceNoticesRegistered &&
+        FAILED(enumerator->UnregisterEndpointNotificationCallback(callbackOf(deviceNotices))))
+        noteCallbacksMayCome();
     audioPlatform.deviceNoticesRegistered = FALSE;
     audioPlatform.enumeratorThread = 0;
     enumerator->Release();

@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include <audiopolicy.h>
+
 #include "engine/wake_signals.h"
 
 struct IMMDeviceEnumerator;
@@ -23,6 +25,9 @@ struct AudioPlatform {
     // (every object made before then stays dead), or a session was cut off by its shutdown;
     // taken by the watch's rebuild.
     volatile LONG serviceLost;
+    // Counted by the sessions the service's shutdown cuts off: it tells them as it goes, and may
+    // still answer for a moment after.
+    volatile LONG shutdownsTold;
 };
 extern AudioPlatform audioPlatform;
 
@@ -55,6 +60,16 @@ inline void followPropertyNotices(BOOL follow) { audioPlatform.propertyNoticesWa
 // was built (a new object's AUDCLNT_E_DEVICE_INVALIDATED is its endpoint's, not ready yet).
 BOOL audioServiceLostBy(HRESULT result, BOOL fromHeldObject);
 inline BOOL audioServiceAway(void) { return audioPlatform.serviceLost != 0; }
+// A session cut off, the player's or another program's: by the service's shutdown, the same,
+// counted; any other cut-off is the session's alone. The session's own notice wakes the loop.
+inline void noteSessionCutOff(AudioSessionDisconnectReason reason)
+{
+    if (reason != DisconnectReasonServerShutdown)
+        return;
+    InterlockedExchange(&audioPlatform.serviceLost, 1);
+    InterlockedIncrement(&audioPlatform.shutdownsTold);
+}
+inline LONG audioShutdownsTold(void) { return audioPlatform.shutdownsTold; }
 // The watch's rebuild: takes the loss before it builds, and afterwards counts every endpoint as
 // changed, for each room to look afresh at the next poll.
 inline void takeAudioServiceLoss(void) { InterlockedExchange(&audioPlatform.serviceLost, 0); }

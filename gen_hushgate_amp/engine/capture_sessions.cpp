@@ -38,8 +38,11 @@ struct CaptureSessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
 // of state, or the end of the session, asks for a look.
 struct CaptureSessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return lookAgain(); }
-    // Cut off, also by the audio service going away: the look it wakes asks a held object.
-    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override { return lookAgain(); }
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason reason) override
+    {
+        noteSessionCutOff(reason);
+        return lookAgain();
+    }
     HRESULT STDMETHODCALLTYPE OnDisplayNameChanged(LPCWSTR, LPCGUID) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnIconPathChanged(LPCWSTR, LPCGUID) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnSimpleVolumeChanged(float, BOOL, LPCGUID) override { return S_OK; }
@@ -123,9 +126,8 @@ static BOOL lookAtDeviceSessions(CaptureDevice &device, CapturingPrograms &found
 static void unwatchDevice(CaptureDevice &device)
 {
     if (device.manager != NULL) {
-        IAudioSessionNotification *notices = callbackOf(captureSessionCreatedNotices);
-        if (device.creationNoticed)
-            noteRegistrationLeft(device.manager->UnregisterSessionNotification(notices));
+        if (device.creationNoticed && FAILED(device.manager->UnregisterSessionNotification(callbackOf(captureSessionCreatedNotices))))
+            noteCallbacksMayCome();
         device.manager->Release();
     }
     ZeroMemory(&device, sizeof device);

@@ -105,7 +105,8 @@ void unwatchSpeakerMute(void)
     IAudioEndpointVolume *speakers = speakerMuteWatch.watchedSpeakers;
     if (speakers == NULL)
         return;
-    noteRegistrationLeft(speakers->UnregisterControlChangeNotify(callbackOf(speakerNotices)));
+    if (FAILED(speakers->UnregisterControlChangeNotify(callbackOf(speakerNotices))))
+        noteCallbacksMayCome();
     speakers->Release();
     speakerMuteWatch.watchedSpeakers = NULL;
 }

@@ -34,7 +34,8 @@ static const JackNotices jackNotices{};
 void forgetOutputJacks(void)
 {
     if (outputJacks.part != NULL) {
-        noteRegistrationLeft(outputJacks.part->UnregisterControlChangeCallback(callbackOf(jackNotices)));
+        if (FAILED(outputJacks.part->UnregisterControlChangeCallback(callbackOf(jackNotices))))
+            noteCallbacksMayCome();
         outputJacks.part->Release();
         outputJacks.part = NULL;
     }

@@ -127,10 +127,10 @@ struct SessionCreatedNotices : StaticNotices<IAudioSessionNotification> {
 
 struct SessionStateNotices : StaticNotices<IAudioSessionEvents> {
     HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState) override { return playerSessionsChanged(); }
-    // Cut off, also by the audio service going away: the look it wakes asks a held object, which
-    // tells an outage.
-    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override
+    HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason reason) override
     {
+        // The audio service going away cuts off the player's sessions as surely as the others'.
+        noteSessionCutOff(reason);
         InterlockedExchange(&playerSessionWatch.sessionNoticesStale, 1);
         return playerSessionsChanged();
     }
@@ -190,7 +190,8 @@ static BOOL watchEndpoint(IMMDevice *device)
     }
     // Kept only while registered.
     if (!keepManager(manager)) {
-        noteRegistrationLeft(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices)));
+        if (FAILED(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices))))
+            noteCallbacksMayCome();
         manager->Release();
         return FALSE;
     }
@@ -212,7 +213,8 @@ static void letTheWatchGo(void)
     for (IAudioSessionManager2 *&manager : playerSessionWatch.sessionManagers) {
         if (manager == NULL)
             continue;
-        noteRegistrationLeft(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices)));
+        if (FAILED(manager->UnregisterSessionNotification(callbackOf(sessionCreatedNotices))))
+            noteCallbacksMayCome();
         manager->Release();
         manager = NULL;
     }

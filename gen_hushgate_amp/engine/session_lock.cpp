@@ -118,7 +118,8 @@ static LONG lockIn(LONG state)
 static void changeLockState(LONG lock)
 {
     LONG state = sessionLock.state;
-    InterlockedExchange(&sessionLock.state, (state - lockIn(state) + SESSION_NOTICE_COUNT_STEP) | lock);
+    ULONG counted = (ULONG)(state - lockIn(state)) + SESSION_NOTICE_COUNT_STEP;
+    InterlockedExchange(&sessionLock.state, (LONG)(counted | (ULONG)lock));
 }
 
 // Called once the registration holds, before any notice it brings is handled (both come to

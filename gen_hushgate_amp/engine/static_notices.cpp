@@ -1,8 +1,6 @@
 // The one answer to QueryInterface of every static callback object: itself for IUnknown and
-// for the interface it serves, nothing for any other; and what an unregistration leaves.
+// for the interface it serves, nothing for any other.
 #include "engine/static_notices.h"
-
-#include <audioclient.h>
 
 HRESULT answerStaticQuery(IUnknown *self, REFIID served, REFIID asked, void **object)
 {
@@ -56,10 +54,4 @@ BOOL visitListedSessions(IAudioSessionEnumerator *list, SessionVisit visit, void
         control->Release();
     }
     return complete;
-}
-
-void noteRegistrationLeft(HRESULT undone)
-{
-    if (FAILED(undone) && undone != AUDCLNT_E_SERVICE_NOT_RUNNING && undone != AUDCLNT_E_DEVICE_INVALIDATED)
-        noteCallbacksMayCome();
 }

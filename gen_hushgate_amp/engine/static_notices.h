@@ -11,10 +11,6 @@
 
 // Answers IUnknown and the one interface the object serves; shared by every kind.
 HRESULT answerStaticQuery(IUnknown *self, REFIID served, REFIID asked, void **object);
-// After an unregistration: one that failed leaves a callback that may still come, which keeps
-// the module mapped; but an object of an audio service that stopped, or of a device that went,
-// calls nobody again, whatever it answers.
-void noteRegistrationLeft(HRESULT undone);
 
 template <typename Interface> struct StaticNotices : Interface {
     // Constant: the instances are complete when the module is mapped, with no start-up code
@@ -69,13 +65,15 @@ BOOL watchSessionState(Session *(&table)[N], Session *session, IAudioSessionEven
     return FALSE;
 }
 
-// Each unregistered before it is released.
+// Each unregistered before it is released; one that fails leaves a callback that may still
+// come, which keeps the module mapped.
 template <typename Session, size_t N> void unwatchSessionStates(Session *(&table)[N], IAudioSessionEvents *notices)
 {
     for (Session *&session : table) {
         if (session == NULL)
             continue;
-        noteRegistrationLeft(session->UnregisterAudioSessionNotification(notices));
+        if (FAILED(session->UnregisterAudioSessionNotification(notices)))
+            noteCallbacksMayCome();
         session->Release();
         session = NULL;
     }

@@ -93,6 +93,8 @@ AudioRenewal audioRenewal;
 void watchSignalsBegin(void)
 {
     audioRenewal.gap = 0;
+    audioRenewal.settling = FALSE;
+    audioRenewal.shutdownsSeen = audioShutdownsTold();
     takeAudioServiceLoss();
     if (!pluginState.hasCoreAudio)
         return;
@@ -126,19 +128,42 @@ static BOOL heldAudioAnswers(void)
     return speakersWatched() ? watchedSpeakersAnswer() : captureWatchAnswers();
 }
 
+// Long enough for a service that told its shutdown to have gone.
+static const DWORD SHUTDOWN_SETTLES_MS = 5000;
+
+static BOOL shutdownSettling(void)
+{
+    LONG told = audioShutdownsTold();
+    if (told != audioRenewal.shutdownsSeen) {
+        audioRenewal.shutdownsSeen = told;
+        audioRenewal.settling = TRUE;
+        audioRenewal.settledAt = GetTickCount() + SHUTDOWN_SETTLES_MS;
+    }
+    audioRenewal.settling = audioRenewal.settling && (LONG)(audioRenewal.settledAt - GetTickCount()) > 0;
+    return audioRenewal.settling;
+}
+
+static DWORD nextRenewalGap(void)
+{
+    DWORD gap = audioRenewal.gap * 2;
+    if (gap < RENEWAL_FIRST_GAP_MS)
+        gap = RENEWAL_FIRST_GAP_MS;
+    return gap < RENEWAL_LONGEST_GAP_MS ? gap : (DWORD)RENEWAL_LONGEST_GAP_MS;
+}
+
 void renewAudioWatchAfterOutage(void)
 {
     if (!pluginState.hasCoreAudio)
         return;
-    if (!audioServiceAway() && heldAudioAnswers())
+    BOOL settling = shutdownSettling();
+    if (!audioServiceAway() && heldAudioAnswers()) {
+        audioRenewal.gap = settling ? nextRenewalGap() : 0;
         return;
+    }
     takeAudioServiceLoss();
     tearDownAudioWatch();
     buildAudioWatch();
     noteAudioWatchRebuilt();
     // A build that met the service still away raised the loss again.
-    DWORD gap = audioRenewal.gap * 2;
-    if (gap < RENEWAL_FIRST_GAP_MS)
-        gap = RENEWAL_FIRST_GAP_MS;
-    audioRenewal.gap = !audioServiceAway() ? 0 : gap < RENEWAL_LONGEST_GAP_MS ? gap : (DWORD)RENEWAL_LONGEST_GAP_MS;
+    audioRenewal.gap = audioServiceAway() || settling ? nextRenewalGap() : 0;
 }

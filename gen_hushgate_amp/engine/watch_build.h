@@ -27,12 +27,17 @@ void watchSignalsEnd(void);
 // for good. Asked by the watch thread before each poll: where a held object or a session cut
 // off by the shutdown showed it, the Core Audio part is torn down and built again as a unit.
 // While the service stays away each build fails, and is tried again before every poll and on a
-// wake of its own, 250 ms after the first try, then 500 ms, then every second.
+// wake of its own, 250 ms after the first try, then 500 ms, then every second. A shutdown is
+// told while the service goes down, and it may answer for a moment more: for a while after one
+// is told the held objects are asked on those wakes too, and the watch built again once they fail.
 void renewAudioWatchAfterOutage(void);
-// The gap before that wake, counted from the try before the poll; 0 while no try has failed.
-// The watch thread's alone.
+// The gap before that wake, counted from the try before the poll; 0 while no try has failed and
+// no told shutdown settles. The watch thread's alone.
 struct AudioRenewal {
     DWORD gap;
+    LONG shutdownsSeen;
+    BOOL settling;
+    DWORD settledAt;
 };
 extern AudioRenewal audioRenewal;
 enum { RENEWAL_FIRST_GAP_MS = 250, RENEWAL_LONGEST_GAP_MS = 1000 };
