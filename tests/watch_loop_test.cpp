@@ -377,10 +377,17 @@ static void lookWhileGoingDown(void)
     (void)waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000);
 }
 
+// Once the shutdown has settled the loop waits its interval again.
 static void speakersMuteAfterASlowShutdown(BOOL on)
 {
     simulatedSpeakers.whileGoingDown = lookWhileGoingDown;
     speakersMuteAfterAudioServiceRestart(on);
+    if (on)
+        return;
+    (void)waitForWatchThreadWaits(callCounts.watchThreadWaits + 1, 2000);
+    moveClockOn(5000);
+    (void)waitForWatchThreadWaits(callCounts.watchThreadWaits + 2, 3000);
+    EXPECT_EQ(callCounts.lastWaitMs, 10000) << "the loop still wakes for a shutdown long over";
 }
 
 static LONG signalRowCapture = NO_SESSION;
@@ -455,6 +462,8 @@ static void expectNothingOfOursLeft(const char *when)
     EXPECT_EQ(simulatedSpeakers.muteCallbacks, 0) << when;
     EXPECT_EQ(simulatedJacks.callbacks, 0) << when;
     EXPECT_EQ(simulatedSessions.creationListeners + simulatedSessions.stateListeners, 0) << when;
+    EXPECT_EQ(InterlockedExchange(&wakeSignals.callbacksMayCome, 0), 0)
+        << when << ": a callback was taken for one that may still come";
 }
 
 // At an interval of 10 s, only a signal can bring a poll within the 2 s each row allows.

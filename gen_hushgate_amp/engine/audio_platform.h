@@ -22,8 +22,7 @@ struct AudioPlatform {
     // such notices wake the loop only while an output's jacks are followed.
     volatile LONG propertyNoticesWake;
     // Raised on either thread where a call answered that the audio service stopped or came back
-    // (every object made before then stays dead), or a session was cut off by its shutdown;
-    // taken by the watch's rebuild.
+    // (every object made before then stays dead); taken by the watch's rebuild.
     volatile LONG serviceLost;
     // Counted by the sessions the service's shutdown cuts off: it tells them as it goes, and may
     // still answer for a moment after.
@@ -60,14 +59,13 @@ inline void followPropertyNotices(BOOL follow) { audioPlatform.propertyNoticesWa
 // was built (a new object's AUDCLNT_E_DEVICE_INVALIDATED is its endpoint's, not ready yet).
 BOOL audioServiceLostBy(HRESULT result, BOOL fromHeldObject);
 inline BOOL audioServiceAway(void) { return audioPlatform.serviceLost != 0; }
-// A session cut off, the player's or another program's: by the service's shutdown, the same,
-// counted; any other cut-off is the session's alone. The session's own notice wakes the loop.
+// A session cut off, the player's or another program's, by the service's shutdown: counted for
+// the watch to ask its held objects until they fail; any other cut-off is the session's alone.
+// The session's own notice wakes the loop.
 inline void noteSessionCutOff(AudioSessionDisconnectReason reason)
 {
-    if (reason != DisconnectReasonServerShutdown)
-        return;
-    InterlockedExchange(&audioPlatform.serviceLost, 1);
-    InterlockedIncrement(&audioPlatform.shutdownsTold);
+    if (reason == DisconnectReasonServerShutdown)
+        InterlockedIncrement(&audioPlatform.shutdownsTold);
 }
 inline LONG audioShutdownsTold(void) { return audioPlatform.shutdownsTold; }
 // The watch's rebuild: takes the loss before it builds, and afterwards counts every endpoint as

@@ -131,15 +131,16 @@ static BOOL heldAudioAnswers(void)
 // Long enough for a service that told its shutdown to have gone.
 static const DWORD SHUTDOWN_SETTLES_MS = 5000;
 
+// Measured from the notice, unsigned: a sleep inside the window, however long, ends it.
 static BOOL shutdownSettling(void)
 {
     LONG told = audioShutdownsTold();
     if (told != audioRenewal.shutdownsSeen) {
         audioRenewal.shutdownsSeen = told;
         audioRenewal.settling = TRUE;
-        audioRenewal.settledAt = GetTickCount() + SHUTDOWN_SETTLES_MS;
+        audioRenewal.shutdownToldAt = GetTickCount();
     }
-    audioRenewal.settling = audioRenewal.settling && (LONG)(audioRenewal.settledAt - GetTickCount()) > 0;
+    audioRenewal.settling = audioRenewal.settling && GetTickCount() - audioRenewal.shutdownToldAt < SHUTDOWN_SETTLES_MS;
     return audioRenewal.settling;
 }
 

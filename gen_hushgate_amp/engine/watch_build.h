@@ -37,7 +37,7 @@ struct AudioRenewal {
     DWORD gap;
     LONG shutdownsSeen;
     BOOL settling;
-    DWORD settledAt;
+    DWORD shutdownToldAt;
 };
 extern AudioRenewal audioRenewal;
 enum { RENEWAL_FIRST_GAP_MS = 250, RENEWAL_LONGEST_GAP_MS = 1000 };
