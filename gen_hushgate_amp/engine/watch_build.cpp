@@ -140,7 +140,8 @@ static BOOL shutdownSettling(void)
         audioRenewal.settling = TRUE;
         audioRenewal.shutdownToldAt = GetTickCount();
     }
-    audioRenewal.settling = audioRenewal.settling && GetTickCount() - audioRenewal.shutdownToldAt < SHUTDOWN_SETTLES_MS;
+    DWORD since = GetTickCount() - audioRenewal.shutdownToldAt;
+    audioRenewal.settling = audioRenewal.settling && since < SHUTDOWN_SETTLES_MS;
     return audioRenewal.settling;
 }
 

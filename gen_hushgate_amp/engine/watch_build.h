@@ -24,8 +24,8 @@ void watchSignalsEnd(void);
 
 // The audio service stopped and started again (a driver update, a crash, a resume from
 // hibernation): every Core Audio object the watch holds answers with its codes and calls nobody,
-// for good. Asked by the watch thread before each poll: where a held object or a session cut
-// off by the shutdown showed it, the Core Audio part is torn down and built again as a unit.
+// for good. Asked by the watch thread before each poll: where a held object showed it, the Core
+// Audio part is torn down and built again as a unit.
 // While the service stays away each build fails, and is tried again before every poll and on a
 // wake of its own, 250 ms after the first try, then 500 ms, then every second. A shutdown is
 // told while the service goes down, and it may answer for a moment more: for a while after one
