@@ -194,14 +194,22 @@ static const int WTS_SESSION_INFO_EX = 25;
 static const LONG WTS_SESSIONSTATE_LOCK = 0, WTS_SESSIONSTATE_UNLOCK = 1, WTS_SESSIONSTATE_UNKNOWN = -1;
 static SessionInfoEx sessionInfo;
 
-static void changeLock(BOOL locked, void (*tell)(WPARAM));
+// How a notice reaches the registered windows: handled before the call returns, on whichever
+// thread they run; called at once on this thread and posted to another's; or posted.
+enum NoticeDelivery { NOTICE_HANDLED_AT_ONCE, NOTICE_NOT_WAITED_FOR, NOTICE_POSTED };
+static void changeLock(BOOL locked, NoticeDelivery delivery);
 
-// Handled before this returns, on whichever thread the windows run.
-static void handSessionWindows(WPARAM event)
+static void tellSessionWindows(WPARAM event, NoticeDelivery delivery)
 {
     for (HWND window : simulatedSession.windows) {
-        if (window != NULL)
+        if (window == NULL)
+            continue;
+        if (delivery == NOTICE_HANDLED_AT_ONCE)
             (void)SendMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
+        else if (delivery == NOTICE_NOT_WAITED_FOR)
+            (void)SendNotifyMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
+        else
+            (void)PostMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
     }
 }
 
@@ -223,7 +231,7 @@ static BOOL WINAPI simulatedQuerySessionInformationW(HANDLE, DWORD, int infoClas
     *buffer = (LPWSTR)&sessionInfo;
     *bytes = sizeof sessionInfo;
     if (InterlockedExchange(&simulatedSession.unlockWhileAsked, 0) != 0)
-        changeLock(FALSE, handSessionWindows);
+        changeLock(FALSE, NOTICE_HANDLED_AT_ONCE);
     return TRUE;
 }
 
@@ -341,42 +349,30 @@ void resetSimulatedSession(void)
     simulatedSession.unlockWhileAsked = 0;
 }
 
-static void tellSessionWindows(WPARAM event)
-{
-    for (HWND window : simulatedSession.windows) {
-        // Posted to a window of another thread, called at once for one of this thread.
-        if (window != NULL)
-            (void)SendNotifyMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
-    }
-}
-
-// The lock changes, and the windows registered hear of it the way tell delivers it.
-static void changeLock(BOOL locked, void (*tell)(WPARAM))
+// The lock changes, and the windows registered hear of it as delivered.
+static void changeLock(BOOL locked, NoticeDelivery delivery)
 {
     // A lock still untold is told before its unlock, as Windows keeps their order.
     if (!locked && InterlockedExchange(&simulatedSession.lockNoticeHeld, 0) != 0)
-        tell(WTS_SESSION_LOCK);
+        tellSessionWindows(WTS_SESSION_LOCK, delivery);
     LONG previous = InterlockedExchange(&simulatedLock, locked ? 1 : 0);
     if (previous != (locked ? 1 : 0))
-        tell(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
+        tellSessionWindows(locked ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, delivery);
 }
 
 void setWorkstationLocked(BOOL locked)
 {
-    changeLock(locked, tellSessionWindows);
+    changeLock(locked, NOTICE_NOT_WAITED_FOR);
 }
 
 void postSessionNotice(WPARAM event)
 {
-    for (HWND window : simulatedSession.windows) {
-        if (window != NULL)
-            (void)PostMessageA(window, WM_WTSSESSION_CHANGE, event, 0);
-    }
+    tellSessionWindows(event, NOTICE_POSTED);
 }
 
 void setWorkstationLockedPosted(BOOL locked)
 {
-    changeLock(locked, postSessionNotice);
+    changeLock(locked, NOTICE_POSTED);
 }
 
 BOOL workstationLocked(void)
